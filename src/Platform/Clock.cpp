@@ -1,0 +1,36 @@
+#include "Platform/Clock.hpp"
+
+#include <time.h>
+
+namespace ombry {
+namespace {
+double readClock(clockid_t id) {
+    timespec ts{};
+    clock_gettime(id, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+SystemClock systemClock;
+std::atomic<Clock*> current{&systemClock};
+}  // namespace
+
+double SystemClock::monotonic() const { return readClock(CLOCK_MONOTONIC); }
+double SystemClock::wallMs() const {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return double(ts.tv_sec) * 1000.0 + double(ts.tv_nsec) / 1e6;
+}
+double SystemClock::boottime() const { return readClock(CLOCK_BOOTTIME); }
+
+ManualClock::ManualClock(double monotonicStart, double wallStartMs) : mono_(monotonicStart), wall_(wallStartMs) {}
+
+void ManualClock::advance(double seconds) {
+    double m = mono_.load();
+    mono_.store(m + seconds);
+    double w = wall_.load();
+    wall_.store(w + seconds * 1000.0);
+}
+
+Clock& appClock() { return *current.load(); }
+void setAppClock(Clock* c) { current.store(c ? c : &systemClock); }
+
+}  // namespace ombry

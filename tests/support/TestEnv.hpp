@@ -1,0 +1,14 @@
+#pragma once
+#include <filesystem>
+#include <string>
+
+namespace ombry::test {
+
+// A fresh folder under the test process's own temporary root, removed when the process ends.
+std::filesystem::path tempDir(const std::string& name = "t");
+
+// Writes text to a file, creating folders.
+void writeFile(const std::filesystem::path& p, const std::string& text);
+std::string readFile(const std::filesystem::path& p);
+
+}  // namespace ombry::test
