@@ -1,0 +1,175 @@
+#include "Engine/Store.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "Engine/Issues.hpp"
+#include "Platform/Clock.hpp"
+#include "Platform/MainQueue.hpp"
+#include "Platform/Paths.hpp"
+#include "Platform/Product.hpp"
+
+namespace fs = std::filesystem;
+
+namespace ombry {
+namespace {
+
+fs::path makeFolder(fs::path p) {
+    std::error_code ec;
+    fs::create_directories(p, ec);  // a read-only volume is reported later by the writers
+    return p;
+}
+
+// nlohmann writes a non-finite number as null, which would silently change the record.
+bool allFinite(const nlohmann::json& j) {
+    switch (j.type()) {
+        case nlohmann::json::value_t::number_float: return std::isfinite(j.get<double>());
+        case nlohmann::json::value_t::object:
+        case nlohmann::json::value_t::array:
+            for (const auto& v : j)
+                if (!allFinite(v)) return false;
+            return true;
+        default: return true;
+    }
+}
+
+std::string errnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+
+// Writes the bytes to `file` and flushes them to the disk. Returns an error text, empty on success.
+std::string writeFlushed(const fs::path& file, const std::string& bytes) {
+    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) return errnoText("open");
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            std::string err = errnoText("write");
+            ::close(fd);
+            return err;
+        }
+        done += size_t(n);
+    }
+    if (::fsync(fd) != 0) {
+        std::string err = errnoText("fsync");
+        ::close(fd);
+        return err;
+    }
+    if (::close(fd) != 0) return errnoText("close");
+    return {};
+}
+
+// Makes the rename itself durable.
+void syncFolder(const fs::path& folder) {
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+}  // namespace
+
+const fs::path& Store::dir() {
+    static const fs::path p = makeFolder(paths::dataHome() / product::name);
+    return p;
+}
+const fs::path& Store::thumbnailDir() {
+    static const fs::path p = makeFolder(dir() / "thumbnails");
+    return p;
+}
+const fs::path& Store::mediaDir() {
+    static const fs::path p = makeFolder(dir() / "Media");
+    return p;
+}
+const fs::path& Store::mediaIncomingDir() {
+    static const fs::path p = makeFolder(mediaDir() / ".incoming");
+    return p;
+}
+const fs::path& Store::projectsDir() {
+    static const fs::path p = makeFolder(dir() / "Projects");
+    return p;
+}
+
+void Store::failed(const fs::path& target, const std::string& error) {
+    const std::string name = target.filename().string();
+    if (hasMainQueue()) Issue::report(IssueCode::projectSaveFailed, name, error);
+    else Issue::log(IssueCode::projectSaveFailed, name, error);
+}
+
+bool Store::saveJson(const nlohmann::json& doc, const fs::path& target) {
+    std::string bytes;
+    try {
+        if (!allFinite(doc)) throw std::runtime_error("a number is not finite");
+        bytes = doc.dump(2);
+    } catch (const std::exception& e) {
+        failed(target, std::string("encoding failed: ") + e.what());
+        return false;
+    }
+    bytes += '\n';
+
+    const fs::path staging = target.string() + ".tmp";
+    const fs::path parent = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    std::error_code ec;
+    fs::create_directories(parent, ec);
+    std::string error = ec ? "create folder: " + ec.message() : writeFlushed(staging, bytes);
+    if (error.empty() && ::rename(staging.c_str(), target.c_str()) != 0) error = errnoText("rename");
+    if (!error.empty()) {
+        fs::remove(staging, ec);
+        failed(target, error);
+        return false;
+    }
+    syncFolder(parent);
+    if (hasMainQueue()) {
+        mainQueue().post([name = target.filename().string()] {
+            IssueLog::shared().resolve(IssueCode::projectSaveFailed, name);
+        });
+    }
+    return true;
+}
+
+std::optional<nlohmann::json> Store::readJson(const fs::path& file, bool& exists, std::string& error) {
+    std::error_code ec;
+    exists = fs::exists(fs::symlink_status(file, ec));
+    if (!exists) return std::nullopt;
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        error = "cannot be read";
+        return std::nullopt;
+    }
+    std::stringstream ss;
+    ss << in.rdbuf();
+    auto j = nlohmann::json::parse(ss.str(), nullptr, false);
+    if (j.is_discarded()) {
+        error = "not JSON";
+        return std::nullopt;
+    }
+    return j;
+}
+
+std::optional<fs::path> Store::setAside(const fs::path& file, const std::string& reason) {
+    const fs::path aside =
+        file.string() + ".unreadable-" + std::to_string(static_cast<long long>(appClock().wallMs()));
+    std::error_code ec;
+    fs::rename(file, aside, ec);
+    if (ec) {
+        Diag::note("PRJ", "unreadable " + file.filename().string() + " (" + reason +
+                              ") could not be moved aside: " + ec.message());
+        return std::nullopt;
+    }
+    Diag::note("PRJ", "unreadable " + file.filename().string() + " (" + reason + ") moved aside to " +
+                          aside.filename().string());
+    return aside;
+}
+
+bool Store::isSafeFileName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
+}  // namespace ombry
