@@ -8,57 +8,14 @@
 namespace ombry {
 namespace {
 
-using nlohmann::json;
-
-void fail(const char* key, const char* expected) {
-    throw std::invalid_argument(std::string("settings key \"") + key + "\" is not " + expected);
+// A present key replaces the default; a missing or null one keeps it.
+template <class T>
+void take(const ObjectReader& r, const char* key, T& field) {
+    if (auto v = r.optional<T>(key)) field = std::move(*v);
 }
-
-// The stored value when the key is present and not null, else the field keeps its default.
-const json* present(const json& j, const char* key) {
-    auto it = j.find(key);
-    return it == j.end() || it->is_null() ? nullptr : &*it;
-}
-
-void read(const json& j, const char* key, bool& out) {
-    if (const json* v = present(j, key)) {
-        if (!v->is_boolean()) fail(key, "a Boolean");
-        out = v->get<bool>();
-    }
-}
-void read(const json& j, const char* key, int64_t& out) {
-    if (const json* v = present(j, key)) {
-        if (!v->is_number_integer()) fail(key, "an integer");
-        out = v->get<int64_t>();
-    }
-}
-void read(const json& j, const char* key, std::string& out) {
-    if (const json* v = present(j, key)) {
-        if (!v->is_string()) fail(key, "a string");
-        out = v->get<std::string>();
-    }
-}
-void read(const json& j, const char* key, std::optional<std::string>& out) {
-    if (present(j, key)) {
-        std::string s;
-        read(j, key, s);
-        out = std::move(s);
-    }
-}
-void read(const json& j, const char* key, std::vector<std::string>& out) {
-    if (const json* v = present(j, key)) {
-        if (!v->is_array()) fail(key, "a list");
-        std::vector<std::string> list;
-        for (const auto& e : *v) {
-            if (!e.is_string()) fail(key, "a list of strings");
-            list.push_back(e.get<std::string>());
-        }
-        out = std::move(list);
-    }
-}
-
-void put(json& j, const char* key, const std::optional<std::string>& v) {
-    if (v) j[key] = *v;
+template <class T>
+void take(const ObjectReader& r, const char* key, std::optional<T>& field) {
+    field = r.optional<T>(key);
 }
 
 bool secureBytes(unsigned char* buf, size_t n) {
@@ -92,59 +49,60 @@ std::string AppSettings::makeUploadToken() {
     return token;
 }
 
-void to_json(json& j, const AppSettings& s) {
-    j = json::object();
-    j["allowOutputOnPrimaryDisplay"] = s.allowOutputOnPrimaryDisplay;
-    j["allowOutputOnControllerDisplay"] = s.allowOutputOnControllerDisplay;
-    j["audioMonitorEnabled"] = s.audioMonitorEnabled;
-    j["syphonOutputEnabled"] = s.syphonOutputEnabled;
-    j["ndiOutputEnabled"] = s.ndiOutputEnabled;
-    j["ndiAudioDelayMs"] = s.ndiAudioDelayMs;
-    put(j, "monitorDeviceUID", s.monitorDeviceUID);
-    put(j, "autoRelinkFolderPath", s.autoRelinkFolderPath);
-    j["remoteControlEnabled"] = s.remoteControlEnabled;
-    j["remoteControlPort"] = s.remoteControlPort;
-    j["bleRemoteEnabled"] = s.bleRemoteEnabled;
-    j["remoteControlPassword"] = s.remoteControlPassword;
-    j["mediaUploadEnabled"] = s.mediaUploadEnabled;
-    put(j, "mediaUploadToken", s.mediaUploadToken);
-    j["cloudUploadEnabled"] = s.cloudUploadEnabled;
-    j["cloudServiceURL"] = s.cloudServiceURL;
-    put(j, "cloudInboxId", s.cloudInboxId);
-    put(j, "cloudAppSecret", s.cloudAppSecret);
-    put(j, "cloudUploadPassword", s.cloudUploadPassword);
-    j["customResolutions"] = s.customResolutions;
-    j["customFrameRates"] = s.customFrameRates;
-    j["serviceBaseURL"] = s.serviceBaseURL;
+Json toJson(const AppSettings& s) {
+    return ObjectWriter()
+        .put("allowOutputOnPrimaryDisplay", s.allowOutputOnPrimaryDisplay)
+        .put("allowOutputOnControllerDisplay", s.allowOutputOnControllerDisplay)
+        .put("audioMonitorEnabled", s.audioMonitorEnabled)
+        .put("syphonOutputEnabled", s.syphonOutputEnabled)
+        .put("ndiOutputEnabled", s.ndiOutputEnabled)
+        .put("ndiAudioDelayMs", s.ndiAudioDelayMs)
+        .put("monitorDeviceUID", s.monitorDeviceUID)
+        .put("autoRelinkFolderPath", s.autoRelinkFolderPath)
+        .put("remoteControlEnabled", s.remoteControlEnabled)
+        .put("remoteControlPort", s.remoteControlPort)
+        .put("bleRemoteEnabled", s.bleRemoteEnabled)
+        .put("remoteControlPassword", s.remoteControlPassword)
+        .put("mediaUploadEnabled", s.mediaUploadEnabled)
+        .put("mediaUploadToken", s.mediaUploadToken)
+        .put("cloudUploadEnabled", s.cloudUploadEnabled)
+        .put("cloudServiceURL", s.cloudServiceURL)
+        .put("cloudInboxId", s.cloudInboxId)
+        .put("cloudAppSecret", s.cloudAppSecret)
+        .put("cloudUploadPassword", s.cloudUploadPassword)
+        .put("customResolutions", s.customResolutions)
+        .put("customFrameRates", s.customFrameRates)
+        .put("serviceBaseURL", s.serviceBaseURL)
+        .done();
 }
 
-void from_json(const json& j, AppSettings& out) {
-    if (!j.is_object()) throw std::invalid_argument("settings are not a JSON object");
+void fromJson(const Json& j, AppSettings& out) {
+    ObjectReader r(j);
     AppSettings s;
-    read(j, "allowOutputOnPrimaryDisplay", s.allowOutputOnPrimaryDisplay);
-    read(j, "allowOutputOnControllerDisplay", s.allowOutputOnControllerDisplay);
-    read(j, "audioMonitorEnabled", s.audioMonitorEnabled);
-    read(j, "syphonOutputEnabled", s.syphonOutputEnabled);
-    read(j, "ndiOutputEnabled", s.ndiOutputEnabled);
-    read(j, "ndiAudioDelayMs", s.ndiAudioDelayMs);
-    read(j, "monitorDeviceUID", s.monitorDeviceUID);
-    read(j, "autoRelinkFolderPath", s.autoRelinkFolderPath);
-    read(j, "remoteControlEnabled", s.remoteControlEnabled);
-    read(j, "remoteControlPort", s.remoteControlPort);
-    read(j, "bleRemoteEnabled", s.bleRemoteEnabled);
-    read(j, "remoteControlPassword", s.remoteControlPassword);
-    read(j, "mediaUploadEnabled", s.mediaUploadEnabled);
-    read(j, "mediaUploadToken", s.mediaUploadToken);
-    read(j, "cloudUploadEnabled", s.cloudUploadEnabled);
-    read(j, "cloudServiceURL", s.cloudServiceURL);
+    take(r, "allowOutputOnPrimaryDisplay", s.allowOutputOnPrimaryDisplay);
+    take(r, "allowOutputOnControllerDisplay", s.allowOutputOnControllerDisplay);
+    take(r, "audioMonitorEnabled", s.audioMonitorEnabled);
+    take(r, "syphonOutputEnabled", s.syphonOutputEnabled);
+    take(r, "ndiOutputEnabled", s.ndiOutputEnabled);
+    take(r, "ndiAudioDelayMs", s.ndiAudioDelayMs);
+    take(r, "monitorDeviceUID", s.monitorDeviceUID);
+    take(r, "autoRelinkFolderPath", s.autoRelinkFolderPath);
+    take(r, "remoteControlEnabled", s.remoteControlEnabled);
+    take(r, "remoteControlPort", s.remoteControlPort);
+    take(r, "bleRemoteEnabled", s.bleRemoteEnabled);
+    take(r, "remoteControlPassword", s.remoteControlPassword);
+    take(r, "mediaUploadEnabled", s.mediaUploadEnabled);
+    take(r, "mediaUploadToken", s.mediaUploadToken);
+    take(r, "cloudUploadEnabled", s.cloudUploadEnabled);
+    take(r, "cloudServiceURL", s.cloudServiceURL);
     for (const char* outdated : AppSettings::outdatedCloudServiceURLs)
         if (s.cloudServiceURL == outdated) s.cloudServiceURL = AppSettings::defaultCloudServiceURL;
-    read(j, "cloudInboxId", s.cloudInboxId);
-    read(j, "cloudAppSecret", s.cloudAppSecret);
-    read(j, "cloudUploadPassword", s.cloudUploadPassword);
-    read(j, "customResolutions", s.customResolutions);
-    read(j, "customFrameRates", s.customFrameRates);
-    read(j, "serviceBaseURL", s.serviceBaseURL);
+    take(r, "cloudInboxId", s.cloudInboxId);
+    take(r, "cloudAppSecret", s.cloudAppSecret);
+    take(r, "cloudUploadPassword", s.cloudUploadPassword);
+    take(r, "customResolutions", s.customResolutions);
+    take(r, "customFrameRates", s.customFrameRates);
+    take(r, "serviceBaseURL", s.serviceBaseURL);
     out = std::move(s);
 }
 

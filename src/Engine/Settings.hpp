@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
+#include "Engine/JsonCoding.hpp"
 
 namespace ombry {
 
@@ -15,11 +15,11 @@ struct AppSettings {
     bool audioMonitorEnabled = false;
     bool syphonOutputEnabled = false;
     bool ndiOutputEnabled = false;
-    int64_t ndiAudioDelayMs = 0;
+    std::int64_t ndiAudioDelayMs = 0;
     std::optional<std::string> monitorDeviceUID;
     std::optional<std::string> autoRelinkFolderPath;
     bool remoteControlEnabled = true;
-    int64_t remoteControlPort = 7341;
+    std::int64_t remoteControlPort = 7341;
     bool bleRemoteEnabled = false;
     std::string remoteControlPassword;
     bool mediaUploadEnabled = false;
@@ -47,8 +47,8 @@ struct AppSettings {
     bool operator==(const AppSettings&) const = default;
 };
 
-// Every key is optional (missing or null takes the default); a value of the wrong type throws.
-void to_json(nlohmann::json& j, const AppSettings& s);
-void from_json(const nlohmann::json& j, AppSettings& s);
+// Every key is optional (missing or null takes the default); a value of the wrong type throws DecodeError.
+Json toJson(const AppSettings& s);
+void fromJson(const Json& j, AppSettings& s);
 
 }  // namespace ombry

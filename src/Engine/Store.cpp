@@ -27,11 +27,11 @@ fs::path makeFolder(fs::path p) {
 }
 
 // nlohmann writes a non-finite number as null, which would silently change the record.
-bool allFinite(const nlohmann::json& j) {
+bool allFinite(const Json& j) {
     switch (j.type()) {
-        case nlohmann::json::value_t::number_float: return std::isfinite(j.get<double>());
-        case nlohmann::json::value_t::object:
-        case nlohmann::json::value_t::array:
+        case Json::value_t::number_float: return std::isfinite(j.get<double>());
+        case Json::value_t::object:
+        case Json::value_t::array:
             for (const auto& v : j)
                 if (!allFinite(v)) return false;
             return true;
@@ -102,7 +102,7 @@ void Store::failed(const fs::path& target, const std::string& error) {
     else Issue::log(IssueCode::projectSaveFailed, name, error);
 }
 
-bool Store::saveJson(const nlohmann::json& doc, const fs::path& target) {
+bool Store::saveJson(const Json& doc, const fs::path& target) {
     std::string bytes;
     try {
         if (!allFinite(doc)) throw std::runtime_error("a number is not finite");
@@ -133,7 +133,7 @@ bool Store::saveJson(const nlohmann::json& doc, const fs::path& target) {
     return true;
 }
 
-std::optional<nlohmann::json> Store::readJson(const fs::path& file, bool& exists, std::string& error) {
+std::optional<Json> Store::readJson(const fs::path& file, bool& exists, std::string& error) {
     std::error_code ec;
     exists = fs::exists(fs::symlink_status(file, ec));
     if (!exists) return std::nullopt;
@@ -144,7 +144,7 @@ std::optional<nlohmann::json> Store::readJson(const fs::path& file, bool& exists
     }
     std::stringstream ss;
     ss << in.rdbuf();
-    auto j = nlohmann::json::parse(ss.str(), nullptr, false);
+    auto j = Json::parse(ss.str(), nullptr, false);
     if (j.is_discarded()) {
         error = "not JSON";
         return std::nullopt;

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include <nlohmann/json.hpp>
+#include "Engine/JsonCoding.hpp"
 
 namespace ombry {
 
@@ -19,22 +19,23 @@ struct Store {
     static const std::filesystem::path& mediaIncomingDir();
     static const std::filesystem::path& projectsDir();
 
-    // Encodes the value (its to_json) pretty-printed and puts it in place through "<file>.tmp".
+    // Encodes the value (encodeJson) pretty-printed and puts it in place through "<file>.tmp".
     // Never throws: a failure is reported as "PRJ-02" under the file name; a success resolves it.
     // Callable from any thread; the issue-log effects are posted to the main queue.
     template <class T>
     static void saveDoc(const T& value, const std::filesystem::path& target) {
-        nlohmann::json doc;
+        Json doc;
         try {
-            doc = value;
+            doc = encodeJson(value);
         } catch (const std::exception& e) {
             failed(target, std::string("encoding failed: ") + e.what());
             return;
         }
         saveJson(doc, target);
     }
+    static void saveDoc(const Json& doc, const std::filesystem::path& target) { saveJson(doc, target); }
     // The same for a document already in JSON form. Returns whether the file is in place.
-    static bool saveJson(const nlohmann::json& doc, const std::filesystem::path& target);
+    static bool saveJson(const Json& doc, const std::filesystem::path& target);
 
     // Reading a stored document.
     template <class T>
@@ -45,7 +46,7 @@ struct Store {
     };
     template <class T>
     static Read<T> readDoc(const std::filesystem::path& file,
-                           const std::function<T(const nlohmann::json&)>& decode = defaultDecode<T>) {
+                           const std::function<T(const Json&)>& decode = defaultDecode<T>) {
         Read<T> out;
         auto raw = readJson(file, out.exists, out.error);
         if (!raw) return out;
@@ -61,7 +62,7 @@ struct Store {
     // "<file>.unreadable-<ms since 1970>" first, so the caller's next write never replaces it.
     template <class T>
     static std::optional<T> loadDoc(const std::filesystem::path& file,
-                                    const std::function<T(const nlohmann::json&)>& decode = defaultDecode<T>) {
+                                    const std::function<T(const Json&)>& decode = defaultDecode<T>) {
         auto r = readDoc<T>(file, decode);
         if (!r.value && r.exists) setAside(file, r.error);
         return std::move(r.value);
@@ -76,10 +77,10 @@ struct Store {
 
 private:
     template <class T>
-    static T defaultDecode(const nlohmann::json& j) {
-        return j.get<T>();
+    static T defaultDecode(const Json& j) {
+        return decodeJson<T>(j);
     }
-    static std::optional<nlohmann::json> readJson(const std::filesystem::path& file, bool& exists,
+    static std::optional<Json> readJson(const std::filesystem::path& file, bool& exists,
                                                   std::string& error);
     static void failed(const std::filesystem::path& target, const std::string& error);
 };

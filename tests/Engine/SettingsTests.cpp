@@ -9,22 +9,22 @@ using namespace ombry;
 using nlohmann::json;
 
 TEST(AppSettings, MissingKeysTakeDefaultsAndWrongTypesFail) {
-    EXPECT_EQ(json::object().get<AppSettings>(), AppSettings::defaults());
-    EXPECT_EQ(json::parse(R"({"remoteControlPort": null, "monitorDeviceUID": null})").get<AppSettings>(),
+    EXPECT_EQ(decodeJson<AppSettings>(json::object()), AppSettings::defaults());
+    EXPECT_EQ(decodeJson<AppSettings>(json::parse(R"({"remoteControlPort": null, "monitorDeviceUID": null})")),
               AppSettings::defaults());
 
-    AppSettings port = json::parse(R"({"remoteControlPort": 8000, "someFutureKey": 1})").get<AppSettings>();
+    AppSettings port = decodeJson<AppSettings>(json::parse(R"({"remoteControlPort": 8000, "someFutureKey": 1})"));
     AppSettings expected = AppSettings::defaults();
     expected.remoteControlPort = 8000;
     EXPECT_EQ(port, expected);
 
     for (const char* bad : {R"({"remoteControlEnabled": "yes"})", R"({"remoteControlPort": 7341.5})",
                             R"({"customFrameRates": [25, 50]})", R"({"mediaUploadToken": 5})", "[]"})
-        EXPECT_THROW(json::parse(bad).get<AppSettings>(), std::exception) << bad;
+        EXPECT_THROW(decodeJson<AppSettings>(json::parse(bad)), std::exception) << bad;
 }
 
 TEST(AppSettings, RoundTripsAndLeavesOutAbsentOptionals) {
-    json plain = AppSettings::defaults();
+    json plain = toJson(AppSettings::defaults());
     EXPECT_FALSE(plain.contains("mediaUploadToken"));
     EXPECT_EQ(plain.size(), 16u);  // 22 fields, 6 optional ones absent
     EXPECT_EQ(plain["remoteControlEnabled"], true);
@@ -34,7 +34,7 @@ TEST(AppSettings, RoundTripsAndLeavesOutAbsentOptionals) {
     s.autoRelinkFolderPath = "/media/show";
     s.customResolutions = {"1280x720"};
     s.ndiAudioDelayMs = 120;
-    EXPECT_EQ(json(s).get<AppSettings>(), s);
+    EXPECT_EQ(decodeJson<AppSettings>(toJson(s)), s);
 
     AppSettings other = s;
     other.customFrameRates = {"48"};
@@ -43,9 +43,9 @@ TEST(AppSettings, RoundTripsAndLeavesOutAbsentOptionals) {
 
 TEST(AppSettings, OutdatedCloudAddressesReadAsTheDefault) {
     for (const char* old : AppSettings::outdatedCloudServiceURLs)
-        EXPECT_EQ(json({{"cloudServiceURL", old}}).get<AppSettings>().cloudServiceURL,
+        EXPECT_EQ(decodeJson<AppSettings>(json{{"cloudServiceURL", old}}).cloudServiceURL,
                   AppSettings::defaultCloudServiceURL);
-    EXPECT_EQ(json({{"cloudServiceURL", "http://127.0.0.1:9"}}).get<AppSettings>().cloudServiceURL,
+    EXPECT_EQ(decodeJson<AppSettings>(json{{"cloudServiceURL", "http://127.0.0.1:9"}}).cloudServiceURL,
               "http://127.0.0.1:9");
 }
 

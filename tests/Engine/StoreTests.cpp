@@ -18,6 +18,7 @@ using namespace ombry;
 namespace fs = std::filesystem;
 using nlohmann::json;
 
+
 namespace {
 
 struct StoreTest : ::testing::Test {
@@ -133,7 +134,7 @@ TEST_F(StoreTest, UnreadableSideDocumentIsMovedAsideNotReplaced) {
             EXPECT_TRUE(fs::exists(file));
         }
     }
-    EXPECT_FALSE(Store::loadDoc<int>(folder / "missing.json"));
+    EXPECT_FALSE(Store::loadDoc<int>(folder / "missing.json", [](const json& j) { return j.get<int>(); }));
     EXPECT_EQ(listing(folder), std::vector<std::string>{"savedPlaylists.json"});
 }
 
