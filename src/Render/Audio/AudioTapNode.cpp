@@ -53,29 +53,34 @@ inline void stepTowards(double& value, double target, double step) {
         value = next;
 }
 
-// Largest magnitude of n samples `stride` apart. Four lanes so the compiler can keep them in registers.
+// Magnitude of a sample as its bit pattern: non-negative floats order like their bits, so the peak search
+// runs on integers, which vectorise without fast-math. NaN orders above infinity and is capped to it.
+inline uint32_t magnitudeBits(float v) { return std::bit_cast<uint32_t>(v) & 0x7fffffffu; }
+
+// Contiguous runs are taken eight at a time with a fixed inner count, which the compiler turns into vector
+// operations even at -O2.
+constexpr int lanes = 8;
+
 inline float maxMagnitude(const float* p, int n, int stride) {
-    float m0 = 0, m1 = 0, m2 = 0, m3 = 0;
+    uint32_t m = 0;
     int i = 0;
     if (stride == 1) {
-        for (; i + 4 <= n; i += 4) {
-            m0 = std::max(m0, std::abs(p[i]));
-            m1 = std::max(m1, std::abs(p[i + 1]));
-            m2 = std::max(m2, std::abs(p[i + 2]));
-            m3 = std::max(m3, std::abs(p[i + 3]));
-        }
+        uint32_t lane[lanes] = {};
+        for (; i + lanes <= n; i += lanes)
+            for (int k = 0; k < lanes; ++k) lane[k] = std::max(lane[k], magnitudeBits(p[i + k]));
+        for (int k = 0; k < lanes; ++k) m = std::max(m, lane[k]);
     }
-    for (; i < n; ++i) m0 = std::max(m0, std::abs(p[size_t(i) * stride]));
-    return std::max(std::max(m0, m1), std::max(m2, m3));
+    for (; i < n; ++i) m = std::max(m, magnitudeBits(p[size_t(i) * stride]));
+    return std::bit_cast<float>(std::min(m, 0x7f800000u));
 }
 
 inline void scale(float* p, int n, int stride, float g) {
     if (g == 1.0f) return;
-    if (stride == 1) {
-        for (int i = 0; i < n; ++i) p[i] *= g;
-    } else {
-        for (int i = 0; i < n; ++i) p[size_t(i) * stride] *= g;
-    }
+    int i = 0;
+    if (stride == 1)
+        for (; i + lanes <= n; i += lanes)
+            for (int k = 0; k < lanes; ++k) p[i + k] *= g;
+    for (; i < n; ++i) p[size_t(i) * stride] *= g;
 }
 
 }  // namespace
@@ -119,18 +124,17 @@ void AudioTapNode::prepare(const media::AudioFormat& format) {
     lastNdiL_ = lastNdiR_ = 0;
 }
 
-void AudioTapNode::feedBus(float l, float r) {
-    TapAudioRing& ring = *busRing_;
+void AudioTapNode::feedBus(float l, float r, BusWrite& out) {
     resampleAcc_ += resampleRatio_;
     while (resampleAcc_ >= 1) {
         resampleAcc_ -= 1;
         const float f = float(1 - resampleAcc_);
-        const int64_t w = ring.writeIdx.load(std::memory_order_relaxed);
-        if (w - ring.readIdx.load(std::memory_order_acquire) < TapAudioRing::capacity) {
-            const size_t slot = size_t(w % TapAudioRing::capacity);
-            ring.left[slot] = lastNdiL_ + (l - lastNdiL_) * f;
-            ring.right[slot] = lastNdiR_ + (r - lastNdiR_) * f;
-            ring.writeIdx.store(w + 1, std::memory_order_release);
+        if (out.space > 0) {  // a full ring drops the frame
+            const size_t slot = size_t(out.writeIdx % TapAudioRing::capacity);
+            out.ring->left[slot] = lastNdiL_ + (l - lastNdiL_) * f;
+            out.ring->right[slot] = lastNdiR_ + (r - lastNdiR_) * f;
+            ++out.writeIdx;
+            --out.space;
         }
     }
     lastNdiL_ = l;
@@ -160,6 +164,14 @@ void AudioTapNode::process(media::AudioBlock& block) {
     if (monitorGain_ != monitorTarget)
         monitorStep = (monitorTarget > monitorGain_ ? 1.0 : -1.0) / std::max(sampleRate_ * monitorRampSeconds, 1.0);
     const bool feed = busRing_ && busRunning_->load(std::memory_order_relaxed);
+    // The free space is read once per block: the bus only ever adds to it, so the block never overwrites
+    // unread frames; the frames written are published together at the end.
+    BusWrite bus;
+    if (feed) {
+        bus.ring = busRing_.get();
+        bus.writeIdx = bus.ring->writeIdx.load(std::memory_order_relaxed);
+        bus.space = TapAudioRing::capacity - (bus.writeIdx - bus.ring->readIdx.load(std::memory_order_acquire));
+    }
 
     double peakLeft = 0, peakRight = 0;
     if (cueGain_ == cueTarget && monitorGain_ == monitorTarget && !feed) {
@@ -190,8 +202,9 @@ void AudioTapNode::process(media::AudioBlock& block) {
                 }
             }
             if (channels == 1) r = l;
-            if (feed) feedBus(float(l), float(r));
+            if (feed) feedBus(float(l), float(r), bus);
         }
+        if (feed) bus.ring->writeIdx.store(bus.writeIdx, std::memory_order_release);
     }
     if (channels == 1) peakRight = peakLeft;
     peakL.raise(peakLeft);

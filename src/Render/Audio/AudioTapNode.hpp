@@ -71,7 +71,12 @@ public:
 private:
     void prepare(const media::AudioFormat& format) override;
     void process(media::AudioBlock& block) override;
-    void feedBus(float l, float r);
+    struct BusWrite {
+        TapAudioRing* ring = nullptr;
+        int64_t writeIdx = 0;
+        int64_t space = 0;
+    };
+    void feedBus(float l, float r, BusWrite& out);
 
     // Audio thread only.
     double sampleRate_ = 44100;
