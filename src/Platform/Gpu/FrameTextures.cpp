@@ -1,0 +1,165 @@
+#include "Platform/Gpu/FrameTextures.hpp"
+
+#include <cstring>
+
+namespace ombry {
+
+YuvToRgb yuvToRgb(VideoColorMatrix matrix, VideoColorRange range) {
+    const double kr = matrix == VideoColorMatrix::bt601 ? 0.299 : 0.2126;
+    const double kb = matrix == VideoColorMatrix::bt601 ? 0.114 : 0.0722;
+    const double kg = 1.0 - kr - kb;
+    const bool limited = range == VideoColorRange::limited;
+    const double ys = limited ? 255.0 / 219.0 : 1.0;
+    const double cs = limited ? 255.0 / 224.0 : 1.0;
+    // R = Y + 2(1-kr) Cr;  B = Y + 2(1-kb) Cb;  G = Y - (2 kb (1-kb) Cb + 2 kr (1-kr) Cr) / kg
+    const double rv = 2 * (1 - kr), bu = 2 * (1 - kb);
+    const double gu = -2 * kb * (1 - kb) / kg, gv = -2 * kr * (1 - kr) / kg;
+    YuvToRgb t;
+    // Columns: the weights of Y, then U, then V.
+    t.matrix = {float(ys), float(ys), float(ys), 0.f, float(gu * cs), float(bu * cs), float(rv * cs), float(gv * cs),
+                0.f};
+    t.offset = {limited ? 16.f / 255.f : 0.f, 128.f / 255.f, 128.f / 255.f};
+    return t;
+}
+
+namespace {
+
+struct PlaneFormat {
+    GLint internal;
+    GLenum format;
+};
+
+PlaneFormat planeFormat(VideoPixelFormat f, int plane) {
+    if (f == VideoPixelFormat::bgra) return {GL_RGBA8, GL_BGRA};
+    if (f == VideoPixelFormat::nv12 && plane == 1) return {GL_RG8, GL_RG};
+    return {GL_R8, GL_RED};
+}
+
+GpuSampling samplingOf(VideoPixelFormat f) {
+    switch (f) {
+    case VideoPixelFormat::yuv420p: return GpuSampling::yuv;
+    case VideoPixelFormat::yuva420p: return GpuSampling::yuva;
+    case VideoPixelFormat::nv12: return GpuSampling::nv12;
+    case VideoPixelFormat::bgra: return GpuSampling::rgbaStraight;
+    }
+    return GpuSampling::yuv;
+}
+
+void setSampling() {
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+}
+
+bool withinLimit(int w, int h) {
+    GLint maxSize = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
+    return w > 0 && h > 0 && w <= maxSize && h <= maxSize;
+}
+
+}  // namespace
+
+GpuFrameTextures GpuFrameTextures::forVideo(VideoPixelFormat format, int width, int height) {
+    GpuFrameTextures t;
+    if (!withinLimit(width, height)) return t;
+    takeGlError();
+    const int n = VideoFrame::planeCount(format);
+    size_t total = 0;
+    for (int i = 0; i < n; ++i) {
+        const int pw = VideoFrame::planeWidth(format, i, width), ph = VideoFrame::planeHeight(format, i, height);
+        const PlaneFormat pf = planeFormat(format, i);
+        GlTexture tex = makeTexture();
+        glBindTexture(GL_TEXTURE_2D, tex.get());
+        glTexImage2D(GL_TEXTURE_2D, 0, pf.internal, pw, ph, 0, pf.format, GL_UNSIGNED_BYTE, nullptr);
+        setSampling();
+        t.planes_[static_cast<size_t>(i)] = std::move(tex);
+        total += size_t(pw) * size_t(VideoFrame::bytesPerSample(format, i)) * size_t(ph);
+    }
+    glBindTexture(GL_TEXTURE_2D, 0);
+    t.pbo_ = makeBuffer();
+    glBindBuffer(GL_PIXEL_UNPACK_BUFFER, t.pbo_.get());
+    glBufferData(GL_PIXEL_UNPACK_BUFFER, GLsizeiptr(total), nullptr, GL_STREAM_DRAW);
+    glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
+    if (takeGlError() != GL_NO_ERROR) return {};
+    t.pboSize_ = total;
+    t.planeCount_ = n;
+    t.width_ = width;
+    t.height_ = height;
+    t.isVideo_ = true;
+    t.format_ = format;
+    t.sampling_ = samplingOf(format);
+    t.colour_ = yuvToRgb(t.matrix_, t.range_);
+    return t;
+}
+
+bool GpuFrameTextures::upload(const VideoFrame& frame) {
+    if (!isVideo_ || !frame.valid() || !fits(frame.format, frame.width, frame.height)) return false;
+    if (frame.matrix != matrix_ || frame.range != range_) {
+        matrix_ = frame.matrix;
+        range_ = frame.range;
+        colour_ = yuvToRgb(matrix_, range_);
+    }
+    glBindBuffer(GL_PIXEL_UNPACK_BUFFER, pbo_.get());
+    auto* dst = static_cast<uint8_t*>(
+        glMapBufferRange(GL_PIXEL_UNPACK_BUFFER, 0, GLsizeiptr(pboSize_), GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_BUFFER_BIT));
+    if (!dst) {
+        glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
+        return false;
+    }
+    std::array<size_t, 4> offsets{};
+    size_t offset = 0;
+    for (int i = 0; i < planeCount_; ++i) {
+        const auto s = static_cast<size_t>(i);
+        const size_t row = size_t(VideoFrame::planeWidth(format_, i, width_)) * size_t(VideoFrame::bytesPerSample(format_, i));
+        const int rows = VideoFrame::planeHeight(format_, i, height_);
+        const uint8_t* src = frame.data[s];
+        offsets[s] = offset;
+        if (size_t(frame.stride[s]) == row) {
+            std::memcpy(dst + offset, src, row * size_t(rows));
+        } else {
+            for (int y = 0; y < rows; ++y) std::memcpy(dst + offset + row * size_t(y), src + size_t(frame.stride[s]) * size_t(y), row);
+        }
+        offset += row * size_t(rows);
+    }
+    const bool mapped = glUnmapBuffer(GL_PIXEL_UNPACK_BUFFER) == GL_TRUE;
+    if (mapped) {
+        glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+        for (int i = 0; i < planeCount_; ++i) {
+            const auto s = static_cast<size_t>(i);
+            const PlaneFormat pf = planeFormat(format_, i);
+            glBindTexture(GL_TEXTURE_2D, planes_[s].get());
+            glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, VideoFrame::planeWidth(format_, i, width_),
+                            VideoFrame::planeHeight(format_, i, height_), pf.format, GL_UNSIGNED_BYTE,
+                            reinterpret_cast<const void*>(offsets[s]));
+        }
+        glBindTexture(GL_TEXTURE_2D, 0);
+        glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    }
+    glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
+    return mapped;
+}
+
+GpuFrameTextures GpuFrameTextures::fromStill(const StillImage& image) {
+    GpuFrameTextures t;
+    if (!image.valid() || image.stride % 4 != 0 || !withinLimit(image.width, image.height)) return t;
+    takeGlError();
+    GlTexture tex = makeTexture();
+    glBindTexture(GL_TEXTURE_2D, tex.get());
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, GLint(image.stride / 4));
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, image.width, image.height, 0,
+                 image.order == StillByteOrder::bgra ? GL_BGRA : GL_RGBA, GL_UNSIGNED_BYTE, image.pixels.data());
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    setSampling();
+    glBindTexture(GL_TEXTURE_2D, 0);
+    if (takeGlError() != GL_NO_ERROR) return t;
+    t.planes_[0] = std::move(tex);
+    t.planeCount_ = 1;
+    t.width_ = image.width;
+    t.height_ = image.height;
+    t.sampling_ = image.alpha == StillAlpha::straight ? GpuSampling::rgbaStraight : GpuSampling::rgbaPremultiplied;
+    return t;
+}
+
+}  // namespace ombry

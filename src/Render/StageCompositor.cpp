@@ -1,0 +1,348 @@
+#include "Render/StageCompositor.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include <fmt/format.h>
+
+namespace ombry {
+
+namespace {
+const char* const vertexFile = "stageQuadVertex.glsl";
+
+const char* samplingDefine(GpuSampling s) {
+    switch (s) {
+    case GpuSampling::rgbaPremultiplied: return "#define SAMPLING_RGBA_PREMULTIPLIED 1";
+    case GpuSampling::rgbaStraight: return "#define SAMPLING_RGBA_STRAIGHT 1";
+    case GpuSampling::yuv: return "#define SAMPLING_YUV 1";
+    case GpuSampling::yuva: return "#define SAMPLING_YUVA 1";
+    case GpuSampling::nv12: return "#define SAMPLING_NV12 1";
+    }
+    return "";
+}
+
+constexpr std::array<GpuSampling, 5> allSamplings = {GpuSampling::rgbaPremultiplied, GpuSampling::rgbaStraight,
+                                                     GpuSampling::yuv, GpuSampling::yuva, GpuSampling::nv12};
+
+// Video planes nobody has drawn for this many frames are given back to the driver.
+constexpr uint64_t idleFramesBeforeRelease = 120;
+
+// The vertex shader takes the corners as uniforms: no vertex buffer per draw.
+void uploadCorners(GLint location, const QuadVertices& v) {
+    std::array<float, 16> corners{};
+    for (size_t i = 0; i < 4; ++i) {
+        corners[i * 4 + 0] = v[i].position[0];
+        corners[i * 4 + 1] = v[i].position[1];
+        corners[i * 4 + 2] = v[i].texCoord[0];
+        corners[i * 4 + 3] = v[i].texCoord[1];
+    }
+    glUniform4fv(location, 4, corners.data());
+}
+
+RenderError failed(std::string message) { return {IssueCode::rendererFailed, std::move(message)}; }
+RenderError unreadable(std::string message) { return {IssueCode::imageUnreadable, std::move(message)}; }
+}  // namespace
+
+StageSize StageTexture::presentedSize() const {
+    if (swapsSides(orientation)) return {double(height()), double(width())};
+    return {double(width()), double(height())};
+}
+
+StageQuad StageQuad::rect(const StageRect& r, Transform t, StageSize stage) {
+    const float cx = float(stage.width / 2), cy = float(stage.height / 2);
+    auto map = [&](double x, double y) {
+        return StagePoint{cx + (float(x) + t.translationX - cx) * t.scale, cy + (float(y) - cy) * t.scale};
+    };
+    const double minX = r.x, minY = r.y, maxX = r.x + r.width, maxY = r.y + r.height;
+    return StageQuad{{map(minX, minY), map(maxX, minY), map(minX, maxY), map(maxX, maxY)}};
+}
+
+StageRect placedRect(StageSize picture, StageSize stage, bool fill) {
+    if (!(picture.width > 0) || !(picture.height > 0)) return {0, 0, stage.width, stage.height};
+    const double kx = stage.width / picture.width, ky = stage.height / picture.height;
+    const double k = fill ? std::max(kx, ky) : std::min(kx, ky);
+    const double w = picture.width * k, h = picture.height * k;
+    return {(stage.width - w) / 2, (stage.height - h) / 2, w, h};
+}
+
+StageCompositor::StageCompositor(GpuContext& context) : context_(context) {}
+
+StageCompositor::~StageCompositor() { context_.makeCurrent(); }
+
+RenderResult<StageCompositor::Program> StageCompositor::buildProgram(const std::string& fragment,
+                                                                     const std::string& defines) {
+    auto built = loadGlProgram(vertexFile, fragment, defines);
+    if (!built.program) {
+        if (built.error.rfind("shader file missing", 0) == 0) return failed("stage shaders missing from bundle");
+        return failed(built.error);
+    }
+    Program p;
+    p.program = std::move(built.program);
+    const GLuint id = p.program.get();
+    p.corners = glGetUniformLocation(id, "u_corners");
+    p.opacity = glGetUniformLocation(id, "u_opacity");
+    p.yuvMatrix = glGetUniformLocation(id, "u_yuvMatrix");
+    p.yuvOffset = glGetUniformLocation(id, "u_yuvOffset");
+    p.color = glGetUniformLocation(id, "u_color");
+    p.drawableSize = glGetUniformLocation(id, "u_drawableSize");
+    p.radius = glGetUniformLocation(id, "u_radius");
+    glUseProgram(id);
+    for (int i = 0; i < 4; ++i) {
+        const GLint unit = glGetUniformLocation(id, fmt::format("u_plane{}", i).c_str());
+        if (unit >= 0) glUniform1i(unit, i);
+    }
+    glUseProgram(0);
+    return p;
+}
+
+RenderResult<std::unique_ptr<StageCompositor>> StageCompositor::create(GpuContext& context) {
+    if (!context.makeCurrent()) return failed("OpenGL unavailable");
+    std::unique_ptr<StageCompositor> c(new StageCompositor(context));
+    for (GpuSampling s : allSamplings) {
+        auto p = buildProgram("stageTexturedFragment.glsl", samplingDefine(s));
+        if (!p) return p.error();
+        c->textured_[static_cast<size_t>(s)] = std::move(p.value());
+    }
+    auto solid = buildProgram("stageSolidFragment.glsl", {});
+    if (!solid) return solid.error();
+    c->solid_ = std::move(solid.value());
+    auto present = buildProgram("stagePresentFragment.glsl", {});
+    if (!present) return present.error();
+    c->present_ = std::move(present.value());
+
+    GLuint vao = 0;
+    glGenVertexArrays(1, &vao);
+    c->vertexArray_.reset(vao);
+    c->target_ = GpuRenderTarget::create(1920, 1080);
+    if (!c->target_) return failed("the stage texture cannot be created");
+    if (takeGlError() != GL_NO_ERROR) return failed("OpenGL failed while building the compositor");
+    return c;
+}
+
+RenderResult<StagePipeline> StageCompositor::makePipeline(const std::string& fragment, bool blending) const {
+    auto built = loadGlProgram(vertexFile, fragment + ".glsl");
+    if (!built.program) return failed(built.error);
+    StagePipeline p;
+    p.program_ = std::move(built.program);
+    p.corners_ = glGetUniformLocation(p.program_.get(), "u_corners");
+    p.blending_ = blending;
+    return p;
+}
+
+void StageCompositor::drawQuad(const StagePipeline& pipeline, const QuadVertices& v) {
+    glUseProgram(pipeline.program());
+    current_ = pipeline.program();
+    if (pipeline.blending()) {
+        glEnable(GL_BLEND);
+        glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+    } else {
+        glDisable(GL_BLEND);
+    }
+    uploadCorners(pipeline.corners_, v);
+    glBindVertexArray(vertexArray_.get());
+    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    glBindVertexArray(0);
+}
+
+const StageCompositor::Program& StageCompositor::texturedProgram(GpuSampling s) const {
+    return textured_[static_cast<size_t>(s)];
+}
+
+void StageCompositor::use(const Program& p) {
+    if (current_ != p.program.get()) {
+        glUseProgram(p.program.get());
+        current_ = p.program.get();
+    }
+}
+
+void StageCompositor::setCorners(const Program& p, const QuadVertices& v) { uploadCorners(p.corners, v); }
+
+// The stage target is drawn upside down in GL terms so that its texture row 0 (and the first row of a
+// readback) is the stage's top row, like every other picture; presenting turns it upright again.
+QuadVertices StageCompositor::stageVertices(const StageQuad& quad, StageOrientation orientation) const {
+    const auto tc = texCoords(orientation);
+    QuadVertices v{};
+    for (size_t i = 0; i < 4; ++i) {
+        const float nx = quad.corners[i].x / float(stageSize_.width);
+        const float ny = quad.corners[i].y / float(stageSize_.height);
+        v[i] = QuadVertex{{2 * nx - 1, 2 * ny - 1}, {tc[i].u, tc[i].v}};
+    }
+    return v;
+}
+
+void StageCompositor::drawTextured(const StageTexture& texture, const QuadVertices& v, float opacity) {
+    const GpuFrameTextures& gpu = texture.gpu();
+    const Program& p = texturedProgram(gpu.sampling());
+    use(p);
+    setCorners(p, v);
+    glUniform1f(p.opacity, opacity);
+    if (p.yuvMatrix >= 0) {
+        glUniformMatrix3fv(p.yuvMatrix, 1, GL_FALSE, gpu.colour().matrix.data());
+        glUniform3fv(p.yuvOffset, 1, gpu.colour().offset.data());
+    }
+    for (int i = gpu.planeCount() - 1; i >= 0; --i) {
+        glActiveTexture(GLenum(GL_TEXTURE0 + i));
+        glBindTexture(GL_TEXTURE_2D, gpu.plane(i));
+    }
+    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+}
+
+bool StageCompositor::render(const std::vector<StageDraw>& draws, const std::array<float, 4>& bg) {
+    if (!target_ || !context_.makeCurrent()) return false;
+    glBindFramebuffer(GL_FRAMEBUFFER, target_.framebuffer());
+    glViewport(0, 0, target_.width(), target_.height());
+    glDisable(GL_SCISSOR_TEST);
+    glDisable(GL_DEPTH_TEST);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+    glClearColor(bg[0] * bg[3], bg[1] * bg[3], bg[2] * bg[3], bg[3]);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glBindVertexArray(vertexArray_.get());
+    current_ = 0;
+    for (const StageDraw& d : draws) {
+        if (!(d.opacity > 0)) continue;
+        if (d.kind == StageDraw::Kind::solid) {
+            use(solid_);
+            setCorners(solid_, stageVertices(d.quad, StageOrientation::up));
+            glUniform4f(solid_.color, d.color[0] * d.opacity, d.color[1] * d.opacity, d.color[2] * d.opacity,
+                        d.opacity);
+            glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+        } else if (d.texture && d.texture->gpu()) {
+            drawTextured(*d.texture, stageVertices(d.quad, d.texture->orientation), d.opacity);
+        }
+    }
+    glBindVertexArray(0);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    return true;
+}
+
+void StageCompositor::present(const PresentSurface& surface, double cornerRadius) {
+    const int dw = surface.width, dh = surface.height;
+    if (dw < 1 || dh < 1 || !target_ || !context_.makeCurrent()) return;
+    const float tw = float(target_.width()), th = float(target_.height());
+    glBindFramebuffer(GL_FRAMEBUFFER, surface.framebuffer);
+    glViewport(0, 0, dw, dh);
+    glDisable(GL_SCISSOR_TEST);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+    if (cornerRadius > 0)
+        glClearColor(0, 0, 0, 0);
+    else
+        glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+
+    const float s = std::min(float(dw) / tw, float(dh) / th);
+    const float hx = s * tw / float(dw), hy = s * th / float(dh);
+    const QuadVertices v = {{{{-hx, hy}, {0, 0}}, {{hx, hy}, {1, 0}}, {{-hx, -hy}, {0, 1}}, {{hx, -hy}, {1, 1}}}};
+    const Program& p = cornerRadius > 0 ? present_ : texturedProgram(GpuSampling::rgbaPremultiplied);
+    glBindVertexArray(vertexArray_.get());
+    current_ = 0;
+    use(p);
+    setCorners(p, v);
+    if (cornerRadius > 0) {
+        glUniform2f(p.drawableSize, float(dw), float(dh));
+        glUniform1f(p.radius, float(cornerRadius * surface.contentsScale));
+    } else {
+        glUniform1f(p.opacity, 1.0f);
+    }
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, target_.texture());
+    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    glBindVertexArray(0);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+}
+
+bool StageCompositor::setStageSize(StageSize size) {
+    if (!(size.width >= 1) || !(size.height >= 1) || size == stageSize_) return true;
+    const double w = std::floor(size.width), h = std::floor(size.height);
+    if (w > maxRasterSide || h > maxRasterSide) return false;
+    if (!context_.makeCurrent()) return false;
+    GpuRenderTarget next = GpuRenderTarget::create(int(w), int(h));
+    if (!next) return false;
+    target_ = std::move(next);
+    stageSize_ = size;
+    return true;
+}
+
+std::shared_ptr<StageTexture> StageCompositor::makeVideoTexture(const VideoFrame& frame) {
+    if (!frame.valid() || !context_.makeCurrent()) return nullptr;
+    CachedVideo* reuse = nullptr;
+    for (auto& c : videoCache_)
+        if (c.texture.use_count() == 1 && c.texture->gpu_.fits(frame.format, frame.width, frame.height)) {
+            reuse = &c;
+            break;
+        }
+    if (!reuse) {
+        auto gpu = GpuFrameTextures::forVideo(frame.format, frame.width, frame.height);
+        if (!gpu) return nullptr;
+        videoCache_.push_back({std::make_shared<StageTexture>(std::move(gpu), frame.orientation), flushes_});
+        reuse = &videoCache_.back();
+    }
+    if (!reuse->texture->gpu_.upload(frame)) return nullptr;
+    reuse->texture->orientation = frame.orientation;
+    reuse->lastUsed = flushes_;
+    return reuse->texture;
+}
+
+void StageCompositor::flushTextureCache() {
+    ++flushes_;
+    for (auto& c : videoCache_)
+        if (c.texture.use_count() > 1) c.lastUsed = flushes_;
+    std::erase_if(videoCache_, [&](const CachedVideo& c) {
+        return c.texture.use_count() == 1 && flushes_ - c.lastUsed > idleFramesBeforeRelease;
+    });
+}
+
+StillImage StageCompositor::premultiplied(StillImage image) {
+    if (image.alpha != StillAlpha::straight || !image.valid()) return image;
+    const int alphaAt = 3;  // both byte orders keep alpha last
+    for (int y = 0; y < image.height; ++y) {
+        uint8_t* p = image.pixels.data() + image.stride * size_t(y);
+        for (int x = 0; x < image.width; ++x, p += 4) {
+            const unsigned a = p[alphaAt];
+            if (a == 255) continue;
+            for (int c = 0; c < 3; ++c) p[c] = uint8_t((p[c] * a + 127) / 255);
+        }
+    }
+    image.alpha = StillAlpha::premultiplied;
+    return image;
+}
+
+RenderResult<std::shared_ptr<StageTexture>> StageCompositor::makeImageTexture(StillImage image) {
+    if (!image.valid()) return unreadable("image failed to load");
+    GLint maxSize = 0;
+    if (!context_.makeCurrent()) return failed("OpenGL unavailable");
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
+    if (image.width > maxSize || image.height > maxSize)
+        return unreadable(fmt::format("image of {}×{} exceeds the GPU's limit of {} per side", image.width,
+                                      image.height, maxSize));
+    image = premultiplied(std::move(image));
+    auto gpu = GpuFrameTextures::fromStill(image);
+    if (!gpu) return failed("the image texture cannot be created");
+    return std::make_shared<StageTexture>(std::move(gpu), StageOrientation::up);
+}
+
+RenderResult<StillImage> StageCompositor::rasterize(const ScalableImage& image, double minHeight) {
+    double w = image.width(), h = image.height();
+    if (!(w > 0) || !(h > 0)) return unreadable("image failed to load");
+    if (h < minHeight) {
+        const double k = minHeight / h;
+        w *= k;
+        h *= k;
+    }
+    if (!(w < maxRasterSide + 1.0) || !(h < maxRasterSide + 1.0))
+        return unreadable(fmt::format("image of {:.0f}×{:.0f} exceeds {} pixels per side", w, h, maxRasterSide));
+    const int iw = int(w), ih = int(h);
+    if (iw < 1 || ih < 1) return unreadable("image failed to load");
+    StillImage out;
+    out.width = iw;
+    out.height = ih;
+    out.stride = size_t(iw) * 4;
+    out.alpha = StillAlpha::premultiplied;
+    out.order = StillByteOrder::bgra;
+    out.pixels.assign(out.stride * size_t(ih), 0);
+    if (!image.draw(out.pixels.data(), iw, ih, out.stride)) return unreadable("image failed to load");
+    return out;
+}
+
+}  // namespace ombry
