@@ -36,6 +36,16 @@ struct ParkedBus {
     std::shared_ptr<ProgramAudioBus> bus;
 };
 
+// Prepares the node at 48 kHz and runs the 48 frames of a 1 ms ramp to `gain`, forgetting their peaks.
+void settle(AudioTapNode& node, double gain, int channels = 2) {
+    player(node).prepare(floatFormat(48000, channels));
+    node.setCueGain(gain, 0.001);
+    PlanarBlock warm(channels, 48);
+    player(node).process(warm.block);
+    node.peakL.exchange(0);
+    node.peakR.exchange(0);
+}
+
 int64_t buffered(const TapAudioRing& ring) { return ring.writeIdx.load() - ring.readIdx.load(); }
 
 TEST(AtomicDouble, ExchangeAndRaise) {
@@ -116,12 +126,7 @@ TEST(AudioTapNode, NewTargetMidRampRestartsFromTheCurrentGain) {
 TEST(AudioTapNode, MutedMonitorStillMetersAndFeedsTheBus) {
     ParkedBus parked;
     AudioTapNode node(false, parked.bus);
-    player(node).prepare(floatFormat(48000));
-    node.setCueGain(0.5, 0.001);
-    PlanarBlock warm(2, 48);  // completes the ramp
-    player(node).process(warm.block);
-    node.peakL.exchange(0);
-    node.peakR.exchange(0);
+    settle(node, 0.5);
 
     PlanarBlock b(2, 480, -0.8f);
     player(node).process(b.block);
@@ -136,11 +141,7 @@ TEST(AudioTapNode, MutedMonitorStillMetersAndFeedsTheBus) {
 
 TEST(AudioTapNode, MonitorRampTakesTwentyMilliseconds) {
     AudioTapNode node(false);
-    player(node).prepare(floatFormat(48000));
-    node.setCueGain(1.0, 0.001);
-    PlanarBlock warm(1, 48);
-    player(node).process(warm.block);
-
+    settle(node, 1.0, 1);
     node.monitorGainTarget.store(1);
     PlanarBlock up(1, 1200);
     player(node).process(up.block);
@@ -215,11 +216,7 @@ TEST(AudioTapNode, SteadyBlocksWithTheBusStoppedLeaveTheRingAlone) {
     auto bus = std::make_shared<ProgramAudioBus>(std::make_shared<test::StepBusClock>());
     AudioTapNode node(true, bus);
     EXPECT_EQ(bus->ringCount(), 1u);
-    player(node).prepare(floatFormat(48000));
-    node.setCueGain(0.5, 0.001);
-    PlanarBlock ramp(2, 48);
-    player(node).process(ramp.block);
-    node.peakR.exchange(0);
+    settle(node, 0.5);
     PlanarBlock b(2, 512, 0.5f);
     player(node).process(b.block);
     for (float v : b.data[1]) ASSERT_EQ(v, 0.25f);
@@ -259,10 +256,7 @@ TEST(AudioTapNode, ResamplesTo48kHz) {
     // At the bus rate each input frame is one output frame, unchanged.
     ParkedBus parked;
     AudioTapNode node(true, parked.bus);
-    player(node).prepare(floatFormat(48000));
-    node.setCueGain(1.0, 0.001);
-    PlanarBlock warm(2, 48);
-    player(node).process(warm.block);
+    settle(node, 1.0);
     PlanarBlock b(2, 4);
     for (int i = 0; i < 4; ++i) b.data[0][i] = b.data[1][i] = float(i) / 8;
     player(node).process(b.block);
