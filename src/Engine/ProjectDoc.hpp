@@ -25,12 +25,9 @@ struct ProjectDoc {
     static ProjectDoc make(const std::string& name);
 };
 
-// The project document type, as the desktop knows it (resources/linux/ombry.xml).
-namespace project_type {
-inline constexpr const char* identifier = "com.dovel.Ombry.project";
-inline constexpr const char* mimeType = "application/x-ombry-project";
-inline constexpr const char* extension = "ombry";
-}  // namespace project_type
+// The project document type ("com.dovel.Ombry.project", files "*.ombry") as the desktop knows it
+// (resources/linux/ombry.xml); panels filter on it.
+inline constexpr const char* projectMimeType = "application/x-ombry-project";
 
 // One remembered project.
 struct RecentEntry {
