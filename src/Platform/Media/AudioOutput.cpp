@@ -1,0 +1,280 @@
+#include "Platform/Media/AudioOutput.hpp"
+
+#include <pulse/pulseaudio.h>
+
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstring>
+
+#include "Platform/Clock.hpp"
+#include "Platform/Log.hpp"
+
+namespace ombry::media {
+
+AudioOutput::~AudioOutput() = default;
+
+bool AudioOutput::addSource(AudioSource* source) {
+    for (auto& slot : sources_) {
+        AudioSource* expected = nullptr;
+        if (slot.compare_exchange_strong(expected, source)) return true;
+    }
+    logLine(LogLevel::error, "AUD", "too many players on one audio output", false);
+    return false;
+}
+
+void AudioOutput::removeSource(AudioSource* source) {
+    bool found = false;
+    for (auto& slot : sources_) {
+        AudioSource* expected = source;
+        if (slot.compare_exchange_strong(expected, nullptr)) found = true;
+    }
+    if (!found) return;
+    // Wait out a mix that may still hold the pointer.
+    const uint64_t e = epoch_.load(std::memory_order_acquire);
+    if (e & 1)
+        while (epoch_.load(std::memory_order_acquire) == e) std::this_thread::sleep_for(std::chrono::microseconds(200));
+}
+
+void AudioOutput::mix(float* out, int frames, double startTime) {
+    std::memset(out, 0, sizeof(float) * size_t(frames) * kChannels);
+    epoch_.fetch_add(1, std::memory_order_acq_rel);
+    int done = 0;
+    while (done < frames) {
+        const int n = std::min(kMaxBlock, frames - done);
+        const double t = startTime + double(done) / kRate;
+        for (auto& slot : sources_)
+            if (AudioSource* s = slot.load(std::memory_order_acquire)) s->renderAdd(out + size_t(done) * kChannels, n, t);
+        done += n;
+    }
+    epoch_.fetch_add(1, std::memory_order_acq_rel);
+}
+
+namespace {
+
+// ---- Null output -------------------------------------------------------------------------------------
+
+class NullOutput final : public AudioOutput {
+public:
+    explicit NullOutput(bool paced) : start_(appClock().monotonic()), scratch_(size_t(kBlock) * kChannels) {
+        if (paced) thread_ = std::thread([this] { loop(); });
+    }
+    ~NullOutput() override {
+        {
+            std::lock_guard lock(wakeMutex_);
+            quit_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
+    bool isLive() const override { return false; }
+    void setDevice(std::optional<std::string>) override {}
+    std::optional<std::string> device() const override { return std::nullopt; }
+    double now() const override { return appClock().monotonic(); }
+
+    void pump() override {
+        std::lock_guard lock(pumpMutex_);
+        const double now = appClock().monotonic();
+        const int64_t due = static_cast<int64_t>(std::floor((now - start_) * kRate));
+        while (rendered_ + kBlock <= due) {
+            mix(scratch_.data(), kBlock, start_ + double(rendered_) / kRate);
+            rendered_ += kBlock;
+        }
+    }
+
+private:
+    static constexpr int kBlock = 480;
+
+    void loop() {
+        std::unique_lock lock(wakeMutex_);
+        while (!quit_) {
+            lock.unlock();
+            {
+                // After a long stall (suspend, a debugger) skip ahead rather than churn through it.
+                std::lock_guard p(pumpMutex_);
+                const int64_t due = static_cast<int64_t>((appClock().monotonic() - start_) * kRate);
+                if (due - rendered_ > 2 * kRate) rendered_ = due - kBlock * 4;
+            }
+            pump();
+            lock.lock();
+            wake_.wait_for(lock, std::chrono::milliseconds(5));
+        }
+    }
+
+    double start_;
+    int64_t rendered_ = 0;
+    std::vector<float> scratch_;
+    std::mutex pumpMutex_;
+    std::mutex wakeMutex_;
+    std::condition_variable wake_;
+    bool quit_ = false;
+    std::thread thread_;
+};
+
+// ---- PulseAudio output -------------------------------------------------------------------------------
+
+class PulseOutput final : public AudioOutput {
+public:
+    ~PulseOutput() override {
+        if (!loop_) return;
+        pa_threaded_mainloop_lock(loop_);
+        closeStream();
+        if (ctx_) {
+            pa_context_disconnect(ctx_);
+            pa_context_unref(ctx_);
+        }
+        pa_threaded_mainloop_unlock(loop_);
+        pa_threaded_mainloop_stop(loop_);
+        pa_threaded_mainloop_free(loop_);
+    }
+
+    bool connect(std::optional<std::string> device) {
+        loop_ = pa_threaded_mainloop_new();
+        if (!loop_) return false;
+        ctx_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Ombry");
+        if (!ctx_) return false;
+        pa_context_set_state_callback(
+            ctx_, [](pa_context*, void* ud) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(ud), 0); }, loop_);
+        if (pa_context_connect(ctx_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) return false;
+        pa_threaded_mainloop_lock(loop_);
+        if (pa_threaded_mainloop_start(loop_) < 0) {
+            pa_threaded_mainloop_unlock(loop_);
+            return false;
+        }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        bool ok = false;
+        for (;;) {
+            const pa_context_state_t st = pa_context_get_state(ctx_);
+            if (st == PA_CONTEXT_READY) {
+                ok = true;
+                break;
+            }
+            if (!PA_CONTEXT_IS_GOOD(st) || std::chrono::steady_clock::now() > deadline) break;
+            pa_threaded_mainloop_wait(loop_);
+        }
+        if (ok) ok = openStream(std::move(device));
+        pa_threaded_mainloop_unlock(loop_);
+        return ok;
+    }
+
+    bool isLive() const override { return true; }
+
+    void setDevice(std::optional<std::string> uid) override {
+        pa_threaded_mainloop_lock(loop_);
+        if (uid != device_) {
+            closeStream();
+            if (!openStream(uid)) logLine(LogLevel::error, "AUD", "audio device could not be opened", false);
+        }
+        pa_threaded_mainloop_unlock(loop_);
+    }
+
+    std::optional<std::string> device() const override {
+        pa_threaded_mainloop_lock(loop_);
+        auto d = device_;
+        pa_threaded_mainloop_unlock(loop_);
+        return d;
+    }
+
+    double now() const override {
+        // Seqlock read of the last (host, device) pair sampled on the audio thread.
+        for (;;) {
+            const uint64_t s = seq_.load(std::memory_order_acquire);
+            if (s & 1) continue;
+            const double host = syncHost_.load(std::memory_order_relaxed);
+            const double dev = syncDevice_.load(std::memory_order_relaxed);
+            if (seq_.load(std::memory_order_acquire) != s) continue;
+            if (host == 0) return appClock().monotonic();
+            return dev + (appClock().monotonic() - host);
+        }
+    }
+
+private:
+    bool openStream(std::optional<std::string> uid) {
+        pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kRate, kChannels};
+        stream_ = pa_stream_new(ctx_, "Monitor", &spec, nullptr);
+        if (!stream_) return false;
+        pa_stream_set_write_callback(
+            stream_, [](pa_stream*, size_t bytes, void* ud) { static_cast<PulseOutput*>(ud)->write(bytes); }, this);
+        pa_stream_set_state_callback(
+            stream_, [](pa_stream*, void* ud) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(ud), 0); }, loop_);
+        pa_buffer_attr attr;
+        attr.maxlength = uint32_t(-1);
+        attr.tlength = uint32_t(pa_usec_to_bytes(40000, &spec));
+        attr.prebuf = uint32_t(-1);
+        attr.minreq = uint32_t(pa_usec_to_bytes(10000, &spec));
+        attr.fragsize = uint32_t(-1);
+        const auto flags = pa_stream_flags_t(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
+        // Output time starts at the current host time, so it is comparable with appClock().
+        origin_ = appClock().monotonic() + 0.04;
+        written_ = 0;
+        if (pa_stream_connect_playback(stream_, uid ? uid->c_str() : nullptr, &attr, flags, nullptr, nullptr) < 0) {
+            closeStream();
+            return false;
+        }
+        for (;;) {
+            const pa_stream_state_t st = pa_stream_get_state(stream_);
+            if (st == PA_STREAM_READY) break;
+            if (!PA_STREAM_IS_GOOD(st)) {
+                closeStream();
+                return false;
+            }
+            pa_threaded_mainloop_wait(loop_);
+        }
+        device_ = uid;
+        return true;
+    }
+
+    void closeStream() {
+        if (!stream_) return;
+        pa_stream_set_write_callback(stream_, nullptr, nullptr);
+        pa_stream_set_state_callback(stream_, nullptr, nullptr);
+        pa_stream_disconnect(stream_);
+        pa_stream_unref(stream_);
+        stream_ = nullptr;
+    }
+
+    // Pulse's thread: the audio thread.
+    void write(size_t bytes) {
+        const size_t frameBytes = sizeof(float) * kChannels;
+        while (bytes >= frameBytes) {
+            void* data = nullptr;
+            size_t n = bytes;
+            if (pa_stream_begin_write(stream_, &data, &n) < 0 || !data) return;
+            const int frames = int(n / frameBytes);
+            mix(static_cast<float*>(data), frames, origin_ + double(written_) / kRate);
+            pa_stream_write(stream_, data, size_t(frames) * frameBytes, nullptr, 0, PA_SEEK_RELATIVE);
+            written_ += frames;
+            bytes -= std::min(bytes, size_t(frames) * frameBytes);
+        }
+        pa_usec_t played = 0;
+        if (pa_stream_get_time(stream_, &played) == 0) {
+            seq_.fetch_add(1, std::memory_order_acq_rel);
+            syncHost_.store(appClock().monotonic(), std::memory_order_relaxed);
+            syncDevice_.store(origin_ + double(played) / 1e6, std::memory_order_relaxed);
+            seq_.fetch_add(1, std::memory_order_acq_rel);
+        }
+    }
+
+    pa_threaded_mainloop* loop_ = nullptr;
+    pa_context* ctx_ = nullptr;
+    pa_stream* stream_ = nullptr;
+    std::optional<std::string> device_;
+    double origin_ = 0;
+    int64_t written_ = 0;
+    mutable std::atomic<uint64_t> seq_{0};
+    std::atomic<double> syncHost_{0};
+    std::atomic<double> syncDevice_{0};
+};
+
+}  // namespace
+
+std::shared_ptr<AudioOutput> AudioOutput::createNull(bool paced) { return std::make_shared<NullOutput>(paced); }
+
+std::shared_ptr<AudioOutput> AudioOutput::create(std::optional<std::string> deviceUid) {
+    auto pulse = std::make_shared<PulseOutput>();
+    if (pulse->connect(deviceUid)) return pulse;
+    logLine(LogLevel::notice, "AUD", "no sound server; audio is not heard on this computer", false);
+    return createNull(true);
+}
+
+}  // namespace ombry::media

@@ -1,0 +1,54 @@
+#pragma once
+// Small helpers shared by the asset prober, the player and the still decoder. Internal to Media.
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "Platform/Media/MediaTypes.hpp"
+
+namespace ombry::media::ff {
+
+struct FormatCloser {
+    void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
+};
+struct CodecCloser {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameFree {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketFree {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
+using CodecPtr = std::unique_ptr<AVCodecContext, CodecCloser>;
+using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
+
+std::string errorText(int err);
+
+// Silences FFmpeg's own logging (once per process).
+void quietLibraries();
+
+// Opens and probes a file. `abort` (may be null) stops blocking I/O when it turns true.
+FormatPtr openInput(const std::string& path, const std::atomic<bool>* abort, MediaFailure& failure);
+
+// The decoder to use for a stream: libvpx for VP8/VP9 carrying alpha, which the native VP9 decoder drops.
+const AVCodec* decoderFor(const AVStream* st);
+
+// Opens a decoder for a stream; threads > 0 or 0 for automatic.
+CodecPtr openDecoder(const AVStream* st, int threads, MediaFailure& failure);
+
+VideoOrientation streamOrientation(const AVStream* st);
+
+// Whether the stream's pictures carry alpha (pixel format, or the WebM alpha_mode tag).
+bool streamHasAlpha(const AVStream* st);
+
+double seconds(int64_t ts, AVRational tb);
+
+}  // namespace ombry::media::ff

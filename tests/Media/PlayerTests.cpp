@@ -1,0 +1,371 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <numeric>
+
+#include "MediaFixtures.hpp"
+#include "Platform/Clock.hpp"
+#include "Platform/MainQueue.hpp"
+#include "Platform/Media/MediaAsset.hpp"
+#include "Platform/Media/MediaPlayer.hpp"
+#include "support/TestEnv.hpp"
+
+using namespace ombry;
+using namespace ombry::media;
+
+namespace {
+
+constexpr double kFrame = 1.0 / 30;
+
+struct PlayerRig {
+    ManualQueue q;
+    ScopedMainQueue scope{q};
+    std::shared_ptr<AudioOutput> out = AudioOutput::createNull(false);
+
+    std::unique_ptr<MediaPlayer> open(const std::filesystem::path& path, PlayerOptions opt = {}) {
+        opt.output = out;
+        auto p = std::make_unique<MediaPlayer>(MediaAsset::open(path), opt);
+        EXPECT_TRUE(q.waitUntil([&] { return p->readiness() != Readiness::unknown; }));
+        return p;
+    }
+    bool preroll(MediaPlayer& p) {
+        bool done = false;
+        p.preroll([&](bool f) { done = f; });
+        return q.waitUntil([&] { return done; });
+    }
+    // Waits for the picture on show at the current virtual time to be `n`.
+    bool frameIs(MediaPlayer& p, int n) {
+        return q.waitUntil([&] {
+            auto f = p.latestFrame(appClock().monotonic());
+            return f && test::frameNumber(*f) == n;
+        }, 5.0);
+    }
+    int shown(MediaPlayer& p) {
+        auto f = p.latestFrame(appClock().monotonic());
+        return f ? test::frameNumber(*f) : -1;
+    }
+};
+
+AssetInfo loadInfo(ManualQueue& q, const std::filesystem::path& path, std::optional<MediaFailure>* failure = nullptr) {
+    auto asset = MediaAsset::open(path);
+    std::optional<MediaAsset::LoadResult> result;
+    asset->load(8.0, [&](const MediaAsset::LoadResult& r) { result = r; });
+    EXPECT_TRUE(q.waitUntil([&] { return result.has_value(); }));
+    if (failure && result) *failure = result->second;
+    return result && result->first ? *result->first : AssetInfo{};
+}
+
+}  // namespace
+
+TEST(MediaAsset, ReportsDurationAndPlayabilityOfCommonFormats) {
+    ManualQueue q;
+    ScopedMainQueue scope(q);
+    struct Case {
+        std::string name, args;
+        bool video, audio;
+        int rate;
+    } cases[] = {
+        {"av.mp4", "-f lavfi -i testsrc=s=64x48:r=30:d=2 -f lavfi -i sine=f=440:r=48000:d=2 -c:v libx264 -pix_fmt yuv420p -c:a aac -shortest", true, true, 48000},
+        {"pcm24.wav", "-f lavfi -i sine=f=440:r=44100:d=2 -c:a pcm_s24le", false, true, 44100},
+        {"tone.mp3", "-f lavfi -i sine=f=440:r=44100:d=2 -c:a libmp3lame", false, true, 44100},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto path = test::mediaFixture(c.name, c.args);
+        ASSERT_FALSE(path.empty());
+        const AssetInfo info = loadInfo(q, path);
+        EXPECT_TRUE(info.playable);
+        EXPECT_NEAR(info.duration, 2.0, 0.1);
+        EXPECT_EQ(info.hasVideo, c.video);
+        EXPECT_EQ(info.hasAudio, c.audio);
+        EXPECT_EQ(info.sampleRate, c.rate);
+    }
+}
+
+TEST(MediaAsset, BadFilesFailCleanly) {
+    ManualQueue q;
+    ScopedMainQueue scope(q);
+    const auto dir = test::tempDir("bad");
+    std::string noise(20000, '\0');
+    for (size_t i = 0; i < noise.size(); ++i) noise[i] = char((i * 7919u) >> 3);
+    test::writeFile(dir / "noise.mp4", noise);
+    // moov at the end: cut off, the file has no index.
+    const auto whole = test::mediaFixture("whole.mp4", "-f lavfi -i testsrc=s=64x48:r=30:d=2 -c:v libx264 -pix_fmt yuv420p");
+    ASSERT_FALSE(whole.empty());
+    const std::string bytes = test::readFile(whole);
+    test::writeFile(dir / "cut.mp4", bytes.substr(0, bytes.size() / 2));
+
+    for (auto [path, code] : {std::pair{dir / "noise.mp4", MediaFailure::Code::format},
+                              std::pair{dir / "cut.mp4", MediaFailure::Code::format},
+                              std::pair{dir / "gone.mp4", MediaFailure::Code::missing}}) {
+        SCOPED_TRACE(path.string());
+        std::optional<MediaFailure> failure;
+        const AssetInfo info = loadInfo(q, path, &failure);
+        EXPECT_FALSE(info.playable);
+        ASSERT_TRUE(failure.has_value());
+        EXPECT_EQ(failure->code, code);
+        EXPECT_FALSE(failure->message.empty());
+    }
+}
+
+TEST(MediaAsset, TruncatedDataPlaysWhatIsThereAndEnds) {
+    PlayerRig rig;
+    const auto fast = test::mediaFixture("fast.mp4", "-f lavfi -i testsrc=s=64x48:r=30:d=2 -c:v libx264 -pix_fmt yuv420p -movflags +faststart");
+    ASSERT_FALSE(fast.empty());
+    const std::string bytes = test::readFile(fast);
+    const auto cut = test::tempDir("cut") / "half.mp4";
+    test::writeFile(cut, bytes.substr(0, bytes.size() / 2));
+    auto p = rig.open(cut);
+    ASSERT_EQ(p->readiness(), Readiness::ready);
+    ASSERT_TRUE(rig.preroll(*p));
+    int ends = 0;
+    p->onEndOfItem = [&] { ++ends; };
+    p->play();
+    for (int i = 0; i < 80; ++i) {
+        rig.q.advance(kFrame);
+        p->latestFrame(appClock().monotonic());
+    }
+    EXPECT_EQ(ends, 1);
+}
+
+TEST(MediaAsset, CancelledLoadNeverAnswers) {
+    ManualQueue q;
+    ScopedMainQueue scope(q);
+    auto asset = MediaAsset::open(test::countingClip());
+    bool called = false;
+    asset->load(8.0, [&](const MediaAsset::LoadResult&) { called = true; }).cancel();
+    q.waitUntil([&] { return asset->readiness() != Readiness::unknown; });
+    q.advance(10);
+    EXPECT_FALSE(called);
+}
+
+TEST(MediaPlayer, ExactSeekLandsOnTheFrameOnShowAtThatTime) {
+    PlayerRig rig;
+    auto p = rig.open(test::countingClip());
+    ASSERT_EQ(p->readiness(), Readiness::ready);
+    EXPECT_NEAR(p->duration(), 2.0, 0.01);
+    for (auto [t, n] : {std::pair{1.0, 30}, {0.51, 15}, {0.0, 0}, {1.99, 59}, {0.2, 6}, {1.7, 51}}) {
+        SCOPED_TRACE(t);
+        bool finished = false;
+        p->seek(t, [&](bool f) { finished = f; });
+        ASSERT_TRUE(rig.q.waitUntil([&] { return finished; }));
+        EXPECT_EQ(rig.shown(*p), n);
+        EXPECT_NEAR(p->currentTime(), t, 1e-9);
+    }
+}
+
+TEST(MediaPlayer, ASupersededSeekCompletesUnfinished) {
+    PlayerRig rig;
+    auto p = rig.open(test::countingClip());
+    std::vector<bool> results;
+    p->seek(0.5, [&](bool f) { results.push_back(f); });
+    p->seek(1.5, [&](bool f) { results.push_back(f); });
+    ASSERT_TRUE(rig.q.waitUntil([&] { return results.size() == 2; }));
+    EXPECT_EQ(results, (std::vector<bool>{false, true}));
+    EXPECT_EQ(rig.shown(*p), 45);
+}
+
+TEST(MediaPlayer, PlaysEveryFrameInOrderOnTheVirtualClock) {
+    PlayerRig rig;
+    auto p = rig.open(test::countingClip());
+    ASSERT_TRUE(rig.preroll(*p));
+    p->play();
+    for (int n = 0; n < 60; ++n) {
+        ASSERT_TRUE(rig.frameIs(*p, n)) << "frame " << n << " shown " << rig.shown(*p);
+        rig.q.advance(kFrame);
+    }
+    EXPECT_EQ(p->framesDropped(), 0u);
+}
+
+TEST(MediaPlayer, EndTrimStopsPlaybackThereOnce) {
+    PlayerRig rig;
+    auto p = rig.open(test::countingClip(), {.forwardEndTime = 0.5});
+    EXPECT_NEAR(p->endTime(), 0.5, 1e-9);
+    ASSERT_TRUE(rig.preroll(*p));
+    int ends = 0;
+    p->onEndOfItem = [&] { ++ends; };
+    // The host also watches the trim with a boundary observer: both may fire, the end notice only once.
+    int boundary = 0;
+    p->addBoundaryObserver({0.5}, [&] { ++boundary; });
+    p->play();
+    for (int i = 0; i < 30; ++i) {
+        p->latestFrame(appClock().monotonic());
+        rig.q.advance(kFrame);
+    }
+    EXPECT_EQ(ends, 1);
+    EXPECT_EQ(boundary, 1);
+    EXPECT_EQ(p->rate(), 0.0);
+    EXPECT_NEAR(p->currentTime(), 0.5, 1e-9);
+    EXPECT_TRUE(rig.frameIs(*p, 14)) << rig.shown(*p);
+}
+
+TEST(MediaPlayer, NoActionAtEndHoldsTheEndAndKeepsTheRate) {
+    PlayerRig rig;
+    auto p = rig.open(test::countingClip(1.0));
+    p->setActionAtEnd(ActionAtEnd::none);
+    ASSERT_TRUE(rig.preroll(*p));
+    int ends = 0;
+    p->onEndOfItem = [&] { ++ends; };
+    p->play();
+    rig.q.advance(1.5);
+    EXPECT_EQ(ends, 1);
+    EXPECT_EQ(p->rate(), 1.0);
+    EXPECT_NEAR(p->currentTime(), p->endTime(), 1e-9);
+}
+
+TEST(MediaPlayer, LoopRestartsAtTheLoopStartWithoutMissingAFrame) {
+    PlayerRig rig;
+    auto p = rig.open(test::countingClip(1.0));
+    ASSERT_NEAR(p->endTime(), 1.0, 1e-6);
+    p->setActionAtEnd(ActionAtEnd::loop);
+    p->setLoopStart(0.2);  // frame 6
+    int ends = 0;
+    p->onEndOfItem = [&] { ++ends; };
+    int passes = 0;
+    p->addBoundaryObserver({0.5}, [&] { ++passes; });
+    ASSERT_TRUE(rig.preroll(*p));
+    p->play();
+    std::vector<int> expected, seen;
+    for (int n = 0; n < 30; ++n) expected.push_back(n);
+    for (int pass = 0; pass < 2; ++pass)
+        for (int n = 6; n < 30; ++n) expected.push_back(n);
+    for (int want : expected) {
+        ASSERT_TRUE(rig.frameIs(*p, want)) << "wanted " << want << " shown " << rig.shown(*p);
+        seen.push_back(rig.shown(*p));
+        rig.q.advance(kFrame);
+    }
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(ends, 0);
+    EXPECT_EQ(passes, 3);
+    EXPECT_EQ(p->framesDropped(), 0u);
+    EXPECT_NEAR(p->currentTime(), 0.2, 1e-6);
+}
+
+TEST(MediaPlayer, PeriodicAndBoundaryObserversFireWhilePlaying) {
+    PlayerRig rig;
+    auto p = rig.open(test::countingClip());
+    ASSERT_TRUE(rig.preroll(*p));
+    std::vector<double> ticks;
+    auto periodic = p->addPeriodicObserver(0.25, [&](double t) { ticks.push_back(t); });
+    std::vector<double> crossed;
+    p->addBoundaryObserver({0.5, 1.5}, [&] { crossed.push_back(p->currentTime()); });
+    p->play();
+    rig.q.advance(1.0);
+    ASSERT_EQ(ticks.size(), 4u);
+    for (size_t i = 0; i < ticks.size(); ++i) EXPECT_NEAR(ticks[i], 0.25 * double(i + 1), 1e-6);
+    ASSERT_EQ(crossed.size(), 1u);
+    EXPECT_NEAR(crossed[0], 0.5, 1e-6);
+    p->pause();
+    rig.q.advance(1.0);
+    EXPECT_EQ(ticks.size(), 4u);  // no ticks while paused
+    p->removeObserver(periodic);
+    p->play();
+    rig.q.advance(0.6);
+    EXPECT_EQ(ticks.size(), 4u);
+    EXPECT_EQ(crossed.size(), 2u);
+}
+
+TEST(MediaPlayer, OutputSizeIsRespectedButNeverUpscaled) {
+    PlayerRig rig;
+    auto big = rig.open(test::countingClip(), {.maxWidth = 32, .maxHeight = 32});
+    ASSERT_TRUE(rig.preroll(*big));
+    auto f = big->latestFrame(appClock().monotonic());
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->width, 32);
+    EXPECT_EQ(f->height, 24);
+    auto up = rig.open(test::countingClip(), {.outputWidth = 640, .outputHeight = 480});
+    ASSERT_TRUE(rig.preroll(*up));
+    f = up->latestFrame(appClock().monotonic());
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->width, 64);
+    EXPECT_EQ(f->height, 48);
+    EXPECT_EQ(f->layout, PixelLayout::yuv420p);
+}
+
+TEST(MediaPlayer, AlphaSurvivesDecoding) {
+    PlayerRig rig;
+    const std::string src = "-f lavfi -i \"color=c=red@0.5:s=64x48:r=30:d=1,format=rgba\" ";
+    struct Case {
+        std::string name, args;
+    } cases[] = {
+        {"alpha.webm", src + "-c:v libvpx-vp9 -pix_fmt yuva420p -auto-alt-ref 0"},
+        {"alpha.mov", src + "-c:v prores_ks -profile:v 4444 -pix_fmt yuva444p10le"},
+        {"png.mov", src + "-c:v png -pix_fmt rgba"},
+        {"rle.mov", src + "-c:v qtrle -pix_fmt argb"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto path = test::mediaFixture(c.name, c.args);
+        ASSERT_FALSE(path.empty());
+        auto p = rig.open(path);
+        ASSERT_EQ(p->readiness(), Readiness::ready);
+        ASSERT_TRUE(rig.preroll(*p));
+        auto f = p->latestFrame(appClock().monotonic());
+        ASSERT_TRUE(f);
+        EXPECT_TRUE(f->hasAlpha);
+        EXPECT_NEAR(test::centreAlpha(*f), 128, 3);
+    }
+}
+
+TEST(MediaPlayer, OrientationFromTheDisplayTransform) {
+    EXPECT_EQ(orientationFromTransform(0, 1, -1, 0), VideoOrientation::right);
+    EXPECT_EQ(orientationFromTransform(-1, 0, 0, -1), VideoOrientation::down);
+    EXPECT_EQ(orientationFromTransform(-1, 0, 0, 1), VideoOrientation::upMirrored);
+}
+
+TEST(MediaPlayer, DeliverySizeRule) {
+    EXPECT_EQ(fittedDeliverySize(3840, 2160, 1920, 1080), (PixelSize{1920, 1080}));
+    EXPECT_EQ(fittedDeliverySize(1000, 700, 333, 333), (PixelSize{332, 232}));
+    EXPECT_EQ(fittedDeliverySize(4000, 3, 1920, 1080), (PixelSize{1920, 2}));
+    EXPECT_FALSE(fittedDeliverySize(1280, 720, 1920, 1080));
+    EXPECT_FALSE(fittedDeliverySize(0, 720, 1920, 1080));
+}
+
+namespace {
+struct RecordingProcessor : AudioProcessor {
+    AudioFormat format;
+    std::atomic<int> prepared{0};
+    std::atomic<long> frames{0};
+    std::atomic<float> peak{0};
+    std::atomic<bool> badShape{false};
+    void prepare(const AudioFormat& f) override {
+        format = f;
+        ++prepared;
+    }
+    void process(AudioBlock& b) override {
+        if (b.channels != format.channels || !b.interleaved || b.frames <= 0) badShape = true;
+        float pk = peak;
+        for (int i = 0; i < b.frames * b.channels; ++i) pk = std::max(pk, std::abs(b.planes[0][i]));
+        peak = pk;
+        frames += b.frames;
+    }
+};
+}  // namespace
+
+TEST(MediaPlayer, ProcessorSeesFloatBlocksAtTheFilesOwnRate) {
+    PlayerRig rig;
+    for (auto [name, args, rate] :
+         {std::tuple{"p24.wav", "-f lavfi -i sine=f=440:r=44100:d=2 -c:a pcm_s24le", 44100},
+          std::tuple{"m.mp3", "-f lavfi -i sine=f=440:r=32000:d=2 -c:a libmp3lame", 32000}}) {
+        SCOPED_TRACE(name);
+        auto proc = std::make_shared<RecordingProcessor>();
+        auto p = rig.open(test::mediaFixture(name, args), {.processor = proc});
+        ASSERT_EQ(p->readiness(), Readiness::ready);
+        EXPECT_EQ(proc->prepared, 1);
+        EXPECT_EQ(proc->format.sampleRate, rate);
+        EXPECT_TRUE(proc->format.isFloat32);
+        ASSERT_TRUE(rig.preroll(*p));
+        p->play();
+        for (int i = 0; i < 10; ++i) {
+            ASSERT_TRUE(rig.q.waitUntil([&] { return p->bufferedAudio() > 0.12; }));
+            rig.q.advance(0.05);
+            rig.out->pump();
+        }
+        // Half a second played: that many frames at the file's rate, give or take a block.
+        EXPECT_NEAR(double(proc->frames), 0.5 * rate, 1100);
+        EXPECT_GT(proc->peak, 0.1f);  // lavfi's sine has an amplitude of 1/8
+        EXPECT_LE(proc->peak, 1.01f);
+        EXPECT_FALSE(proc->badShape);
+    }
+}
