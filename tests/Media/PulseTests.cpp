@@ -1,1 +1,126 @@
+// Against a private user-mode pulseaudio with a null sink: what the player plays is what the sink's
+// monitor records. Skipped when pulseaudio cannot start here.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+#include "MediaFixtures.hpp"
+#include "Platform/Clock.hpp"
+#include "Platform/MainQueue.hpp"
+#include "Platform/Media/MediaPlayer.hpp"
+#include "support/TestEnv.hpp"
+
+using namespace ombry;
+using namespace ombry::media;
+
+namespace {
+
+class PulseServer {
+public:
+    PulseServer() : dir_(test::tempDir("pulse")) {
+        socket_ = (dir_ / "native").string();
+        pid_ = fork();
+        if (pid_ == 0) {
+            setenv("HOME", dir_.c_str(), 1);
+            setenv("PULSE_RUNTIME_PATH", dir_.c_str(), 1);
+            setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
+            const std::string proto = "module-native-protocol-unix socket=" + socket_ + " auth-anonymous=1";
+            execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disable-shm=yes",
+                   "--log-target=stderr", "--log-level=0", "-L", "module-null-sink sink_name=ombry_test rate=48000", "-L",
+                   proto.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        for (int i = 0; i < 100 && !std::filesystem::exists(socket_); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ok_ = pid_ > 0 && std::filesystem::exists(socket_);
+        if (ok_) setenv("PULSE_SERVER", ("unix:" + socket_).c_str(), 1);
+    }
+    ~PulseServer() {
+        unsetenv("PULSE_SERVER");
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    bool ok() const { return ok_; }
+    std::string server() const { return "unix:" + socket_; }
+
+private:
+    std::filesystem::path dir_;
+    std::string socket_;
+    pid_t pid_ = -1;
+    bool ok_ = false;
+};
+
+}  // namespace
+
+TEST(PulseOutput, WhatIsPlayedIsWhatTheSinkRecords) {
+    PulseServer pulse;
+    if (!pulse.ok()) GTEST_SKIP() << "pulseaudio could not start";
+    const auto tone = test::mediaFixture("tone1k.wav", "-f lavfi -i sine=f=1000:r=44100:d=1.5 -af volume=4 -c:a pcm_s24le");
+    ASSERT_FALSE(tone.empty());
+
+    ManualQueue q;
+    ScopedMainQueue scope(q);
+    setAppClock(nullptr);  // real sound runs on the real clock
+    auto out = AudioOutput::create(std::string("ombry_test"));
+    ASSERT_TRUE(out->isLive());
+    EXPECT_EQ(out->device(), std::optional<std::string>("ombry_test"));
+
+    const auto raw = test::tempDir("rec") / "monitor.raw";
+    const pid_t rec = fork();
+    if (rec == 0) {
+        const std::string file = raw.string();
+        execlp("parec", "parec", "--server", pulse.server().c_str(), "-d", "ombry_test.monitor", "--raw", "--format=float32le",
+               "--rate=48000", "--channels=2", "--latency-msec=20", file.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    {
+        MediaPlayer p(MediaAsset::open(tone), {.output = out});
+        ASSERT_TRUE(q.waitUntil([&] { return p.readiness() == Readiness::ready; }));
+        bool prerolled = false;
+        p.preroll([&](bool f) { prerolled = f; });
+        ASSERT_TRUE(q.waitUntil([&] { return prerolled; }));
+        bool ended = false;
+        p.onEndOfItem = [&] { ended = true; };
+        p.play();
+        EXPECT_TRUE(q.waitUntil([&] { return ended; }, 5.0));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    kill(rec, SIGTERM);
+    waitpid(rec, nullptr, 0);
+
+    const std::string bytes = test::readFile(raw);
+    std::vector<float> left;
+    for (size_t i = 0; i + 8 <= bytes.size(); i += 8) {
+        float v;
+        std::memcpy(&v, bytes.data() + i, 4);
+        left.push_back(v);
+    }
+    // Keep the loud part: the tone.
+    size_t first = 0, last = 0;
+    for (size_t i = 0; i < left.size(); ++i)
+        if (std::abs(left[i]) > 0.05f) {
+            if (!first) first = i;
+            last = i;
+        }
+    ASSERT_GT(last, first);
+    const double seconds = double(last - first) / 48000;
+    EXPECT_NEAR(seconds, 1.5, 0.1);
+    int crossings = 0;
+    double sumSq = 0;
+    for (size_t i = first + 1; i <= last; ++i) {
+        if ((left[i - 1] < 0) != (left[i] < 0)) ++crossings;
+        sumSq += double(left[i]) * left[i];
+    }
+    EXPECT_NEAR(crossings / 2.0 / seconds, 1000, 15);
+    // volume=4 on lavfi's 1/8 sine: amplitude 0.5, RMS 0.354.
+    EXPECT_NEAR(std::sqrt(sumSq / double(last - first)), 0.354, 0.03);
+}

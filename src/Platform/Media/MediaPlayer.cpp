@@ -358,7 +358,8 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
             AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
             if (swr_alloc_set_opts2(&swr48, &stereo, AV_SAMPLE_FMT_FLT, AudioOutput::kRate, &outLayout, AV_SAMPLE_FMT_FLT,
                                     sampleRate, 0, nullptr) < 0 ||
-                swr_init(swr48) < 0) {
+                // A mono file is heard at full level on both sides, not 3 dB down.
+                (channels == 1 && av_opt_set_double(swr48, "center_mix_level", 1.0, 0) < 0) || swr_init(swr48) < 0) {
                 aIdx = -1;
                 aDec.reset();
             }
