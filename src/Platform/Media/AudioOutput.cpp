@@ -79,6 +79,7 @@ public:
         while (rendered_ + kBlock <= due) {
             mix(scratch_.data(), kBlock, start_ + double(rendered_) / kRate);
             rendered_ += kBlock;
+            renderHead_.store(start_ + double(rendered_) / kRate, std::memory_order_relaxed);
         }
     }
 
@@ -244,6 +245,7 @@ private:
             mix(static_cast<float*>(data), frames, origin_ + double(written_) / kRate);
             pa_stream_write(stream_, data, size_t(frames) * frameBytes, nullptr, 0, PA_SEEK_RELATIVE);
             written_ += frames;
+            renderHead_.store(origin_ + double(written_) / kRate, std::memory_order_relaxed);
             bytes -= std::min(bytes, size_t(frames) * frameBytes);
         }
         pa_usec_t played = 0;

@@ -44,6 +44,9 @@ public:
     virtual std::optional<std::string> device() const = 0;
     // Output time in seconds, comparable with appClock().monotonic().
     virtual double now() const = 0;
+    // Output time of the next sample the output will ask its sources for: sound started now is heard
+    // from there on at the earliest (the stream's buffered latency).
+    double renderHead() const { return renderHead_.load(std::memory_order_relaxed); }
     // Null output: renders everything due up to appClock() now. Live output: nothing.
     virtual void pump() {}
 
@@ -57,6 +60,7 @@ protected:
     // Mixes all sources into `out` (zeroed first), in blocks of at most kMaxBlock frames.
     void mix(float* out, int frames, double startTime);
     static constexpr int kMaxBlock = 2048;
+    std::atomic<double> renderHead_{0};
 
 private:
     static constexpr int kMaxSources = 64;

@@ -37,6 +37,7 @@ constexpr int kMaxChannels = 8;
 constexpr double kEps = 1e-4;
 constexpr size_t kMaxQueueBytes = 32u << 20;
 constexpr double kResyncSeconds = 0.04;
+constexpr double kMonoToStereo[2] = {1.0, 1.0};
 
 void nameThread(const char* name) { pthread_setname_np(pthread_self(), name); }
 
@@ -96,7 +97,7 @@ public:
 
         double continuousAt(double host) const {
             double c = anchorMedia;
-            if (!frozen && rate != 0) c += (host - anchorHost) * rate;
+            if (!frozen && rate != 0) c += std::max(host - anchorHost, 0.0) * rate;  // an anchor may lie ahead: the start of sound
             if (!loop) c = std::min(c, end);
             return std::max(c, 0.0);
         }
@@ -359,7 +360,7 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
             if (swr_alloc_set_opts2(&swr48, &stereo, AV_SAMPLE_FMT_FLT, AudioOutput::kRate, &outLayout, AV_SAMPLE_FMT_FLT,
                                     sampleRate, 0, nullptr) < 0 ||
                 // A mono file is heard at full level on both sides, not 3 dB down.
-                (channels == 1 && av_opt_set_double(swr48, "center_mix_level", 1.0, 0) < 0) || swr_init(swr48) < 0) {
+                (channels == 1 && swr_set_matrix(swr48, kMonoToStereo, 1) < 0) || swr_init(swr48) < 0) {
                 aIdx = -1;
                 aDec.reset();
             }
@@ -1017,7 +1018,7 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
             Timeline::State tl = timeline.read();
             if (tl.frozen) {
                 tl.frozen = false;
-                tl.anchorHost = output->now();
+                tl.anchorHost = startHost(tl.rate);
                 timeline.write(tl);
                 lastEval = tl.anchorMedia;
                 reschedule();
@@ -1125,12 +1126,19 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
         });
     }
 
+    // Where a clock that starts moving now is anchored: with sound, at the first sample still to be
+    // rendered, so that the start of the sound is not lost in the output's buffer.
+    double startHost(double rate) const {
+        const double now = output->now();
+        return rate != 0 && aIdx >= 0 ? std::max(now, output->renderHead()) : now;
+    }
+
     // Re-anchors the clock at the current time with a new rate.
     void setRate(double r) {
         Timeline::State tl = timeline.read();
         const double host = output->now();
         tl.anchorMedia = tl.continuousAt(host);
-        tl.anchorHost = host;
+        tl.anchorHost = tl.moving() ? host : startHost(r);
         tl.rate = r;
         timeline.write(tl);
         lastEval = tl.anchorMedia;
