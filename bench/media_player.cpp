@@ -29,6 +29,12 @@ std::filesystem::path clip1080() {
     return makeClip("1080p60.mp4", "-f lavfi -i testsrc2=s=1920x1080:r=60:d=10 -c:v libx264 -preset veryfast -pix_fmt yuv420p");
 }
 
+void prerolled(ManualQueue& q, MediaPlayer& p) {
+    bool ready = false;
+    p.preroll([&](bool) { ready = true; });
+    q.waitUntil([&] { return ready; }, 30);
+}
+
 // Plays the clip on a virtual clock that advances one frame each time the frame is there: as fast as
 // the decoder (and conversion into frames) can go.
 void BM_PlayerDecode1080p60(benchmark::State& state) {
@@ -38,9 +44,7 @@ void BM_PlayerDecode1080p60(benchmark::State& state) {
         ScopedMainQueue scope(q);
         auto out = AudioOutput::createNull(false);
         MediaPlayer p(MediaAsset::open(path), {.output = out});
-        bool ready = false;
-        p.preroll([&](bool) { ready = true; });
-        q.waitUntil([&] { return ready; }, 30);
+        prerolled(q, p);
         p.play();
         const auto t0 = std::chrono::steady_clock::now();
         int frames = 0;
@@ -84,9 +88,7 @@ void BM_AvDriftOneHour(benchmark::State& state) {
         ScopedMainQueue scope(q);
         auto out = AudioOutput::createNull(false);
         MediaPlayer p(MediaAsset::open(path), {.output = out});
-        bool ready = false;
-        p.preroll([&](bool) { ready = true; });
-        q.waitUntil([&] { return ready; }, 30);
+        prerolled(q, p);
         p.setActionAtEnd(ActionAtEnd::loop);
         p.play();
         const double hostStart = appClock().monotonic();
