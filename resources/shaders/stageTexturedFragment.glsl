@@ -1,6 +1,8 @@
 #version 330 core
 // The compositor builds one program per sampling by defining one of SAMPLING_RGBA_PREMULTIPLIED,
-// SAMPLING_RGBA_STRAIGHT, SAMPLING_YUV, SAMPLING_YUVA or SAMPLING_NV12 after the version line.
+// SAMPLING_RGBA_STRAIGHT, SAMPLING_YUV, SAMPLING_YUVA or SAMPLING_NV12 after the version line, and for
+// the YUV ones one per colour matrix and range, given as the constants YUV_MATRIX (mat3) and YUV_OFFSET
+// (vec3): constants rather than uniforms, since a software rasteriser cannot fold uniforms away.
 // Output is always premultiplied colour times the opacity.
 in vec2 v_texCoord;
 out vec4 fragColor;
@@ -9,8 +11,6 @@ uniform sampler2D u_plane0;
 uniform sampler2D u_plane1;
 uniform sampler2D u_plane2;
 uniform sampler2D u_plane3;
-uniform mat3 u_yuvMatrix;
-uniform vec3 u_yuvOffset;
 uniform float u_opacity;
 
 void main() {
@@ -27,7 +27,7 @@ void main() {
     yuv.y = texture(u_plane1, v_texCoord).r;
     yuv.z = texture(u_plane2, v_texCoord).r;
 #endif
-    vec3 rgb = clamp(u_yuvMatrix * (yuv - u_yuvOffset), 0.0, 1.0);
+    vec3 rgb = clamp(YUV_MATRIX * (yuv - YUV_OFFSET), 0.0, 1.0);
 #if defined(SAMPLING_YUVA)
     float a = texture(u_plane3, v_texCoord).r;
 #else

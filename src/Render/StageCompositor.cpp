@@ -21,6 +21,20 @@ const char* samplingDefine(GpuSampling s) {
     return "";
 }
 
+bool isYuv(GpuSampling s) {
+    return s == GpuSampling::yuv || s == GpuSampling::yuva || s == GpuSampling::nv12;
+}
+
+std::string texturedDefines(GpuSampling s, VideoColorMatrix m, VideoColorRange r) {
+    std::string d = samplingDefine(s);
+    if (!isYuv(s)) return d;
+    const YuvToRgb t = yuvToRgb(m, r);
+    return d + fmt::format("\n#define YUV_MATRIX mat3({:.9g}, {:.9g}, {:.9g}, {:.9g}, {:.9g}, {:.9g}, {:.9g}, {:.9g}, {:.9g})"
+                           "\n#define YUV_OFFSET vec3({:.9g}, {:.9g}, {:.9g})",
+                           t.matrix[0], t.matrix[1], t.matrix[2], t.matrix[3], t.matrix[4], t.matrix[5], t.matrix[6],
+                           t.matrix[7], t.matrix[8], t.offset[0], t.offset[1], t.offset[2]);
+}
+
 constexpr std::array<GpuSampling, 5> allSamplings = {GpuSampling::rgbaPremultiplied, GpuSampling::rgbaStraight,
                                                      GpuSampling::yuv, GpuSampling::yuva, GpuSampling::nv12};
 
@@ -81,8 +95,6 @@ RenderResult<StageCompositor::Program> StageCompositor::buildProgram(const std::
     const GLuint id = p.program.get();
     p.corners = glGetUniformLocation(id, "u_corners");
     p.opacity = glGetUniformLocation(id, "u_opacity");
-    p.yuvMatrix = glGetUniformLocation(id, "u_yuvMatrix");
-    p.yuvOffset = glGetUniformLocation(id, "u_yuvOffset");
     p.color = glGetUniformLocation(id, "u_color");
     p.drawableSize = glGetUniformLocation(id, "u_drawableSize");
     p.radius = glGetUniformLocation(id, "u_radius");
@@ -98,11 +110,14 @@ RenderResult<StageCompositor::Program> StageCompositor::buildProgram(const std::
 RenderResult<std::unique_ptr<StageCompositor>> StageCompositor::create(GpuContext& context) {
     if (!context.makeCurrent()) return failed("OpenGL unavailable");
     std::unique_ptr<StageCompositor> c(new StageCompositor(context));
-    for (GpuSampling s : allSamplings) {
-        auto p = buildProgram("stageTexturedFragment.glsl", samplingDefine(s));
-        if (!p) return p.error();
-        c->textured_[static_cast<size_t>(s)] = std::move(p.value());
-    }
+    for (GpuSampling s : allSamplings)
+        for (VideoColorMatrix m : {VideoColorMatrix::bt601, VideoColorMatrix::bt709})
+            for (VideoColorRange r : {VideoColorRange::limited, VideoColorRange::full}) {
+                if (!isYuv(s) && (m != VideoColorMatrix::bt601 || r != VideoColorRange::limited)) continue;
+                auto p = buildProgram("stageTexturedFragment.glsl", texturedDefines(s, m, r));
+                if (!p) return p.error();
+                c->textured_[texturedIndex(s, m, r)] = std::move(p.value());
+            }
     auto solid = buildProgram("stageSolidFragment.glsl", {});
     if (!solid) return solid.error();
     c->solid_ = std::move(solid.value());
@@ -144,8 +159,8 @@ void StageCompositor::drawQuad(const StagePipeline& pipeline, const QuadVertices
     glBindVertexArray(0);
 }
 
-const StageCompositor::Program& StageCompositor::texturedProgram(GpuSampling s) const {
-    return textured_[static_cast<size_t>(s)];
+const StageCompositor::Program& StageCompositor::texturedProgram(const GpuFrameTextures& gpu) const {
+    return textured_[texturedIndex(gpu.sampling(), gpu.matrix(), gpu.range())];
 }
 
 void StageCompositor::use(const Program& p) {
@@ -172,14 +187,10 @@ QuadVertices StageCompositor::stageVertices(const StageQuad& quad, StageOrientat
 
 void StageCompositor::drawTextured(const StageTexture& texture, const QuadVertices& v, float opacity) {
     const GpuFrameTextures& gpu = texture.gpu();
-    const Program& p = texturedProgram(gpu.sampling());
+    const Program& p = texturedProgram(gpu);
     use(p);
     setCorners(p, v);
     glUniform1f(p.opacity, opacity);
-    if (p.yuvMatrix >= 0) {
-        glUniformMatrix3fv(p.yuvMatrix, 1, GL_FALSE, gpu.colour().matrix.data());
-        glUniform3fv(p.yuvOffset, 1, gpu.colour().offset.data());
-    }
     for (int i = gpu.planeCount() - 1; i >= 0; --i) {
         glActiveTexture(GLenum(GL_TEXTURE0 + i));
         glBindTexture(GL_TEXTURE_2D, gpu.plane(i));
@@ -234,7 +245,7 @@ void StageCompositor::present(const PresentSurface& surface, double cornerRadius
     const float s = std::min(float(dw) / tw, float(dh) / th);
     const float hx = s * tw / float(dw), hy = s * th / float(dh);
     const QuadVertices v = {{{{-hx, hy}, {0, 0}}, {{hx, hy}, {1, 0}}, {{-hx, -hy}, {0, 1}}, {{hx, -hy}, {1, 1}}}};
-    const Program& p = cornerRadius > 0 ? present_ : texturedProgram(GpuSampling::rgbaPremultiplied);
+    const Program& p = cornerRadius > 0 ? present_ : textured_[texturedIndex(GpuSampling::rgbaPremultiplied, {}, {})];
     glBindVertexArray(vertexArray_.get());
     current_ = 0;
     use(p);

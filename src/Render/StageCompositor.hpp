@@ -174,8 +174,7 @@ public:
 private:
     struct Program {
         GlProgram program;
-        GLint corners = -1, opacity = -1, yuvMatrix = -1, yuvOffset = -1, color = -1, drawableSize = -1,
-              radius = -1;
+        GLint corners = -1, opacity = -1, color = -1, drawableSize = -1, radius = -1;
     };
     struct CachedVideo {
         std::shared_ptr<StageTexture> texture;
@@ -184,14 +183,19 @@ private:
 
     explicit StageCompositor(GpuContext& context);
     static RenderResult<Program> buildProgram(const std::string& fragment, const std::string& defines);
-    const Program& texturedProgram(GpuSampling sampling) const;
+    // One textured program per sampling, and per colour matrix and range for the YUV samplings.
+    static size_t texturedIndex(GpuSampling s, VideoColorMatrix m, VideoColorRange r) {
+        const bool yuv = s == GpuSampling::yuv || s == GpuSampling::yuva || s == GpuSampling::nv12;
+        return static_cast<size_t>(s) * 4 + (yuv ? static_cast<size_t>(m) * 2 + static_cast<size_t>(r) : 0);
+    }
+    const Program& texturedProgram(const GpuFrameTextures& gpu) const;
     void use(const Program& p);
     void setCorners(const Program& p, const QuadVertices& v);
     QuadVertices stageVertices(const StageQuad& quad, StageOrientation orientation) const;
     void drawTextured(const StageTexture& texture, const QuadVertices& v, float opacity);
 
     GpuContext& context_;
-    std::array<Program, 5> textured_;  // by GpuSampling
+    std::array<Program, 5 * 4> textured_;
     Program solid_;
     Program present_;
     GlVertexArray vertexArray_;

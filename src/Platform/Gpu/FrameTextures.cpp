@@ -89,17 +89,13 @@ GpuFrameTextures GpuFrameTextures::forVideo(VideoPixelFormat format, int width, 
     t.isVideo_ = true;
     t.format_ = format;
     t.sampling_ = samplingOf(format);
-    t.colour_ = yuvToRgb(t.matrix_, t.range_);
     return t;
 }
 
 bool GpuFrameTextures::upload(const VideoFrame& frame) {
     if (!isVideo_ || !frame.valid() || !fits(frame.format, frame.width, frame.height)) return false;
-    if (frame.matrix != matrix_ || frame.range != range_) {
-        matrix_ = frame.matrix;
-        range_ = frame.range;
-        colour_ = yuvToRgb(matrix_, range_);
-    }
+    matrix_ = frame.matrix;
+    range_ = frame.range;
     glBindBuffer(GL_PIXEL_UNPACK_BUFFER, pbo_.get());
     auto* dst = static_cast<uint8_t*>(
         glMapBufferRange(GL_PIXEL_UNPACK_BUFFER, 0, GLsizeiptr(pboSize_), GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_BUFFER_BIT));

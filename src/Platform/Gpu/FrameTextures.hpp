@@ -46,7 +46,8 @@ public:
     int planeCount() const { return planeCount_; }
     GLuint plane(int i) const { return planes_[static_cast<size_t>(i)].get(); }
     GpuSampling sampling() const { return sampling_; }
-    const YuvToRgb& colour() const { return colour_; }
+    VideoColorMatrix matrix() const { return matrix_; }
+    VideoColorRange range() const { return range_; }
 
 private:
     std::array<GlTexture, 4> planes_;
@@ -60,7 +61,6 @@ private:
     VideoColorMatrix matrix_ = VideoColorMatrix::bt709;
     VideoColorRange range_ = VideoColorRange::limited;
     GpuSampling sampling_ = GpuSampling::rgbaPremultiplied;
-    YuvToRgb colour_;
 };
 
 }  // namespace ombry
