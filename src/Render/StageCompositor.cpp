@@ -38,8 +38,10 @@ std::string texturedDefines(GpuSampling s, VideoColorMatrix m, VideoColorRange r
 constexpr std::array<GpuSampling, 5> allSamplings = {GpuSampling::rgbaPremultiplied, GpuSampling::rgbaStraight,
                                                      GpuSampling::yuv, GpuSampling::yuva, GpuSampling::nv12};
 
-// Video planes nobody has drawn for this many frames are given back to the driver.
+// Video planes nobody has drawn for this many frames are given back to the driver, and never more than
+// this many idle sets are kept (a stream that keeps changing size must not pile them up).
 constexpr uint64_t idleFramesBeforeRelease = 120;
+constexpr size_t maxIdleVideoTextures = 8;
 
 // The vertex shader takes the corners as uniforms: no vertex buffer per draw.
 void uploadCorners(GLint location, const QuadVertices& v) {
@@ -302,6 +304,13 @@ void StageCompositor::flushTextureCache() {
     std::erase_if(videoCache_, [&](const CachedVideo& c) {
         return c.texture.use_count() == 1 && flushes_ - c.lastUsed > idleFramesBeforeRelease;
     });
+    auto idle = [](const CachedVideo& c) { return c.texture.use_count() == 1; };
+    while (size_t(std::count_if(videoCache_.begin(), videoCache_.end(), idle)) > maxIdleVideoTextures) {
+        auto oldest = videoCache_.end();
+        for (auto it = videoCache_.begin(); it != videoCache_.end(); ++it)
+            if (idle(*it) && (oldest == videoCache_.end() || it->lastUsed < oldest->lastUsed)) oldest = it;
+        videoCache_.erase(oldest);
+    }
 }
 
 StillImage StageCompositor::premultiplied(StillImage image) {

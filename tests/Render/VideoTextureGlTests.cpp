@@ -127,4 +127,13 @@ TEST_F(VideoTextures, PlaybackReusesPlanesInsteadOfAllocating) {
     shown.reset();
     for (int i = 0; i < 200; ++i) compositor().flushTextureCache();
     EXPECT_EQ(compositor().cachedVideoTextures(), 0u);
+
+    // A stream that changes size on every frame keeps only a few idle sets around.
+    for (int i = 0; i < 30; ++i) {
+        fill(frame, 4 + 2 * i, 4, VideoPixelFormat::yuv420p, {0, 0, 0, 255}, VideoColorMatrix::bt709,
+             VideoColorRange::limited);
+        shown = compositor().makeVideoTexture(frame);
+        compositor().flushTextureCache();
+    }
+    EXPECT_LE(compositor().cachedVideoTextures(), 9u);
 }
