@@ -1,6 +1,7 @@
 #include "Syphon/SyphonOutput.hpp"
 
 #include "Engine/Issues.hpp"
+#include "Platform/Gpu/Readback.hpp"
 
 namespace ombry {
 
@@ -21,6 +22,25 @@ SyphonOutput::SyphonOutput(const std::string& name) : server_(SyphonServer::crea
 
 SyphonOutput::~SyphonOutput() {
     if (server_) server_->stop();
+}
+
+void SyphonOutput::publish(const GpuRenderTarget& stage) {
+    if (!server_) return;
+    if (!readback_) readback_ = std::make_unique<GpuReadback>();
+    readback_->request(stage);
+    publishFinished(false);
+}
+
+void SyphonOutput::flush() {
+    if (server_ && readback_) publishFinished(true);
+}
+
+void SyphonOutput::publishFinished(bool wait) {
+    readback_->poll(
+        [&](const ReadbackFrame& f) {
+            publishWhole(*server_, {f.pixels, f.width, f.height, f.stride, SyphonPixelFormat::bgra8});
+        },
+        wait);
 }
 
 void SyphonOutput::publish(const SyphonFrame& frame) const {

@@ -1,0 +1,67 @@
+#include <epoxy/gl.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "Platform/Gpu/GlObjects.hpp"
+#include "Platform/Gpu/GpuContext.hpp"
+#include "Platform/MainQueue.hpp"
+#include "Syphon/SyphonOutput.hpp"
+#include "Syphon/SyphonServerConnectionManager.hpp"
+#include "SyphonTestClient.hpp"
+#include "support/TestEnv.hpp"
+
+using namespace ombry;
+using test::eventually;
+
+// The composed stage goes from the GPU to a client: top half red, bottom half translucent blue (premultiplied).
+TEST(SyphonGl, StageTextureReachesClientsThroughTheReadback) {
+    ::setenv("XDG_RUNTIME_DIR", test::tempDir("rt").c_str(), 1);
+    auto gpu = makeHeadlessGpuContext();
+    ASSERT_TRUE(gpu.context) << gpu.error;
+    ManualQueue q;
+    ScopedMainQueue scope(q);
+    {
+        auto stage = GpuRenderTarget::create(8, 6);
+        ASSERT_TRUE(stage);
+        glBindFramebuffer(GL_FRAMEBUFFER, stage.framebuffer());
+        glViewport(0, 0, 8, 6);
+        glEnable(GL_SCISSOR_TEST);
+        glScissor(0, 0, 8, 3);  // texture rows 0..2: the stage's top
+        glClearColor(1, 0, 0, 1);
+        glClear(GL_COLOR_BUFFER_BIT);
+        glScissor(0, 3, 8, 3);
+        glClearColor(0, 0, 0.5f, 0.5f);
+        glClear(GL_COLOR_BUFFER_BIT);
+        glDisable(GL_SCISSOR_TEST);
+        glBindFramebuffer(GL_FRAMEBUFFER, 0);
+
+        SyphonOutput output("Program");
+        ASSERT_TRUE(output.server());
+        test::SyphonTestClient client;
+        ASSERT_TRUE(client.registerWith(output.server()->uuid()));
+        ASSERT_TRUE(eventually([&] { return output.server()->hasClients(); }));
+        output.publish(stage);
+        output.flush();
+        ASSERT_TRUE(client.waitForCount(syphon_message::newFrame, 1));
+        ASSERT_TRUE(eventually([&] { return client.surface() != nullptr; }));
+        auto s = client.surface();
+        ASSERT_EQ(s->width(), 8);
+        ASSERT_EQ(s->height(), 6);
+        ASSERT_TRUE(s->flags() & SharedSurface::flagBottomUp);
+        auto bytes = client.pixels();
+        auto bgraAtStage = [&](int x, int y) {  // y from the stage's top
+            const uint8_t* p = &bytes[size_t(s->height() - 1 - y) * s->bytesPerRow() + size_t(x) * 4];
+            return std::array<int, 4>{p[0], p[1], p[2], p[3]};
+        };
+        for (int x : {0, 7}) {
+            EXPECT_EQ(bgraAtStage(x, 0), (std::array<int, 4>{0, 0, 255, 255}));
+            EXPECT_EQ(bgraAtStage(x, 2), (std::array<int, 4>{0, 0, 255, 255}));
+            auto blue = bgraAtStage(x, 5);
+            EXPECT_NEAR(blue[0], 128, 1);
+            EXPECT_EQ(blue[2], 0);
+            EXPECT_NEAR(blue[3], 128, 1);
+        }
+    }
+    gpu.context->doneCurrent();
+}
