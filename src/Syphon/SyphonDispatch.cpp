@@ -64,10 +64,9 @@ void retireIdleChannels() {
         Channel* ch = pl.idle.back();
         pl.idle.pop_back();
         --pl.channels;
-        {
-            std::lock_guard chLock(ch->mutex);
-            ch->quit = true;
-        }
+        // Notified under its lock: once unlocked, the channel may end and free itself.
+        std::lock_guard chLock(ch->mutex);
+        ch->quit = true;
         ch->wake.notify_one();
     }
 }
@@ -117,10 +116,8 @@ void launch(SyphonDispatchSource* src) {
         }
     }
     if (ch) {
-        {
-            std::lock_guard lock(ch->mutex);
-            ch->source = src;
-        }
+        std::lock_guard lock(ch->mutex);
+        ch->source = src;
         ch->wake.notify_one();
         return;
     }
