@@ -179,6 +179,10 @@ public:
     static void sleepMs(int ms, std::function<void()> done);
 
 private:
+    struct PrepareTask {
+        bool finished = false;
+        std::vector<std::function<void()>> waiters;
+    };
     using Done = std::function<void()>;
     using Built = std::function<void(RenderResult<std::shared_ptr<SlotMedia>>)>;
 
@@ -189,7 +193,15 @@ private:
     void syncProps(const ActiveCue& cue);
     void swapTo(ActiveCue cue, Done done);
     void swapLoaded(ActiveCue cue, int token, std::shared_ptr<SlotMedia> media, Done done);
+    struct PlayWait {
+        double start = 0;
+        double t0 = 0;
+        int polls = 1;
+        double clockMs = -1;
+    };
     void waitUntilPlaying(std::shared_ptr<SlotMedia> media, Done done);
+    void pollPlaying(std::shared_ptr<SlotMedia> media, std::shared_ptr<PlayWait> wait, Done done);
+    void afterPlaying(ActiveCue cue, int incoming, bool hasCover, Done done);
     void reveal(const TransitionSpec& transition, Slot& incoming, Slot& outgoing, bool hasCover, Done done);
 
     void takePrepared(const ActiveCue& cue, std::function<void(std::shared_ptr<SlotMedia>)> done);
@@ -199,7 +211,8 @@ private:
                      const std::string& mediaId, double trimStart, double trimEnd, bool preparing,
                      std::string logLabel, Built done);
     void attach(SlotMedia& media, const ActiveCue& cue);
-    void startPreparing(int token);
+    void prepareStep(int token, std::shared_ptr<PrepareTask> task, int initialSteps);
+    static void finishTask(const std::shared_ptr<PrepareTask>& task);
 
     Slot* liveSlot();
     void play(SlotMedia& media);
@@ -225,8 +238,7 @@ private:
     std::shared_ptr<SlotMedia> prepared_;
     std::optional<PreparedMediaKey> preparedKey_;
     int prepareToken_ = 0;
-    bool preparing_ = false;
-    std::vector<std::function<void()>> preparingWaiters_;
+    std::shared_ptr<PrepareTask> preparing_;
     bool takeWantsPrepared_ = false;
     bool takeInFlight_ = false;
     int livePlayers_ = 0;
