@@ -1153,6 +1153,13 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
         t = std::max(t, 0.0);
         std::vector<PendingSeek> superseded = std::move(seeks);
         seeks.clear();
+        // The new position must be visible before the new generation: the decode threads prune the
+        // ring against the timeline, and the old position would throw the new frames away.
+        Timeline::State tl = timeline.read();
+        tl.anchorMedia = t;
+        tl.anchorHost = output->now();
+        tl.frozen = true;
+        timeline.write(tl);
         uint64_t g;
         {
             std::lock_guard lock(m);
@@ -1171,11 +1178,6 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
             cv.notify_all();
         }
         audioGen.store(g, std::memory_order_release);
-        Timeline::State tl = timeline.read();
-        tl.anchorMedia = t;
-        tl.anchorHost = output->now();
-        tl.frozen = true;
-        timeline.write(tl);
         lastEval = t;
         endedPass = false;
         eventTimer.cancel();
