@@ -113,7 +113,7 @@ RenderResult<std::unique_ptr<StageCompositor>> StageCompositor::create(GpuContex
     if (!context.makeCurrent()) return failed("OpenGL unavailable");
     std::unique_ptr<StageCompositor> c(new StageCompositor(context));
     for (GpuSampling s : allSamplings)
-        for (VideoColorMatrix m : {VideoColorMatrix::bt601, VideoColorMatrix::bt709})
+        for (VideoColorMatrix m : {VideoColorMatrix::bt601, VideoColorMatrix::bt709, VideoColorMatrix::bt2020})
             for (VideoColorRange r : {VideoColorRange::limited, VideoColorRange::full}) {
                 if (!isYuv(s) && (m != VideoColorMatrix::bt601 || r != VideoColorRange::limited)) continue;
                 auto p = buildProgram("stageTexturedFragment.glsl", texturedDefines(s, m, r));

@@ -186,7 +186,7 @@ private:
     // One textured program per sampling, and per colour matrix and range for the YUV samplings.
     static size_t texturedIndex(GpuSampling s, VideoColorMatrix m, VideoColorRange r) {
         const bool yuv = s == GpuSampling::yuv || s == GpuSampling::yuva || s == GpuSampling::nv12;
-        return static_cast<size_t>(s) * 4 + (yuv ? static_cast<size_t>(m) * 2 + static_cast<size_t>(r) : 0);
+        return static_cast<size_t>(s) * 6 + (yuv ? static_cast<size_t>(m) * 2 + static_cast<size_t>(r) : 0);
     }
     const Program& texturedProgram(const GpuFrameTextures& gpu) const;
     void use(const Program& p);
@@ -195,7 +195,7 @@ private:
     void drawTextured(const StageTexture& texture, const QuadVertices& v, float opacity);
 
     GpuContext& context_;
-    std::array<Program, 5 * 4> textured_;
+    std::array<Program, 5 * 6> textured_;
     Program solid_;
     Program present_;
     GlVertexArray vertexArray_;

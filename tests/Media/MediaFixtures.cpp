@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <mutex>
 
+#include <gtest/gtest.h>
+
 #include "support/TestEnv.hpp"
 
 namespace ombry::test {
@@ -23,21 +25,15 @@ std::filesystem::path mediaFixture(const std::string& name, const std::string& a
     return out;
 }
 
-int frameNumber(const media::VideoFrame& f) {
-    const auto& p = f.planes[0];
-    const int y = p.data[size_t(p.height / 2) * p.stride + p.width / 2];
+int frameNumber(const VideoFrame& f) {
+    const int y = f.data[0][size_t(f.height / 2) * size_t(f.stride[0]) + size_t(f.width / 2)];
     return int(std::lround(y / 4.0));
 }
 
-int centreAlpha(const media::VideoFrame& f) {
-    if (f.layout == media::PixelLayout::bgra) {
-        const auto& p = f.planes[0];
-        return p.data[size_t(p.height / 2) * p.stride + size_t(p.width / 2) * 4 + 3];
-    }
-    if (f.layout == media::PixelLayout::yuva420p) {
-        const auto& p = f.planes[3];
-        return p.data[size_t(p.height / 2) * p.stride + p.width / 2];
-    }
+int centreAlpha(const VideoFrame& f) {
+    const size_t row = size_t(f.height / 2), column = size_t(f.width / 2);
+    if (f.format == VideoPixelFormat::bgra) return f.data[0][row * size_t(f.stride[0]) + column * 4 + 3];
+    if (f.format == VideoPixelFormat::yuva420p) return f.data[3][row * size_t(f.stride[3]) + column];
     return 255;
 }
 
@@ -46,6 +42,31 @@ std::filesystem::path countingClip(double seconds) {
     return mediaFixture("count" + s + ".mp4",
                         "-f lavfi -i \"color=c=black:s=64x48:r=30:d=" + std::to_string(seconds) +
                             ",format=yuv420p,geq=lum='N*4':cb=128:cr=128\" -c:v libx264 -qp 0 -g 12 -bf 2 -pix_fmt yuv420p");
+}
+
+std::unique_ptr<media::MediaPlayer> PlayerRig::open(const std::filesystem::path& path, media::PlayerOptions opt) {
+    opt.output = out;
+    auto p = std::make_unique<media::MediaPlayer>(media::MediaAsset::open(path), opt);
+    EXPECT_TRUE(q.waitUntil([&] { return p->readiness() != media::Readiness::unknown; }));
+    return p;
+}
+
+bool PlayerRig::preroll(media::MediaPlayer& p) {
+    bool done = false;
+    p.preroll([&](bool f) { done = f; });
+    return q.waitUntil([&] { return done; });
+}
+
+bool PlayerRig::frameIs(media::MediaPlayer& p, int n) {
+    return q.waitUntil([&] {
+        auto f = p.latestFrame(appClock().monotonic());
+        return f && frameNumber(*f) == n;
+    }, 5.0);
+}
+
+int PlayerRig::shown(media::MediaPlayer& p) {
+    auto f = p.latestFrame(appClock().monotonic());
+    return f ? frameNumber(*f) : -1;
 }
 
 }  // namespace ombry::test

@@ -1,8 +1,13 @@
 #pragma once
 #include <filesystem>
+#include <memory>
 #include <string>
 
-#include "Platform/Media/VideoFrame.hpp"
+#include "Platform/Clock.hpp"
+#include "Platform/Gpu/VideoFrame.hpp"
+#include "Platform/MainQueue.hpp"
+#include "Platform/Media/MediaAsset.hpp"
+#include "Platform/Media/MediaPlayer.hpp"
 
 namespace ombry::test {
 
@@ -14,12 +19,25 @@ std::filesystem::path mediaFixture(const std::string& name, const std::string& a
 int run(const std::string& command);
 
 // Frames of the counting clips encode their number n as luma 4n: the centre pixel gives it back.
-int frameNumber(const media::VideoFrame& f);
+int frameNumber(const VideoFrame& f);
 
 // Centre pixel's alpha (0 to 255), from the A plane or the BGRA bytes.
-int centreAlpha(const media::VideoFrame& f);
+int centreAlpha(const VideoFrame& f);
 
 // 2 s, 30 fps, 64x48 H.264 (lossless, B-frames), frame numbers in luma; no audio.
 std::filesystem::path countingClip(double seconds = 2.0);
+
+// A virtual main queue, a silent output, and players opened and prerolled on them.
+struct PlayerRig {
+    ManualQueue q;
+    ScopedMainQueue scope{q};
+    std::shared_ptr<media::AudioOutput> out = media::AudioOutput::createNull(false);
+
+    std::unique_ptr<media::MediaPlayer> open(const std::filesystem::path& path, media::PlayerOptions opt = {});
+    bool preroll(media::MediaPlayer& p);
+    // Waits for the picture on show at the current virtual time to be `n`.
+    bool frameIs(media::MediaPlayer& p, int n);
+    int shown(media::MediaPlayer& p);
+};
 
 }  // namespace ombry::test

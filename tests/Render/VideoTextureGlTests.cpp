@@ -16,7 +16,8 @@ struct Yuv {
 
 // The forward conversion, written out independently of the shader's inverse.
 Yuv encode(Rgba c, VideoColorMatrix m, VideoColorRange range) {
-    const double kr = m == VideoColorMatrix::bt601 ? 0.299 : 0.2126, kb = m == VideoColorMatrix::bt601 ? 0.114 : 0.0722;
+    const double kr = m == VideoColorMatrix::bt601 ? 0.299 : m == VideoColorMatrix::bt709 ? 0.2126 : 0.2627;
+    const double kb = m == VideoColorMatrix::bt601 ? 0.114 : m == VideoColorMatrix::bt709 ? 0.0722 : 0.0593;
     const double r = c.r / 255.0, g = c.g / 255.0, b = c.b / 255.0;
     const double y = kr * r + (1 - kr - kb) * g + kb * b;
     const double cb = (b - y) / (2 * (1 - kb)), cr = (r - y) / (2 * (1 - kr));
@@ -60,7 +61,7 @@ TEST_F(VideoTextures, PlanesAreConvertedInTheShader) {
                                         VideoPixelFormat::bgra};
     VideoFrame frame;
     for (Rgba c : colours)
-        for (VideoColorMatrix m : {VideoColorMatrix::bt601, VideoColorMatrix::bt709})
+        for (VideoColorMatrix m : {VideoColorMatrix::bt601, VideoColorMatrix::bt709, VideoColorMatrix::bt2020})
             for (VideoColorRange range : {VideoColorRange::limited, VideoColorRange::full})
                 for (VideoPixelFormat format : formats) {
                     const bool withAlpha = format == VideoPixelFormat::yuva420p || format == VideoPixelFormat::bgra;

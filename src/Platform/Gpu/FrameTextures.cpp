@@ -5,8 +5,8 @@
 namespace ombry {
 
 YuvToRgb yuvToRgb(VideoColorMatrix matrix, VideoColorRange range) {
-    const double kr = matrix == VideoColorMatrix::bt601 ? 0.299 : 0.2126;
-    const double kb = matrix == VideoColorMatrix::bt601 ? 0.114 : 0.0722;
+    const double kr = matrix == VideoColorMatrix::bt601 ? 0.299 : matrix == VideoColorMatrix::bt709 ? 0.2126 : 0.2627;
+    const double kb = matrix == VideoColorMatrix::bt601 ? 0.114 : matrix == VideoColorMatrix::bt709 ? 0.0722 : 0.0593;
     const double kg = 1.0 - kr - kb;
     const bool limited = range == VideoColorRange::limited;
     const double ys = limited ? 255.0 / 219.0 : 1.0;

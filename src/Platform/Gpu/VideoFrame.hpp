@@ -17,7 +17,7 @@ enum class VideoPixelFormat {
     bgra,      // one plane B, G, R, A per pixel, straight alpha
 };
 
-enum class VideoColorMatrix { bt601, bt709 };
+enum class VideoColorMatrix { bt601, bt709, bt2020 };
 enum class VideoColorRange { limited, full };  // limited: Y 16-235, chroma 16-240
 
 // One decoded picture, as a decoder thread fills it and the main thread uploads it. The planes may point
@@ -31,7 +31,9 @@ struct VideoFrame {
     VideoColorMatrix matrix = VideoColorMatrix::bt709;
     VideoColorRange range = VideoColorRange::limited;
     StageOrientation orientation = StageOrientation::up;
-    double time = 0;  // seconds on the item's timeline
+    double time = 0;      // seconds on the item's timeline
+    uint64_t serial = 0;  // a producer that reuses frames numbers each new picture, so a consumer can tell
+                          // a new picture from the one it already uploaded (time repeats when a clip loops)
 
     std::array<const uint8_t*, 4> data{};  // plane starts, in the order of the format's comment
     std::array<int, 4> stride{};           // bytes per row of each plane

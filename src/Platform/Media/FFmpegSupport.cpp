@@ -94,12 +94,12 @@ CodecPtr openDecoder(const AVStream* st, int threads, MediaFailure& failure) {
     return ctx;
 }
 
-VideoOrientation streamOrientation(const AVStream* st) {
+StageOrientation streamOrientation(const AVStream* st) {
     const uint8_t* sd = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
-    if (!sd) return VideoOrientation::up;
+    if (!sd) return StageOrientation::up;
     const auto* m = reinterpret_cast<const int32_t*>(sd);
     auto fx = [](int32_t v) { return v / 65536.0; };
-    return orientationFromTransform(fx(m[0]), fx(m[1]), fx(m[3]), fx(m[4]));
+    return stageOrientation(fx(m[0]), fx(m[1]), fx(m[3]), fx(m[4]));
 }
 
 bool streamHasAlpha(const AVStream* st) {

@@ -9,6 +9,7 @@ extern "C" {
 #include <optional>
 #include <string>
 
+#include "Platform/Gpu/Orientation.hpp"
 #include "Platform/Media/MediaTypes.hpp"
 
 namespace ombry::media::ff {
@@ -44,7 +45,7 @@ const AVCodec* decoderFor(const AVStream* st);
 // Opens a decoder for a stream; threads > 0 or 0 for automatic.
 CodecPtr openDecoder(const AVStream* st, int threads, MediaFailure& failure);
 
-VideoOrientation streamOrientation(const AVStream* st);
+StageOrientation streamOrientation(const AVStream* st);
 
 // Whether the stream's pictures carry alpha (pixel format, or the WebM alpha_mode tag).
 bool streamHasAlpha(const AVStream* st);

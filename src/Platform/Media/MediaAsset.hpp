@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "Platform/Gpu/Orientation.hpp"
 #include "Platform/MainQueue.hpp"
 #include "Platform/Media/MediaTypes.hpp"
 
@@ -23,7 +24,7 @@ struct AssetInfo {
     int height = 0;
     double frameRate = 0;
     bool hasAlpha = false;
-    VideoOrientation orientation = VideoOrientation::up;
+    StageOrientation orientation = StageOrientation::up;
     int sampleRate = 0;
     int channels = 0;
 };

@@ -145,15 +145,15 @@ private:
     std::atomic<bool> frozen_{true}, loop_{false};
 };
 
-ColorMatrix matrixOf(const AVFrame* f) {
+VideoColorMatrix matrixOf(const AVFrame* f) {
     switch (f->colorspace) {
-    case AVCOL_SPC_BT709: return ColorMatrix::bt709;
+    case AVCOL_SPC_BT709: return VideoColorMatrix::bt709;
     case AVCOL_SPC_BT2020_NCL:
-    case AVCOL_SPC_BT2020_CL: return ColorMatrix::bt2020;
+    case AVCOL_SPC_BT2020_CL: return VideoColorMatrix::bt2020;
     case AVCOL_SPC_SMPTE170M:
     case AVCOL_SPC_BT470BG:
-    case AVCOL_SPC_FCC: return ColorMatrix::bt601;
-    default: return f->height >= 720 ? ColorMatrix::bt709 : ColorMatrix::bt601;
+    case AVCOL_SPC_FCC: return VideoColorMatrix::bt601;
+    default: return f->height >= 720 ? VideoColorMatrix::bt709 : VideoColorMatrix::bt601;
     }
 }
 
@@ -207,7 +207,7 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
     double startTime = 0;
     double duration = 0;
     double frameDuration = 1.0 / 30;
-    VideoOrientation orientation = VideoOrientation::up;
+    StageOrientation orientation = StageOrientation::up;
     int natW = 0, natH = 0;
     int sampleRate = 0, channels = 0;
     AVChannelLayout outLayout{};
@@ -519,17 +519,18 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
     struct Scaler {
         SwsContext* ctx = nullptr;
         int srcFmt = -1, srcW = 0, srcH = 0, dstW = 0, dstH = 0;
-        PixelLayout layout = PixelLayout::yuv420p;
+        VideoPixelFormat format = VideoPixelFormat::yuv420p;
         bool full = false;
         ~Scaler() { sws_freeContext(ctx); }
     };
 
-    static PixelLayout layoutFor(AVPixelFormat f) {
+    // Alpha goes out as yuva420p or BGRA (straight); RGB and palette pictures as BGRA; the rest as yuv420p.
+    static VideoPixelFormat formatFor(AVPixelFormat f) {
         const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(f);
-        if (!d) return PixelLayout::bgra;
-        if (d->flags & AV_PIX_FMT_FLAG_ALPHA) return f == AV_PIX_FMT_YUVA420P ? PixelLayout::yuva420p : PixelLayout::bgra;
-        if (d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) return PixelLayout::bgra;
-        return PixelLayout::yuv420p;
+        if (!d) return VideoPixelFormat::bgra;
+        if (d->flags & AV_PIX_FMT_FLAG_ALPHA) return f == AV_PIX_FMT_YUVA420P ? VideoPixelFormat::yuva420p : VideoPixelFormat::bgra;
+        if (d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) return VideoPixelFormat::bgra;
+        return VideoPixelFormat::yuv420p;
     }
 
     void outputSize(int srcW, int srcH, int& w, int& h) {
@@ -552,64 +553,37 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
         const auto sfmt = AVPixelFormat(src->format);
         int w = 0, h = 0;
         outputSize(src->width, src->height, w, h);
-        const PixelLayout layout = layoutFor(sfmt);
+        const VideoPixelFormat format = formatFor(sfmt);
         const bool full = isFullRange(src);
+        const VideoColorMatrix matrix = matrixOf(src);
         if (!sc.ctx || sc.srcFmt != sfmt || sc.srcW != src->width || sc.srcH != src->height || sc.dstW != w || sc.dstH != h ||
-            sc.layout != layout || sc.full != full) {
+            sc.format != format || sc.full != full) {
             sws_freeContext(sc.ctx);
-            const AVPixelFormat dfmt = layout == PixelLayout::bgra      ? AV_PIX_FMT_BGRA
-                                       : layout == PixelLayout::yuva420p ? AV_PIX_FMT_YUVA420P
-                                                                         : AV_PIX_FMT_YUV420P;
+            const AVPixelFormat dfmt = format == VideoPixelFormat::bgra      ? AV_PIX_FMT_BGRA
+                                       : format == VideoPixelFormat::yuva420p ? AV_PIX_FMT_YUVA420P
+                                                                              : AV_PIX_FMT_YUV420P;
             sc.ctx = sws_getContext(src->width, src->height, sfmt, w, h, dfmt, SWS_BICUBIC, nullptr, nullptr, nullptr);
             if (!sc.ctx) return false;
-            const int cs = matrixOf(src) == ColorMatrix::bt709 ? SWS_CS_ITU709 : matrixOf(src) == ColorMatrix::bt2020 ? SWS_CS_BT2020 : SWS_CS_ITU601;
+            const int cs = matrix == VideoColorMatrix::bt709 ? SWS_CS_ITU709 : matrix == VideoColorMatrix::bt2020 ? SWS_CS_BT2020 : SWS_CS_ITU601;
             const int* coeffs = sws_getCoefficients(cs);
-            sws_setColorspaceDetails(sc.ctx, coeffs, full ? 1 : 0, coeffs, layout == PixelLayout::bgra ? 1 : (full ? 1 : 0), 0,
+            sws_setColorspaceDetails(sc.ctx, coeffs, full ? 1 : 0, coeffs, format == VideoPixelFormat::bgra ? 1 : (full ? 1 : 0), 0,
                                      1 << 16, 1 << 16);
             sc.srcFmt = sfmt;
             sc.srcW = src->width;
             sc.srcH = src->height;
             sc.dstW = w;
             sc.dstH = h;
-            sc.layout = layout;
+            sc.format = format;
             sc.full = full;
         }
-        // Plane geometry; storage is reallocated only when the size or layout changes.
-        const int cw = (w + 1) / 2, ch = (h + 1) / 2;
-        std::array<std::pair<int, int>, 4> dims{};  // stride, rows
-        int n = 0;
-        if (layout == PixelLayout::bgra) {
-            dims[n++] = {w * 4, h};
-        } else {
-            dims[n++] = {w, h};
-            dims[n++] = {cw, ch};
-            dims[n++] = {cw, ch};
-            if (layout == PixelLayout::yuva420p) dims[n++] = {w, h};
-        }
-        auto align = [](int s) { return (s + 63) & ~63; };
-        size_t total = 0;
-        for (int i = 0; i < n; ++i) total += size_t(align(dims[i].first)) * dims[i].second;
-        if (dst.storage.size() != total) dst.storage.assign(total, 0);
-        uint8_t* dptr[4] = {};
-        int dstride[4] = {};
-        size_t off = 0;
-        for (int i = 0; i < n; ++i) {
-            dptr[i] = dst.storage.data() + off;
-            dstride[i] = align(dims[i].first);
-            const bool chroma = layout != PixelLayout::bgra && (i == 1 || i == 2);
-            dst.planes[i] = {dptr[i], dstride[i], layout == PixelLayout::bgra ? w : (chroma ? cw : w), chroma ? ch : h};
-            off += size_t(dstride[i]) * dims[i].second;
-        }
-        for (int i = n; i < 4; ++i) dst.planes[i] = {};
-        sws_scale(sc.ctx, src->data, src->linesize, 0, src->height, dptr, dstride);
-        dst.layout = layout;
-        dst.width = w;
-        dst.height = h;
-        dst.planeCount = n;
-        dst.matrix = matrixOf(src);
-        dst.range = layout == PixelLayout::bgra || full ? ColorRange::full : ColorRange::limited;
+        // The slot's storage grows only when a larger picture comes; steady playback allocates nothing.
+        dst.allocate(w, h, format);
+        if (!dst.valid()) return false;
+        uint8_t* planes[4] = {dst.plane(0), dst.plane(1), dst.plane(2), dst.plane(3)};
+        sws_scale(sc.ctx, src->data, src->linesize, 0, src->height, planes, dst.stride.data());
+        dst.matrix = matrix;
+        dst.range = format == VideoPixelFormat::bgra || full ? VideoColorRange::full : VideoColorRange::limited;
         dst.orientation = orientation;
-        dst.hasAlpha = layout != PixelLayout::yuv420p;
         return true;
     }
 
@@ -1246,8 +1220,8 @@ void MediaPlayer::whenReady(double timeoutSeconds, std::function<void(Readiness)
 bool MediaPlayer::hasVideo() const { return readiness() == Readiness::ready && impl_->vIdx >= 0; }
 bool MediaPlayer::hasAudio() const { return readiness() == Readiness::ready && impl_->aIdx >= 0; }
 double MediaPlayer::duration() const { return readiness() == Readiness::ready ? impl_->duration : 0; }
-VideoOrientation MediaPlayer::orientation() const {
-    return readiness() == Readiness::ready ? impl_->orientation : VideoOrientation::up;
+StageOrientation MediaPlayer::orientation() const {
+    return readiness() == Readiness::ready ? impl_->orientation : StageOrientation::up;
 }
 int MediaPlayer::naturalWidth() const { return readiness() == Readiness::ready ? impl_->natW : 0; }
 int MediaPlayer::naturalHeight() const { return readiness() == Readiness::ready ? impl_->natH : 0; }

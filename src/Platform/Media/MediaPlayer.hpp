@@ -5,11 +5,11 @@
 #include <optional>
 #include <vector>
 
+#include "Platform/Gpu/VideoFrame.hpp"
 #include "Platform/Media/AudioOutput.hpp"
 #include "Platform/Media/AudioProcessor.hpp"
 #include "Platform/Media/MediaAsset.hpp"
 #include "Platform/Media/MediaTypes.hpp"
-#include "Platform/Media/VideoFrame.hpp"
 
 namespace ombry::media {
 
@@ -52,7 +52,7 @@ public:
     bool hasAudio() const;
     double duration() const;  // the file's duration
     double endTime() const;   // end of the playable range: the end trim when set and shorter
-    VideoOrientation orientation() const;
+    StageOrientation orientation() const;
     int naturalWidth() const;
     int naturalHeight() const;
 
@@ -93,7 +93,9 @@ public:
 
     // The newest decoded frame whose time is at or before the media time at `hostTime`
     // (appClock().monotonic() seconds); the previous one when nothing newer is decoded; null before the
-    // first frame. Never waits on a decoder.
+    // first frame. Never waits on a decoder. Frames come from a fixed pool: holding one keeps its slot
+    // busy, so hold at most a couple (hand it to StageCompositor::makeVideoTexture and let go). A new
+    // picture has a new `serial`.
     std::shared_ptr<const VideoFrame> latestFrame(double hostTime);
 
     // Frames decoded but never shown because the clip could not keep up, or the consumer skipped them.

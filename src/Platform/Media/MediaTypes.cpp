@@ -1,20 +1,9 @@
 #include "Platform/Media/MediaTypes.hpp"
 
+#include <algorithm>
 #include <cmath>
-#include <numbers>
 
 namespace ombry::media {
-
-VideoOrientation orientationFromTransform(double a, double b, double c, double d) {
-    const bool mirrored = a * d < b * c;
-    if (mirrored) {
-        a = -a;
-        b = -b;
-    }
-    const double turns = std::round(std::atan2(b, a) / (std::numbers::pi / 2));
-    const int q = static_cast<int>(static_cast<long long>(turns) & 3);
-    return static_cast<VideoOrientation>(mirrored ? q + 4 : q);
-}
 
 std::optional<PixelSize> fittedDeliverySize(double nw, double nh, double sw, double sh) {
     if (nw < 1 || nh < 1 || sw < 1 || sh < 1) return std::nullopt;

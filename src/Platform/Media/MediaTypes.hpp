@@ -14,13 +14,6 @@ struct MediaFailure {
 // Whether an asset or a player can be used yet.
 enum class Readiness { unknown, ready, failed };
 
-// How a picture must be turned to appear upright; the cases are in the order the compositor expects.
-enum class VideoOrientation { up, right, down, left, upMirrored, rightMirrored, downMirrored, leftMirrored };
-
-// From a track's display transform (a, b, c, d of the 2x2 part): mirrored when a*d < b*c; quarter
-// turns from atan2(b, a), with a and b negated first when mirrored.
-VideoOrientation orientationFromTransform(double a, double b, double c, double d);
-
 // Largest even-sized picture that fits `stage` keeping the aspect of `natural`; nothing when the
 // natural size already fits (videos are never scaled up) or a dimension is below 1.
 struct PixelSize {

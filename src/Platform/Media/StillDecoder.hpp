@@ -10,27 +10,25 @@
 #include <variant>
 #include <vector>
 
+#include "Platform/Gpu/StillImage.hpp"
 #include "Platform/MainQueue.hpp"
 #include "Platform/Media/MediaTypes.hpp"
 
 namespace ombry::media {
 
-// A decoded still, upright (EXIF orientation applied), premultiplied RGBA, rows packed (width * 4 bytes).
-struct StillImage {
-    int width = 0;
-    int height = 0;
-    std::vector<uint8_t> rgba;
-};
+// What a still file decodes to: pixels (raster formats; upright, premultiplied RGBA, rows packed), or
+// for SVG a picture that draws itself at any size, which StageCompositor::rasterize turns into pixels
+// at the size the stage needs.
+using StillResult = std::variant<StillImage, std::shared_ptr<const ScalableImage>, MediaFailure>;
 
-using StillResult = std::variant<StillImage, MediaFailure>;
-
-// Largest side a still may have; larger ones fail as unreadable before any pixel memory is allocated.
+// Largest side a raster still may have; larger ones fail as unreadable before any pixel memory is
+// allocated. (Vector pictures are capped where they are rasterised.)
 constexpr int kMaxStillSide = 8192;
 
-// Decodes the first picture of a file: PNG, JPEG, GIF, BMP, TIFF, WebP, AVIF (as the FFmpeg build
-// allows) and SVG (librsvg; rendered at its own size, scaled up to at least `minHeight` pixels high).
-// Blocking: call it off the main thread, or use StillLoader.
-StillResult decodeStill(const std::string& path, int minHeight = 0);
+// Decodes the first picture of a file: PNG, JPEG (EXIF orientation applied), GIF, BMP, TIFF, WebP,
+// AVIF (as the FFmpeg build allows) and SVG (librsvg). Blocking: call it off the main thread, or use
+// StillLoader.
+StillResult decodeStill(const std::string& path);
 
 // Decodes stills in order on a background thread ("still-decode"); results come back on the main
 // queue. Destroying the loader waits for the decode in flight and drops the rest.
@@ -42,12 +40,11 @@ public:
     StillLoader& operator=(const StillLoader&) = delete;
 
     // The handle cancels delivery of the result.
-    TaskHandle load(const std::string& path, int minHeight, std::function<void(StillResult)> done);
+    TaskHandle load(const std::string& path, std::function<void(StillResult)> done);
 
 private:
     struct Job {
         std::string path;
-        int minHeight = 0;
         std::function<void(StillResult)> done;
         TaskHandle handle;
     };

@@ -1,4 +1,4 @@
-#include "Platform/Media/StillImage.hpp"
+#include "Platform/Media/StillDecoder.hpp"
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -8,6 +8,7 @@ extern "C" {
 #include <pthread.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -84,14 +85,23 @@ void premultiply(std::vector<uint8_t>& rgba) {
     }
 }
 
+// Packed RGBA of w by h, marked premultiplied.
+StillImage packedRgba(int w, int h) {
+    StillImage img;
+    img.width = w;
+    img.height = h;
+    img.stride = size_t(w) * 4;
+    img.alpha = StillAlpha::premultiplied;
+    img.order = StillByteOrder::rgba;
+    img.pixels.resize(img.stride * size_t(h));
+    return img;
+}
+
 // Applies an EXIF orientation so the picture stands upright.
 StillImage orient(StillImage img, int o) {
     if (o <= 1) return img;
     const bool swap = o >= 5;
-    StillImage out;
-    out.width = swap ? img.height : img.width;
-    out.height = swap ? img.width : img.height;
-    out.rgba.resize(img.rgba.size());
+    StillImage out = packedRgba(swap ? img.height : img.width, swap ? img.width : img.height);
     const int W = img.width, H = img.height;
     for (int y = 0; y < out.height; ++y)
         for (int x = 0; x < out.width; ++x) {
@@ -105,66 +115,75 @@ StillImage orient(StillImage img, int o) {
             case 7: sx = W - 1 - y; sy = H - 1 - x; break;
             case 8: sx = W - 1 - y; sy = x; break;
             }
-            std::memcpy(&out.rgba[(size_t(y) * out.width + x) * 4], &img.rgba[(size_t(sy) * W + sx) * 4], 4);
+            std::memcpy(&out.pixels[out.stride * size_t(y) + size_t(x) * 4], &img.pixels[img.stride * size_t(sy) + size_t(sx) * 4], 4);
         }
     return out;
 }
 
-StillResult decodeSvg(const std::string& path, int minHeight) {
+// Cairo's ARGB32 is a native-endian word: B, G, R, A bytes only on a little-endian machine.
+static_assert(std::endian::native == std::endian::little, "SVG drawing assumes B, G, R, A bytes");
+
+// An SVG document, drawn by librsvg at whatever size it is asked for. librsvg handles are not safe to
+// use from two threads at once, so drawing is serialised.
+class SvgImage final : public ScalableImage {
+public:
+    SvgImage(RsvgHandle* handle, double w, double h) : handle_(handle), width_(w), height_(h) {}
+    ~SvgImage() override { g_object_unref(handle_); }
+    SvgImage(const SvgImage&) = delete;
+    SvgImage& operator=(const SvgImage&) = delete;
+
+    double width() const override { return width_; }
+    double height() const override { return height_; }
+
+    bool draw(uint8_t* pixels, int w, int h, size_t stride) const override {
+        if (!pixels || w < 1 || h < 1 || stride % 4 != 0 || stride < size_t(w) * 4 || stride > size_t(INT32_MAX)) return false;
+        cairo_surface_t* surf = cairo_image_surface_create_for_data(pixels, CAIRO_FORMAT_ARGB32, w, h, int(stride));
+        if (cairo_surface_status(surf) != CAIRO_STATUS_SUCCESS) {
+            cairo_surface_destroy(surf);
+            return false;
+        }
+        cairo_t* cr = cairo_create(surf);
+        const RsvgRectangle viewport{0, 0, double(w), double(h)};
+        GError* err = nullptr;
+        bool ok = false;
+        {
+            std::lock_guard lock(mutex_);
+            ok = rsvg_handle_render_document(handle_, cr, &viewport, &err);
+        }
+        if (err) g_error_free(err);
+        ok = ok && cairo_status(cr) == CAIRO_STATUS_SUCCESS;
+        cairo_destroy(cr);
+        cairo_surface_flush(surf);
+        cairo_surface_destroy(surf);
+        return ok;
+    }
+
+private:
+    RsvgHandle* handle_;
+    double width_, height_;
+    mutable std::mutex mutex_;
+};
+
+StillResult decodeSvg(const std::string& path) {
     GError* err = nullptr;
     RsvgHandle* h = rsvg_handle_new_from_file(path.c_str(), &err);
-    if (!h) {
-        if (err) g_error_free(err);
-        return unreadable();
-    }
+    if (err) g_error_free(err);
+    if (!h) return unreadable();
     gdouble w = 0, hgt = 0;
     if (!rsvg_handle_get_intrinsic_size_in_pixels(h, &w, &hgt) || w < 1 || hgt < 1) {
-        RsvgRectangle ink{}, logical{};
-        if (rsvg_handle_get_geometry_for_element(h, nullptr, &ink, &logical, nullptr)) {
-            w = logical.width;
-            hgt = logical.height;
-        }
+        // Sized in percentages or not at all: the view box gives the picture's size.
+        gboolean hasW = false, hasH = false, hasBox = false;
+        RsvgLength lw{}, lh{};
+        RsvgRectangle box{};
+        rsvg_handle_get_intrinsic_dimensions(h, &hasW, &lw, &hasH, &lh, &hasBox, &box);
+        w = hasBox ? box.width : 0;
+        hgt = hasBox ? box.height : 0;
     }
-    if (w < 1 || hgt < 1) {
+    if (!(w >= 1) || !(hgt >= 1)) {
         g_object_unref(h);
         return unreadable();
     }
-    const double scale = minHeight > 0 && hgt < minHeight ? minHeight / hgt : 1.0;
-    const int W = int(std::lround(w * scale)), H = int(std::lround(hgt * scale));
-    if (W > kMaxStillSide || H > kMaxStillSide || W < 1 || H < 1) {
-        g_object_unref(h);
-        return unreadable();
-    }
-    cairo_surface_t* surf = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, W, H);
-    cairo_t* cr = cairo_create(surf);
-    RsvgRectangle vp{0, 0, double(W), double(H)};
-    const bool ok = rsvg_handle_render_document(h, cr, &vp, &err);
-    if (err) g_error_free(err);
-    cairo_destroy(cr);
-    cairo_surface_flush(surf);
-    StillImage img;
-    if (ok) {
-        img.width = W;
-        img.height = H;
-        img.rgba.resize(size_t(W) * H * 4);
-        const uint8_t* src = cairo_image_surface_get_data(surf);
-        const int stride = cairo_image_surface_get_stride(surf);
-        // Cairo's ARGB32 is premultiplied, native-endian 32-bit: convert to premultiplied RGBA bytes.
-        for (int y = 0; y < H; ++y)
-            for (int x = 0; x < W; ++x) {
-                uint32_t px;
-                std::memcpy(&px, src + size_t(y) * stride + size_t(x) * 4, 4);
-                uint8_t* d = &img.rgba[(size_t(y) * W + x) * 4];
-                d[0] = uint8_t(px >> 16);
-                d[1] = uint8_t(px >> 8);
-                d[2] = uint8_t(px);
-                d[3] = uint8_t(px >> 24);
-            }
-    }
-    cairo_surface_destroy(surf);
-    g_object_unref(h);
-    if (!ok) return unreadable();
-    return img;
+    return std::make_shared<const SvgImage>(h, w, hgt);
 }
 
 StillResult decodeRaster(const std::string& path) {
@@ -206,28 +225,25 @@ StillResult decodeRaster(const std::string& path) {
     }
     if (!got || frame->width < 1 || frame->height < 1 || frame->width > kMaxStillSide || frame->height > kMaxStillSide)
         return unreadable();
-    StillImage img;
-    img.width = frame->width;
-    img.height = frame->height;
-    img.rgba.resize(size_t(img.width) * img.height * 4);
+    StillImage img = packedRgba(frame->width, frame->height);
     SwsContext* sws = sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format), img.width, img.height,
                                      AV_PIX_FMT_RGBA, SWS_BICUBIC, nullptr, nullptr, nullptr);
     if (!sws) return unreadable();
-    uint8_t* dst[4] = {img.rgba.data(), nullptr, nullptr, nullptr};
-    int stride[4] = {img.width * 4, 0, 0, 0};
+    uint8_t* dst[4] = {img.pixels.data(), nullptr, nullptr, nullptr};
+    int stride[4] = {int(img.stride), 0, 0, 0};
     sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, stride);
     sws_freeContext(sws);
-    premultiply(img.rgba);
+    premultiply(img.pixels);
     if (st->codecpar->codec_id == AV_CODEC_ID_MJPEG) return orient(std::move(img), exifOrientation(path));
     return img;
 }
 
 }  // namespace
 
-StillResult decodeStill(const std::string& path, int minHeight) {
+StillResult decodeStill(const std::string& path) {
     std::ifstream probe(path, std::ios::binary);
     if (!probe) return MediaFailure{MediaFailure::Code::missing, "media file unavailable"};
-    if (looksLikeSvg(path)) return decodeSvg(path, minHeight);
+    if (looksLikeSvg(path)) return decodeSvg(path);
     return decodeRaster(path);
 }
 
@@ -242,7 +258,7 @@ StillLoader::StillLoader() {
             shared->jobs.pop_front();
             if (job.handle.cancelled()) continue;
             lock.unlock();
-            auto result = std::make_shared<StillResult>(decodeStill(job.path, job.minHeight));
+            auto result = std::make_shared<StillResult>(decodeStill(job.path));
             lock.lock();
             if (!shared->alive) return;
             mainQueue().post([done = std::move(job.done), handle = job.handle, result, shared] {
@@ -262,11 +278,11 @@ StillLoader::~StillLoader() {
     thread_.join();
 }
 
-TaskHandle StillLoader::load(const std::string& path, int minHeight, std::function<void(StillResult)> done) {
+TaskHandle StillLoader::load(const std::string& path, std::function<void(StillResult)> done) {
     TaskHandle handle(std::make_shared<std::atomic<bool>>(false));
     {
         std::lock_guard lock(shared_->mutex);
-        shared_->jobs.push_back({path, minHeight, std::move(done), handle});
+        shared_->jobs.push_back({path, std::move(done), handle});
     }
     shared_->wake.notify_all();
     return handle;
