@@ -354,13 +354,7 @@ RenderResult<StillImage> StageCompositor::rasterize(const ScalableImage& image, 
         return unreadable(fmt::format("image of {:.0f}×{:.0f} exceeds {} pixels per side", w, h, maxRasterSide));
     const int iw = int(w), ih = int(h);
     if (iw < 1 || ih < 1) return unreadable("image failed to load");
-    StillImage out;
-    out.width = iw;
-    out.height = ih;
-    out.stride = size_t(iw) * 4;
-    out.alpha = StillAlpha::premultiplied;
-    out.order = StillByteOrder::bgra;
-    out.pixels.assign(out.stride * size_t(ih), 0);
+    StillImage out = StillImage::packed(iw, ih, StillAlpha::premultiplied, StillByteOrder::bgra);
     if (!image.draw(out.pixels.data(), iw, ih, out.stride)) return unreadable("image failed to load");
     return out;
 }

@@ -125,6 +125,13 @@ TEST(VideoFrame, AllocateLaysOutPlanesAndReusesStorage) {
     EXPECT_EQ(f.storage.data(), before);
     EXPECT_EQ(f.stride[3], 4);
     EXPECT_TRUE(f.valid());
+    f.allocate(5, 3, VideoPixelFormat::yuva420p, 64);  // padded rows, every plane starting on a padded row
+    ASSERT_TRUE(f.valid());
+    for (size_t i = 0; i < 4; ++i) EXPECT_EQ(f.stride[i], 64) << i;
+    EXPECT_EQ(f.data[1] - f.data[0], 64 * 3);
+    EXPECT_EQ(f.data[2] - f.data[1], 64 * 2);
+    EXPECT_EQ(f.data[3] - f.data[2], 64 * 2);
+    EXPECT_GE(f.storage.data() + f.storage.size(), f.data[3] + 64 * 3);
 
     VideoFrame broken = {};
     broken.width = 4;

@@ -22,6 +22,18 @@ struct StillImage {
     StillByteOrder order = StillByteOrder::rgba;
     std::vector<uint8_t> pixels;
 
+    // Rows packed (width * 4 bytes), every byte zero (transparent black).
+    static StillImage packed(int width, int height, StillAlpha alpha, StillByteOrder order) {
+        StillImage image;
+        image.width = width;
+        image.height = height;
+        image.stride = size_t(width > 0 ? width : 0) * 4;
+        image.alpha = alpha;
+        image.order = order;
+        image.pixels.assign(image.stride * size_t(height > 0 ? height : 0), 0);
+        return image;
+    }
+
     bool valid() const {
         return width > 0 && height > 0 && stride >= size_t(width) * 4 && pixels.size() >= stride * size_t(height);
     }

@@ -27,7 +27,7 @@ int VideoFrame::bytesPerSample(VideoPixelFormat f, int plane) {
     return 1;
 }
 
-void VideoFrame::allocate(int w, int h, VideoPixelFormat f) {
+void VideoFrame::allocate(int w, int h, VideoPixelFormat f, int rowAlignment) {
     width = w;
     height = h;
     format = f;
@@ -35,15 +35,16 @@ void VideoFrame::allocate(int w, int h, VideoPixelFormat f) {
     data = {};
     stride = {};
     if (w <= 0 || h <= 0) return;
+    const int align = rowAlignment > 1 ? rowAlignment : 1;
+    auto rowBytes = [&](int i) { return (planeWidth(f, i, w) * bytesPerSample(f, i) + align - 1) / align * align; };
     size_t total = 0;
     const int n = planeCount(f);
-    for (int i = 0; i < n; ++i)
-        total += size_t(planeWidth(f, i, w)) * size_t(bytesPerSample(f, i)) * size_t(planeHeight(f, i, h));
+    for (int i = 0; i < n; ++i) total += size_t(rowBytes(i)) * size_t(planeHeight(f, i, h));
     if (storage.size() < total) storage.resize(total);
     size_t offset = 0;
     for (int i = 0; i < n; ++i) {
         const auto s = static_cast<size_t>(i);
-        stride[s] = planeWidth(f, i, w) * bytesPerSample(f, i);
+        stride[s] = rowBytes(i);
         data[s] = storage.data() + offset;
         offset += size_t(stride[s]) * size_t(planeHeight(f, i, h));
     }

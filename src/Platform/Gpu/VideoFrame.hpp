@@ -41,9 +41,10 @@ struct VideoFrame {
     std::vector<uint8_t> storage;
     std::shared_ptr<const void> keepAlive;
 
-    // Lays the planes out tightly in `storage` for this size and format; allocates only when the storage
-    // is smaller than needed. Drops any external memory.
-    void allocate(int width, int height, VideoPixelFormat format);
+    // Lays the planes out in `storage` for this size and format, each row padded to a multiple of
+    // `rowAlignment` bytes (1: tightly; a decoder's vector code may want 64); allocates only when the
+    // storage is smaller than needed. Drops any external memory.
+    void allocate(int width, int height, VideoPixelFormat format, int rowAlignment = 1);
     // Writable start of plane i (only meaningful after allocate()).
     uint8_t* plane(int i) { return const_cast<uint8_t*>(data[static_cast<size_t>(i)]); }
 

@@ -577,7 +577,9 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
             sc.full = full;
         }
         // The slot's storage grows only when a larger picture comes; steady playback allocates nothing.
-        dst.allocate(w, h, format);
+        // Padded rows: swscale's vector code reads and writes past packed ones (an nv12 source of odd width
+        // crashes it).
+        dst.allocate(w, h, format, 64);
         if (!dst.valid()) return false;
         uint8_t* planes[4] = {dst.plane(0), dst.plane(1), dst.plane(2), dst.plane(3)};
         sws_scale(sc.ctx, src->data, src->linesize, 0, src->height, planes, dst.stride.data());

@@ -85,17 +85,7 @@ void premultiply(std::vector<uint8_t>& rgba) {
     }
 }
 
-// Packed RGBA of w by h, marked premultiplied.
-StillImage packedRgba(int w, int h) {
-    StillImage img;
-    img.width = w;
-    img.height = h;
-    img.stride = size_t(w) * 4;
-    img.alpha = StillAlpha::premultiplied;
-    img.order = StillByteOrder::rgba;
-    img.pixels.resize(img.stride * size_t(h));
-    return img;
-}
+StillImage packedRgba(int w, int h) { return StillImage::packed(w, h, StillAlpha::premultiplied, StillByteOrder::rgba); }
 
 // Applies an EXIF orientation so the picture stands upright.
 StillImage orient(StillImage img, int o) {
