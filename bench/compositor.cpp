@@ -10,6 +10,7 @@
 #include <cstring>
 #include <map>
 
+#include "BenchGl.hpp"
 #include "Platform/Gpu/Readback.hpp"
 #include "Render/StageCompositor.hpp"
 
@@ -20,14 +21,7 @@ namespace {
 constexpr int W = 1920, H = 1080, layers = 4;
 constexpr float opacities[layers] = {1.0f, 0.8f, 0.6f, 0.5f};
 
-GpuContext& context() {
-    static GpuContextResult made = makeHeadlessGpuContext();
-    if (!made.context) {
-        std::fprintf(stderr, "no GL context: %s\n", made.error.c_str());
-        std::exit(1);
-    }
-    return *made.context;
-}
+GpuContext& context() { return bench::glContext(); }
 
 // Four distinct decoded frames, made once.
 std::vector<VideoFrame>& frames() {

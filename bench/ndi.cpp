@@ -8,20 +8,14 @@
 #include <cstring>
 #include <vector>
 
+#include "BenchGl.hpp"
 #include "Render/NDIOutput.hpp"
 
 using namespace ombry;
 
 namespace {
 
-GpuContext& context() {
-    static GpuContextResult made = makeHeadlessGpuContext();
-    if (!made.context) {
-        std::fprintf(stderr, "no GL context: %s\n", made.error.c_str());
-        std::exit(1);
-    }
-    return *made.context;
-}
+GpuContext& context() { return bench::glContext(); }
 
 std::unique_ptr<StageCompositor> composedStage(int w, int h) {
     context().makeCurrent();

@@ -183,9 +183,13 @@ NDISender::~NDISender() {
 
 bool NDISender::receiversConnected(double now) {
     if (now - lastConnectionCheck_ >= 1.0) {
-        lastConnectionCheck_ = now;
-        std::lock_guard lock(sendLock_);
-        hasReceivers_ = !destroyed_ && runtime_->sendGetNoConnections(instance_, 0) >= 1;
+        // A send in progress holds the lock for as long as the runtime takes; rather than stall the frame
+        // loop behind it, keep the last answer and ask again at the next frame.
+        std::unique_lock lock(sendLock_, std::try_to_lock);
+        if (lock.owns_lock()) {
+            lastConnectionCheck_ = now;
+            hasReceivers_ = !destroyed_ && runtime_->sendGetNoConnections(instance_, 0) >= 1;
+        }
     }
     return hasReceivers_;
 }
@@ -332,6 +336,13 @@ void NDIOutput::publish(const GpuRenderTarget& frame, int fps) {
     }
     awaitingReadback_ = true;
     schedulePoll();
+}
+
+CompositeConsumer NDIOutput::consumer() const {
+    std::weak_ptr<NDIOutput*> weak = self_;
+    return [weak](const GpuRenderTarget& stage, int fps) {
+        if (auto self = weak.lock()) (*self)->publish(stage, fps);
+    };
 }
 
 void NDIOutput::collect(bool wait) {

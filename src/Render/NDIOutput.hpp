@@ -14,6 +14,7 @@
 #include "Platform/Gpu/Readback.hpp"
 #include "Platform/Ndi/NdiRuntime.hpp"
 #include "Render/Audio/ProgramAudioBus.hpp"
+#include "Render/NativeStageRenderer.hpp"
 #include "Render/StageCompositor.hpp"
 
 namespace ombry {
@@ -98,8 +99,8 @@ public:
 
     const std::string& sourceName() const { return name_; }
 
-    // Main thread. Asks the runtime at most once a second (`now` on the media clock); in between, the
-    // last answer. False once stopped.
+    // Main thread. Asks the runtime at most once a second (`now` on the media clock); in between, and
+    // while a send holds the runtime, the last answer. False once stopped.
     bool receiversConnected(double now);
 
     // The one frame in flight: taken when a frame is accepted for conversion, released when its send has
@@ -157,6 +158,9 @@ private:
 // current; the compositor outlives it.
 class NDIOutput {
 public:
+    // The key under which the renderer calls the consumer.
+    static constexpr const char* consumerKey = "ndi";
+
     NDIOutput(StageCompositor& compositor, const std::string& name);
     ~NDIOutput();
     NDIOutput(const NDIOutput&) = delete;
@@ -164,6 +168,8 @@ public:
 
     // The "ndi" composite consumer: the composed stage and the stage frame rate, right after composing.
     void publish(const GpuRenderTarget& frame, int fps);
+    // publish() as the renderer's consumer; does nothing once the output is gone.
+    CompositeConsumer consumer() const;
 
     // The sender, to attach to the program audio bus and to stop when NDI is switched off; none when the
     // runtime could not be started (then nothing is ever published).

@@ -194,9 +194,10 @@ TEST_F(NdiOutputGl, FramesAreThrottledToTheStageRate) {
     composeTestStage(8, 4);
     setConnections(1);
     NDIOutput out(compositor(), "Program");
+    const CompositeConsumer consume = out.consumer();
     auto publishAt = [&](double t, int fps) {
         q.clock().setMonotonic(t);
-        out.publish(compositor().target(), fps);
+        consume(compositor().target(), fps);
         out.finishPending();
         return framesSent();
     };

@@ -28,6 +28,11 @@ protected:
     FakeNdi fake;
 };
 
+// A "BGRA" frame over `pixels` (w x h x 4 bytes).
+NDIWireFrame bgraFrame(const std::vector<uint8_t>& pixels, int w, int h, int fps) {
+    return {NDIWire::bgra, w, h, w * 4, pixels.data(), pixels.size(), fps};
+}
+
 std::vector<float> ramp(float start) {
     std::vector<float> block(2 * ProgramAudioBus::blockFrames);
     for (size_t i = 0; i < block.size(); ++i) block[i] = start + float(i) / 1000.0f;
@@ -186,7 +191,7 @@ TEST_F(NdiSender, OneFrameInFlightAndALateFrameAfterStopSendsNothing) {
     auto sender = NDISender::create("Program");
     ASSERT_TRUE(sender);
     std::vector<uint8_t> pixels(4 * 2 * 4, 7);
-    NDIWireFrame frame{NDIWire::bgra, 4, 2, 16, pixels.data(), pixels.size(), 30};
+    const NDIWireFrame frame = bgraFrame(pixels, 4, 2, 30);
 
     ASSERT_TRUE(sender->tryBeginFrame());
     EXPECT_FALSE(sender->tryBeginFrame());
@@ -207,28 +212,43 @@ TEST_F(NdiSender, OneFrameInFlightAndALateFrameAfterStopSendsNothing) {
     EXPECT_EQ(fake->callsAfterDestroy, 0);
 }
 
-TEST_F(NdiSender, StopWaitsForASendInProgress) {
+TEST_F(NdiSender, ASendInProgressNeitherStallsTheReceiverPollNorIsCutShortByStop) {
     auto sender = NDISender::create("Program");
     ASSERT_TRUE(sender);
     std::vector<uint8_t> pixels(2 * 2 * 4, 9);
-    NDIWireFrame frame{NDIWire::bgra, 2, 2, 8, pixels.data(), pixels.size(), 60};
+    const NDIWireFrame frame = bgraFrame(pixels, 2, 2, 60);
+    auto hold = [&](bool on) {
+        {
+            std::lock_guard lock(fake->mutex);
+            fake->holdVideo = on;
+        }
+        fake->changed.notify_all();
+    };
     {
         std::lock_guard lock(fake->mutex);
-        fake->holdVideo = true;
+        fake->connections = 1;
     }
+    hold(true);
     ASSERT_TRUE(sender->tryBeginFrame());
     sender->sendVideo(frame);
     ASSERT_TRUE(fake->waitFor([&] { return fake->videoEntered == 1; }));
+    // The runtime is busy sending: the poll keeps its last answer instead of waiting, and asks next time.
+    EXPECT_FALSE(sender->receiversConnected(1000.0));
+    hold(false);
+    ASSERT_TRUE(sender->waitIdle());
+    EXPECT_TRUE(sender->receiversConnected(1000.02));
+
+    hold(true);
+    ASSERT_TRUE(sender->tryBeginFrame());
+    sender->sendVideo(frame);
+    ASSERT_TRUE(fake->waitFor([&] { return fake->videoEntered == 2; }));
     std::thread stopper([&] { sender->stop(); });
-    {
-        std::lock_guard lock(fake->mutex);
-        fake->holdVideo = false;
-    }
-    fake->changed.notify_all();
+    hold(false);
     stopper.join();
     EXPECT_TRUE(sender->waitIdle());
     std::lock_guard lock(fake->mutex);
-    EXPECT_EQ(fake->video.size(), 1u);
+    EXPECT_EQ(fake->video.size(), 2u);
+    EXPECT_EQ(fake->connectionPolls, 1);
     EXPECT_EQ(fake->instancesAlive, 0);
     EXPECT_EQ(fake->callsAfterDestroy, 0);
 }
