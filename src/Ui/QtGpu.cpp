@@ -1,0 +1,74 @@
+#include "Ui/QtGpu.hpp"
+
+#include <QGuiApplication>
+
+#include <epoxy/gl.h>
+
+namespace ombry::ui {
+
+QSurfaceFormat stageSurfaceFormat() {
+    QSurfaceFormat f;
+    f.setRenderableType(QSurfaceFormat::OpenGL);
+    f.setVersion(3, 3);
+    f.setProfile(QSurfaceFormat::CoreProfile);
+    f.setAlphaBufferSize(8);
+    f.setDepthBufferSize(0);
+    f.setStencilBufferSize(0);
+    f.setSwapBehavior(QSurfaceFormat::DoubleBuffer);
+    f.setSwapInterval(1);
+    return f;
+}
+
+void prepareApplicationGl() {
+    // GLX cannot share objects between contexts on different X screens, so a window on a second screen
+    // could not sample the stage texture; EGL shares across the whole X display.
+    if (qEnvironmentVariableIsEmpty("QT_XCB_GL_INTEGRATION")) qputenv("QT_XCB_GL_INTEGRATION", "xcb_egl");
+    QSurfaceFormat::setDefaultFormat(stageSurfaceFormat());
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+}
+
+GpuContextResult QtGpuContext::create() {
+    GpuContextResult result;
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        result.error = "no GUI application";
+        return result;
+    }
+    std::unique_ptr<QtGpuContext> c(new QtGpuContext());
+    c->context_ = std::make_unique<QOpenGLContext>();
+    c->context_->setFormat(stageSurfaceFormat());
+    c->context_->setShareContext(QOpenGLContext::globalShareContext());
+    if (!c->context_->create()) {
+        result.error = "the OpenGL context cannot be created";
+        return result;
+    }
+    const QSurfaceFormat got = c->context_->format();
+    if (got.majorVersion() * 10 + got.minorVersion() < 33) {
+        result.error = "OpenGL 3.3 is not available";
+        return result;
+    }
+    c->surface_ = std::make_unique<QOffscreenSurface>();
+    c->surface_->setFormat(c->context_->format());
+    c->surface_->create();
+    if (!c->surface_->isValid() || !c->makeCurrent()) {
+        result.error = "the OpenGL context cannot be made current";
+        return result;
+    }
+    if (const auto* r = reinterpret_cast<const char*>(glGetString(GL_RENDERER))) c->renderer_ = r;
+    result.context = std::move(c);
+    return result;
+}
+
+QtGpuContext::~QtGpuContext() {
+    if (context_ && QOpenGLContext::currentContext() == context_.get()) context_->doneCurrent();
+}
+
+bool QtGpuContext::makeCurrent() {
+    if (QOpenGLContext::currentContext() == context_.get() && context_->surface() == surface_.get()) return true;
+    return context_->makeCurrent(surface_.get());
+}
+
+void QtGpuContext::doneCurrent() {
+    if (QOpenGLContext::currentContext() == context_.get()) context_->doneCurrent();
+}
+
+}  // namespace ombry::ui
