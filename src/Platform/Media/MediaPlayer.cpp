@@ -1052,7 +1052,8 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
         Timeline::State tl = timeline.read();
         const double c = tl.continuousAt(output->now());
         const double from = lastEval;
-        lastEval = std::max(lastEval, c);
+        // Boundaries within the tolerance below fire now: never again for this pass, or the timer spins.
+        lastEval = std::max(lastEval, c + 1e-9);
         std::vector<std::function<void()>> fire;
         for (auto& [id, b] : boundaries)
             for (double t : b.times)

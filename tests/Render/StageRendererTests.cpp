@@ -1,0 +1,587 @@
+// The layer hosts and the stage renderer end to end: real decoding of generated clips, real GL on the
+// headless context, the virtual clock for every timer (real waits only for decoder threads).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <filesystem>
+#include <mutex>
+
+#include "Engine/ProgramStore.hpp"
+#include "GlTestSupport.hpp"
+#include "Platform/Clock.hpp"
+#include "Platform/MainQueue.hpp"
+#include "Platform/Media/AudioOutput.hpp"
+#include "Render/NativeLayerHost.hpp"
+#include "Render/NativeStageRenderer.hpp"
+#include "support/TestEnv.hpp"
+
+using namespace ombry;
+using test::Rgba;
+
+namespace {
+
+constexpr int W = 64, H = 36;
+
+std::filesystem::path fixture(const std::string& name, const std::string& args) {
+    static std::mutex mutex;
+    static std::filesystem::path dir = test::tempDir("layer-fixtures");
+    std::lock_guard lock(mutex);
+    const auto out = dir / name;
+    if (std::filesystem::exists(out)) return out;
+    const std::string cmd = "ffmpeg -nostdin -hide_banner -loglevel error -y " + args + " '" + out.string() + "'";
+    if (std::system(cmd.c_str()) != 0) return {};
+    return out;
+}
+
+// A clip of one colour, 30 fps H.264, optionally with a tone.
+std::filesystem::path colourClip(const std::string& colour, double seconds = 2.0, bool audio = false) {
+    const std::string d = std::to_string(seconds);
+    std::string args = "-f lavfi -i color=c=" + colour + ":s=64x36:r=30:d=" + d;
+    if (audio) args += " -f lavfi -i sine=frequency=440:sample_rate=48000:duration=" + d;
+    args += " -c:v libx264 -pix_fmt yuv420p -g 15";
+    if (audio) args += " -c:a aac -shortest";
+    return fixture(colour + "-" + d + (audio ? "-a" : "") + ".mp4", args);
+}
+
+std::filesystem::path stillImage(const std::string& colour) {
+    return fixture(colour + ".png", "-f lavfi -i color=c=" + colour + ":s=64x36 -frames:v 1");
+}
+
+const Rgba kRed{255, 0, 0, 255}, kBlue{0, 0, 255, 255}, kLime{0, 255, 0, 255}, kClear{0, 0, 0, 0};
+
+// Video through limited-range YUV comes back within a few steps of the source colour.
+::testing::AssertionResult looksLike(Rgba actual, Rgba expected, int tolerance = 14) {
+    return test::near(actual, expected, tolerance);
+}
+
+class StageRendererTest : public test::GlTest {
+protected:
+    ManualQueue q;
+    std::unique_ptr<ScopedMainQueue> scope;
+    std::shared_ptr<media::AudioOutput> out;
+    std::unique_ptr<NativeStageRenderer> r;
+    ProgramStore store{StageConfig{W, H, 60, "transparent"}};
+    std::map<std::string, std::string> paths;
+    std::vector<TransportStatus> statuses;
+    std::vector<std::tuple<LayerId, std::string, IssueCode>> errors;
+    std::vector<std::pair<LayerId, std::string>> endings;
+
+    void SetUp() override {
+        GlTest::SetUp();
+        scope = std::make_unique<ScopedMainQueue>(q);
+        out = media::AudioOutput::createNull(false);
+        r = NativeStageRenderer::create(*context(), nullptr, {.frameClock = nullptr, .audioOutput = out});
+        ASSERT_TRUE(r);
+        r->resolvePath = [this](const std::string& id) -> std::optional<std::string> {
+            auto it = paths.find(id);
+            return it == paths.end() ? std::nullopt : std::optional<std::string>(it->second);
+        };
+        r->onStatus = [this](const TransportStatus& s) { statuses.push_back(s); };
+        r->onError = [this](LayerId l, const std::string& cue, IssueCode c) { errors.emplace_back(l, cue, c); };
+        r->onEnding = [this](LayerId l, const std::string& cue) { endings.emplace_back(l, cue); };
+        store.onChange = [this](const ProgramState& s) { r->apply(s); };
+        r->apply(store.state());
+    }
+    void TearDown() override {
+        r.reset();
+        q.runPending();
+        scope.reset();
+        GlTest::TearDown();
+    }
+
+    MediaItem item(const std::string& id, const std::filesystem::path& path, MediaKind kind = MediaKind::video) {
+        paths[id] = path.string();
+        MediaItem m;
+        m.id = id;
+        m.kind = kind;
+        m.name = id;
+        m.path = path.string();
+        return m;
+    }
+    ActiveCue take(const MediaItem& m, TransitionType type = TransitionType::cut, int64_t ms = 0,
+                   TriggerOptions options = {}) {
+        options.transitionType = type;
+        options.durationMs = ms;
+        return store.trigger(m, options);
+    }
+
+    // One stage frame: virtual time moves a frame, the decoders get a moment of real time, then a tick.
+    void frame(double dt = 1.0 / 60) {
+        q.waitUntil([] { return false; }, 0.002);
+        q.advance(dt);
+        out->pump();
+        r->tick(appClock().monotonic());
+    }
+    // Frames until `pred` holds, at most `seconds` of virtual time.
+    bool until(const std::function<bool()>& pred, double seconds = 4.0) {
+        const double end = appClock().monotonic() + seconds;
+        while (!pred()) {
+            if (appClock().monotonic() > end) return false;
+            frame();
+        }
+        return true;
+    }
+    NativeLayerHost& host(LayerId l = LayerId::media) { return *r->host(l); }
+    bool onAir(const ActiveCue& cue, LayerId l = LayerId::media) {
+        return host(l).current() && host(l).current()->cueId == cue.cueId && host(l).idle();
+    }
+    Rgba centre() { return test::readTarget(r->compositor().target()).at(W / 2, H / 2); }
+    Rgba pixel(int x, int y) { return test::readTarget(r->compositor().target()).at(x, y); }
+    const NativeLayerHost::Slot& incomingSlot(LayerId l = LayerId::media) {
+        return host(l).slot(1 - host(l).activeIndex());
+    }
+    // Waits for the reveal of a take to begin (the swap has set up its tweens); its start time.
+    double revealStart(LayerId l = LayerId::media) {
+        double start = -1;
+        EXPECT_TRUE(until([&] {
+            const auto& in = incomingSlot(l);
+            if (!in.media) return false;
+            for (const auto& t : {in.visual.opacity, in.visual.translationX, in.visual.scale,
+                                  host(l).slot(host(l).activeIndex()).visual.opacity})
+                if (t.durationMs > 0) start = t.start;
+            return start > 0;
+        }));
+        return start;
+    }
+};
+
+// ------------------------------------------------------------------------------------------ takes
+
+TEST_F(StageRendererTest, ATriggerOnTheStoreBecomesTheComposedClip) {
+    EXPECT_TRUE(looksLike(centre(), kClear, 0));
+    auto cue = take(item("red", colourClip("red")));
+    ASSERT_TRUE(until([&] { return onAir(cue); }));
+    frame();
+    EXPECT_TRUE(looksLike(centre(), kRed)) << centre().r << "," << centre().g << "," << centre().b;
+    EXPECT_EQ(r->lastRev(), store.state().rev);
+    // The clip plays: the media's picture keeps arriving.
+    const auto& media = *host().slot(host().activeIndex()).media;
+    EXPECT_GT(media.player->rate(), 0);
+    EXPECT_GE(media.framesDelivered, 2);
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(StageRendererTest, ACutNeverBlanksAndShowsTheNewClipOnTheFirstFrameAfterItsLoad) {
+    auto red = take(item("red", colourClip("red")));
+    ASSERT_TRUE(until([&] { return onAir(red); }));
+    auto blue = take(item("blue", colourClip("blue")));
+    // Until the reveal every frame shows the old clip; the first frame after it shows the new one.
+    auto blueRevealed = [&] {
+        const double now = appClock().monotonic();
+        for (int i = 0; i < 2; ++i) {
+            const auto& s = host().slot(i);
+            const auto& other = host().slot(1 - i);
+            if (s.cue && s.cue->cueId == blue.cueId && s.visual.opacity.value(now) == 1 &&
+                (!other.media || other.visual.opacity.value(now) == 0))
+                return true;
+        }
+        return false;
+    };
+    bool shown = false;
+    for (int n = 0; n < 240 && !shown; ++n) {
+        q.waitUntil([] { return false; }, 0.002);
+        q.advance(1.0 / 60);
+        out->pump();
+        shown = blueRevealed();
+        r->tick(appClock().monotonic());
+        EXPECT_TRUE(looksLike(centre(), shown ? kBlue : kRed)) << "frame " << n << (shown ? " after" : " before");
+    }
+    ASSERT_TRUE(shown);
+    ASSERT_TRUE(until([&] { return onAir(blue); }));
+    EXPECT_EQ(host().livePlayers(), 1);  // the old clip was torn down after the transition
+}
+
+TEST_F(StageRendererTest, CrossfadeAtItsMidpointMixesByTheEaseCurve) {
+    auto red = take(item("red", colourClip("red")));
+    ASSERT_TRUE(until([&] { return onAir(red); }));
+    take(item("blue", colourClip("blue")), TransitionType::crossfade, 1000);
+    const double start = revealStart();
+    ASSERT_GT(start, 0);
+    // The old clip lies on top and fades out over the fully opaque new one.
+    const auto& old = host().slot(host().activeIndex());
+    EXPECT_EQ(old.visual.zPosition, 1);
+    const float o = Tween{1, 0, start, 1000}.value(start + 0.5);
+    EXPECT_NEAR(o, 0.198, 0.002);
+    r->tick(start + 0.5);
+    const Rgba c = centre();
+    EXPECT_TRUE(looksLike(c, {int(std::lround(255 * o)), 0, int(std::lround(255 * (1 - o))), 255}))
+        << c.r << "," << c.g << "," << c.b;
+}
+
+TEST_F(StageRendererTest, SlideAndZoomGeometryAtChosenTimes) {
+    // Slide of 800 ms onto the empty media layer: the clip enters from the right, nothing leaves.
+    auto red = take(item("red", colourClip("red")), TransitionType::slide, 800);
+    const double start = revealStart();
+    std::vector<StageDraw> draws;
+    host().collectDraws(draws, start + 0.4);
+    ASSERT_EQ(draws.size(), 1u);
+    const float x = Tween{float(W), 0, start, 800}.value(start + 0.4);
+    EXPECT_EQ(draws[0].quad, StageQuad::rect({0, 0, W, H}, {x, 1}, {W, H}));
+    EXPECT_FLOAT_EQ(draws[0].opacity, 1);
+    r->tick(start + 0.4);
+    EXPECT_TRUE(looksLike(pixel(int(x) - 2, H / 2), kClear, 0));
+    EXPECT_TRUE(looksLike(pixel(int(x) + 3, H / 2), kRed));
+    ASSERT_TRUE(until([&] { return onAir(red); }));
+
+    // Zoom of 500 ms over it: the new clip shrinks from 1.12 on top; the old one fades and shrinks to 0.94.
+    take(item("blue", colourClip("blue")), TransitionType::zoom, 500);
+    const double z = revealStart();
+    draws.clear();
+    host().collectDraws(draws, z + 0.25);
+    ASSERT_EQ(draws.size(), 2u);
+    const float e = Tween{0, 1, z, 500}.value(z + 0.25);
+    const StageRect whole{0, 0, W, H};
+    EXPECT_EQ(draws[0].quad, StageQuad::rect(whole, {0, 1.0f - 0.06f * e}, {W, H}));  // old, below
+    EXPECT_NEAR(draws[0].opacity, 1 - e, 1e-5);
+    EXPECT_EQ(draws[1].quad, StageQuad::rect(whole, {0, 1.12f - 0.12f * e}, {W, H}));  // new, on top
+    EXPECT_FLOAT_EQ(draws[1].opacity, 1);
+}
+
+TEST_F(StageRendererTest, FirstTakeOnTheBackgroundRisesOutOfBlack) {
+    take(item("lime", stillImage("lime"), MediaKind::image), TransitionType::fade, 400,
+         {.layer = LayerId::background});
+    double start = -1;
+    ASSERT_TRUE(until([&] {
+        const auto& in = incomingSlot(LayerId::background);
+        if (in.visual.coverOpacity && in.visual.coverOpacity->durationMs > 0) start = in.visual.coverOpacity->start;
+        return start > 0;
+    }));
+    // Half way the cover is at 1 minus the ease curve; at the end it is gone.
+    const float cover = Tween{1, 0, start, 400}.value(start + 0.2);
+    r->tick(start + 0.2);
+    EXPECT_TRUE(looksLike(centre(), {0, int(std::lround(255 * (1 - cover))), 0, 255}, 3));
+    r->tick(start + 0.4);
+    EXPECT_TRUE(looksLike(centre(), kLime, 3));
+}
+
+// ------------------------------------------------------------------------------------ failures, prepare
+
+TEST_F(StageRendererTest, AMissingFileReportsItsCodeAndThePreviousClipStaysOnAir) {
+    auto red = take(item("red", colourClip("red")));
+    ASSERT_TRUE(until([&] { return onAir(red); }));
+    auto gone = item("gone", test::tempDir("gone") / "nothing.mp4");
+    auto failed = take(gone);
+    MediaItem unknownItem;
+    unknownItem.id = "unknown";
+    auto unknown = take(unknownItem);
+    ASSERT_TRUE(until([&] { return errors.size() == 2 && host().idle(); }));
+    EXPECT_EQ(errors[0], std::make_tuple(LayerId::media, failed.cueId, IssueCode::mediaMissing));
+    EXPECT_EQ(errors[1], std::make_tuple(LayerId::media, unknown.cueId, IssueCode::mediaMissing));
+    EXPECT_EQ(host().current()->cueId, red.cueId);
+    EXPECT_EQ(*host().reportingCueId(), red.cueId);
+    frame();
+    EXPECT_TRUE(looksLike(centre(), kRed));
+    EXPECT_GT(host().slot(host().activeIndex()).media->player->rate(), 0);
+
+    // A file that is not media at all fails as a format error, and an unreadable image as such.
+    const auto junk = test::tempDir("junk") / "junk.mp4";
+    { std::ofstream(junk) << "not a movie"; }
+    auto bad = take(item("junk", junk));
+    auto badImage = take(item("junkimg", junk, MediaKind::image));
+    ASSERT_TRUE(until([&] { return errors.size() == 4 && host().idle(); }));
+    EXPECT_EQ(std::get<2>(errors[2]), IssueCode::mediaFormat) << std::get<1>(errors[2]) << bad.cueId;
+    EXPECT_EQ(std::get<2>(errors[3]), IssueCode::imageUnreadable) << badImage.cueId;
+    EXPECT_EQ(host().current()->cueId, red.cueId);
+}
+
+TEST_F(StageRendererTest, APreparedClipIsTakenWithoutASecondLoad) {
+    auto blue = item("blue", colourClip("blue"));
+    r->prepare(LayerId::media, "blue", MediaKind::video, -3.0, std::nullopt);
+    ASSERT_TRUE(until([&] { return host().prepared() != nullptr; }));
+    EXPECT_EQ(host().loadsStarted(), 1);
+    EXPECT_EQ(host().livePlayers(), 1);
+    // The same key again (an absent trim equals a negative one) starts nothing.
+    r->prepare(LayerId::media, "blue", MediaKind::video, std::nullopt, 0.0);
+    auto cue = take(blue);
+    ASSERT_TRUE(until([&] { return onAir(cue); }));
+    EXPECT_EQ(host().loadsStarted(), 1);
+    EXPECT_FALSE(host().preparedKey());
+    frame();
+    EXPECT_TRUE(looksLike(centre(), kBlue));
+
+    // A take right after the selection waits for the running preload instead of loading twice.
+    auto red = item("red", colourClip("red"));
+    r->prepare(LayerId::media, "red", MediaKind::video, std::nullopt, std::nullopt);
+    auto second = take(red);
+    ASSERT_TRUE(until([&] { return onAir(second); }));
+    EXPECT_EQ(host().loadsStarted(), 2);
+    // Preparing another layer drops this layer's preload; an image is never prepared.
+    r->prepare(LayerId::media, "blue", MediaKind::video, std::nullopt, std::nullopt);
+    r->prepare(LayerId::overlay, "blue", MediaKind::image, std::nullopt, std::nullopt);
+    EXPECT_FALSE(host().preparedKey());
+    EXPECT_FALSE(host(LayerId::overlay).preparedKey());
+    ASSERT_TRUE(until([&] { return host().livePlayers() == 1; }));
+}
+
+// ---------------------------------------------------------------------------------- playback and status
+
+TEST_F(StageRendererTest, AClipWithAnEndTrimReportsEndedOnce) {
+    auto cue = take(item("red", colourClip("red", 2.0)), TransitionType::cut, 0, {});
+    ASSERT_TRUE(until([&] { return onAir(cue); }));
+    // Same media again with an end trim: a new take.
+    TriggerOptions trimmed;
+    auto m = item("red", colourClip("red", 2.0));
+    m.trimEnd = 0.5;
+    auto end = take(m);
+    ASSERT_TRUE(until([&] { return onAir(end); }));
+    until([] { return false; }, 1.0);
+    std::vector<TransportStatus> ended;
+    for (const auto& s : statuses)
+        if (s.ended) ended.push_back(s);
+    ASSERT_EQ(ended.size(), 1u);
+    EXPECT_EQ(ended[0].cueId, end.cueId);
+    EXPECT_NEAR(ended[0].duration, 0.5, 1e-6);
+    EXPECT_NEAR(ended[0].currentTime, 0.5, 0.02);
+    EXPECT_FALSE(ended[0].playing);
+
+    // "play" on the ended clip restarts it at its start trim and reports playing.
+    statuses.clear();
+    r->applyTransport(LayerId::media, "play", std::nullopt);
+    ASSERT_FALSE(statuses.empty());
+    EXPECT_TRUE(statuses.back().playing);
+    EXPECT_FALSE(statuses.back().ended);
+}
+
+TEST_F(StageRendererTest, ALoopingClipKeepsPlaying) {
+    auto m = item("red1", colourClip("red", 1.0));
+    auto cue = take(m, TransitionType::cut, 0, {.loop = true});
+    ASSERT_TRUE(until([&] { return onAir(cue); }));
+    statuses.clear();
+    until([] { return false; }, 2.5);
+    ASSERT_GE(statuses.size(), 8u);
+    double previous = 0;
+    bool wrapped = false;
+    for (const auto& s : statuses) {
+        EXPECT_FALSE(s.ended);
+        EXPECT_TRUE(s.playing);
+        EXPECT_LE(s.currentTime, 1.0 + 1e-6);
+        if (s.currentTime < previous) wrapped = true;
+        previous = s.currentTime;
+    }
+    EXPECT_TRUE(wrapped);
+    EXPECT_TRUE(endings.empty());
+    frame();
+    EXPECT_TRUE(looksLike(centre(), kRed));
+}
+
+TEST_F(StageRendererTest, EndingSoonFiresAtTheDurationMinusTheTransition) {
+    auto cue = take(item("red", colourClip("red", 2.0)), TransitionType::crossfade, 600);
+    std::optional<double> firedAt;
+    r->onEnding = [&](LayerId l, const std::string& id) {
+        endings.emplace_back(l, id);
+        for (int i = 0; i < 2; ++i)
+            if (host().slot(i).media && host().slot(i).media->cueId == id)
+                firedAt = host().slot(i).media->player->currentTime();
+    };
+    ASSERT_TRUE(until([&] { return !endings.empty(); }, 3.0));
+    ASSERT_EQ(endings.size(), 1u);
+    EXPECT_EQ(endings[0], std::make_pair(LayerId::media, cue.cueId));
+    ASSERT_TRUE(firedAt);
+    EXPECT_NEAR(*firedAt, 1.4, 0.02);
+    until([] { return false; }, 1.0);
+    EXPECT_EQ(endings.size(), 1u);
+    // A seek back arms it again.
+    r->applyTransport(LayerId::media, "seek", 1.0);
+    r->applyTransport(LayerId::media, "play", std::nullopt);
+    ASSERT_TRUE(until([&] { return endings.size() == 2; }, 1.0));
+}
+
+TEST_F(StageRendererTest, StatusEvery250msForTheReportingCueOnly) {
+    auto red = take(item("red", colourClip("red")));
+    ASSERT_TRUE(until([&] { return onAir(red); }));
+    statuses.clear();
+    until([] { return false; }, 1.0);
+    ASSERT_GE(statuses.size(), 4u);
+    ASSERT_LE(statuses.size(), 5u);
+    for (size_t i = 1; i < statuses.size(); ++i)
+        EXPECT_NEAR(statuses[i].currentTime - statuses[i - 1].currentTime, 0.25, 0.02);
+    for (const auto& s : statuses) EXPECT_EQ(s.cueId, red.cueId);
+
+    // From the moment the next take attaches its media, only the new cue reports.
+    auto blue = take(item("blue", colourClip("blue")), TransitionType::crossfade, 1000);
+    ASSERT_TRUE(until([&] { return host().reportingCueId() == blue.cueId; }));
+    statuses.clear();
+    ASSERT_TRUE(until([&] { return onAir(blue); }));
+    ASSERT_FALSE(statuses.empty());
+    for (const auto& s : statuses) EXPECT_EQ(s.cueId, blue.cueId);
+
+    // Transport: pause reports once, seek reports the new time, a NaN or infinite seek is ignored.
+    statuses.clear();
+    r->applyTransport(LayerId::media, "pause", std::nullopt);
+    ASSERT_EQ(statuses.size(), 1u);
+    EXPECT_FALSE(statuses[0].playing);
+    r->applyTransport(LayerId::media, "seek", std::nan(""));
+    r->applyTransport(LayerId::media, "seek", INFINITY);
+    r->applyTransport(LayerId::media, "seek", std::nullopt);
+    r->applyTransport(LayerId::media, "rewind", 1.0);
+    until([] { return false; }, 0.3);
+    EXPECT_EQ(statuses.size(), 1u);
+    r->applyTransport(LayerId::media, "seek", 1.25);
+    ASSERT_TRUE(until([&] { return statuses.size() == 2; }));
+    EXPECT_NEAR(statuses[1].currentTime, 1.25, 1e-6);
+    EXPECT_FALSE(statuses[1].playing);
+    // A clear stops the reports at once.
+    store.clearLayer(LayerId::media);
+    statuses.clear();
+    ASSERT_TRUE(until([&] { return !host().current(); }, 2.0));
+    r->applyTransport(LayerId::media, "play", std::nullopt);
+    EXPECT_TRUE(statuses.empty());
+}
+
+// ------------------------------------------------------------------------------------ the stage itself
+
+TEST_F(StageRendererTest, BlackFadesIn250msAndReversesFromWhereItStands) {
+    store.setStage([](StageConfig& s) { s.background = "#FF0000"; });
+    const double t0 = appClock().monotonic();
+    store.setBlack(true);
+    r->tick(t0 + 0.125);
+    const float half = Tween{0, 1, t0, 250}.value(t0 + 0.125);
+    EXPECT_TRUE(test::near(centre(), {int(std::lround(255 * (1 - half))), 0, 0, 255}, 2));
+    r->tick(t0 + 0.3);
+    EXPECT_TRUE(test::near(centre(), {0, 0, 0, 255}, 1));
+
+    // Off during a fade: from the value it has now, back to 0 over 250 ms.
+    q.advance(0.3);
+    const double t1 = appClock().monotonic();
+    store.setBlack(false);
+    q.advance(0.05);
+    store.setBlack(true);
+    const double t2 = appClock().monotonic();
+    const float at = Tween{1, 0, t1, 250}.value(t2);
+    EXPECT_EQ(r->blackOpacity(), (Tween{at, 1, t2, 250}));
+}
+
+TEST_F(StageRendererTest, AStaleRevisionChangesNothing) {
+    ProgramState s = store.state();
+    s.rev = 50;
+    s.stage.background = "#1E90FF";
+    r->apply(s);
+    r->tick(appClock().monotonic());
+    EXPECT_TRUE(test::near(centre(), {30, 144, 255, 255}, 1));
+    ProgramState stale = s;
+    stale.rev = 49;
+    stale.stage.background = "#FFFFFF";
+    stale.black = true;
+    r->apply(stale);
+    EXPECT_EQ(r->lastRev(), 50);
+    EXPECT_EQ(r->stage().background, "#1E90FF");
+    EXPECT_EQ(r->blackOpacity().to, 0);
+    ProgramState same = stale;
+    same.rev = 50;
+    r->apply(same);
+    EXPECT_EQ(r->stage().background, "#FFFFFF");
+}
+
+TEST(StageRendererColour, CssColourTable) {
+    using C = std::array<float, 4>;
+    const C clear{0, 0, 0, 0};
+    for (const char* s : {"#000000", "transparent", "#fff", "white", "#12345G", "#1234567", ""})
+        EXPECT_EQ(NativeStageRenderer::cssColor(s), clear) << s;
+    EXPECT_EQ(NativeStageRenderer::cssColor("#1E90FF"), (C{30 / 255.f, 144 / 255.f, 1, 1}));
+    EXPECT_EQ(NativeStageRenderer::cssColor("#ffffff"), (C{1, 1, 1, 1}));
+}
+
+TEST_F(StageRendererTest, StageSizeChangeDropsPreloadsButAFrameRateChangeDoesNot) {
+    item("blue", colourClip("blue"));
+    r->prepare(LayerId::media, "blue", MediaKind::video, std::nullopt, std::nullopt);
+    store.setStage([](StageConfig& s) { s.fps = 30; });
+    EXPECT_TRUE(host().preparedKey());
+    store.setStage([](StageConfig& s) { s.width = 32; });
+    EXPECT_FALSE(host().preparedKey());
+    EXPECT_EQ(r->compositor().stageSize(), (StageSize{32, H}));
+    EXPECT_EQ(host().stageSize(), (StageSize{32, H}));
+}
+
+class FakeView : public StageViewTarget {
+public:
+    bool visible = true;
+    int presented = 0;
+    bool presentable() const override { return visible; }
+    void present(StageCompositor&) override { ++presented; }
+    double cornerRadius() const override { return 0; }
+};
+
+TEST_F(StageRendererTest, FramesAreThrottledAndHandedToConsumersAndVisibleViews) {
+    std::vector<std::string> calls;
+    r->setCompositeConsumer("syphon", [&](const GpuRenderTarget& t, int fps) {
+        EXPECT_EQ(t.width(), W);
+        EXPECT_EQ(fps, 60);
+        calls.push_back("syphon");
+    });
+    r->setCompositeConsumer("ndi", [&](const GpuRenderTarget&, int) { calls.push_back("ndi"); });
+    auto view = std::make_shared<FakeView>();
+    auto hidden = std::make_shared<FakeView>();
+    hidden->visible = false;
+    r->addView(view);
+    r->addView(hidden);
+    {
+        auto gone = std::make_shared<FakeView>();
+        r->addView(gone);
+    }
+    // A 120 Hz clock on a 60 fps stage composes every second tick.
+    const double t0 = appClock().monotonic() + 1;
+    const uint64_t before = r->framesComposed();
+    for (int i = 0; i < 8; ++i) r->tick(t0 + i / 120.0);
+    EXPECT_EQ(r->framesComposed() - before, 4u);
+    EXPECT_EQ(calls, (std::vector<std::string>{"syphon", "ndi", "syphon", "ndi", "syphon", "ndi", "syphon", "ndi"}));
+    EXPECT_EQ(view->presented, 4);
+    EXPECT_EQ(hidden->presented, 0);
+
+    // Re-registering moves a key to the end; no body removes it.
+    r->setCompositeConsumer("syphon", [&](const GpuRenderTarget&, int) { calls.push_back("syphon2"); });
+    calls.clear();
+    r->tick(t0 + 1);
+    EXPECT_EQ(calls, (std::vector<std::string>{"ndi", "syphon2"}));
+    r->setCompositeConsumer("ndi", std::nullopt);
+    r->removeView(view.get());
+    hidden->visible = true;
+    calls.clear();
+    r->tick(t0 + 2);
+    EXPECT_EQ(calls, (std::vector<std::string>{"syphon2"}));
+    EXPECT_EQ(view->presented, 5);  // the tick before the removal still presented
+    EXPECT_EQ(hidden->presented, 1);
+
+    // A 30 fps stage on the same clock: every fourth tick.
+    store.setStage([](StageConfig& s) { s.fps = 30; });
+    const uint64_t at = r->framesComposed();
+    for (int i = 1; i <= 8; ++i) r->tick(t0 + 3 + i / 120.0);
+    EXPECT_EQ(r->framesComposed() - at, 2u);
+}
+
+TEST_F(StageRendererTest, TimerFrameClockTicksAtItsRateOnTheMainQueue) {
+    std::vector<double> ticks;
+    TimerFrameClock clock(60);
+    clock.start([&](double now) { ticks.push_back(now); });
+    q.advance(0.5);
+    EXPECT_GE(ticks.size(), 29u);
+    EXPECT_LE(ticks.size(), 31u);
+    clock.stop();
+    const size_t n = ticks.size();
+    q.advance(0.5);
+    EXPECT_EQ(ticks.size(), n);
+}
+
+TEST_F(StageRendererTest, ClearFadesWithTheOutgoingTransitionAndANewTakeStopsTheWait) {
+    auto red = take(item("red", colourClip("red")), TransitionType::fade, 1000);
+    ASSERT_TRUE(until([&] { return onAir(red); }));
+    store.clearLayer(LayerId::media);
+    q.runPending();
+    const auto& slot = host().slot(host().activeIndex());
+    EXPECT_EQ(slot.visual.opacity.durationMs, 1000);
+    EXPECT_FALSE(host().reportingCueId());
+    until([] { return false; }, 0.5);
+    EXPECT_TRUE(host().current());  // still fading
+    auto blue = take(item("blue", colourClip("blue")), TransitionType::cut);
+    ASSERT_TRUE(until([&] { return onAir(blue); }));
+    frame();
+    EXPECT_TRUE(looksLike(centre(), kBlue));
+    store.clearLayer(LayerId::media);
+    ASSERT_TRUE(until([&] { return !host().current(); }, 0.1));
+    frame();
+    EXPECT_TRUE(looksLike(centre(), kClear, 0));
+    EXPECT_EQ(host().livePlayers(), 0);
+}
+
+}  // namespace
