@@ -7,7 +7,7 @@
 #include "Platform/Clock.hpp"
 #include "Platform/Media/AudioOutput.hpp"
 #include "Platform/Media/MediaAsset.hpp"
-#include "Platform/Media/StillImage.hpp"
+#include "Platform/Media/StillDecoder.hpp"
 #include "Render/Audio/AudioTapNode.hpp"
 #include "Render/Audio/MeterEngine.hpp"
 #include "Render/Audio/ProgramAudioBus.hpp"
@@ -47,39 +47,6 @@ RenderError loadError(const media::MediaFailure& failure) {
 
 void metric(const std::string& text) { Diag::metric("REN", text); }
 
-// The player's decoded picture as the compositor's frame: the planes are borrowed, not copied.
-VideoFrame gpuFrame(const std::shared_ptr<const media::VideoFrame>& f) {
-    VideoFrame g;
-    g.width = f->width;
-    g.height = f->height;
-    switch (f->layout) {
-        case media::PixelLayout::yuv420p: g.format = VideoPixelFormat::yuv420p; break;
-        case media::PixelLayout::yuva420p: g.format = VideoPixelFormat::yuva420p; break;
-        case media::PixelLayout::bgra: g.format = VideoPixelFormat::bgra; break;
-    }
-    g.matrix = f->matrix == media::ColorMatrix::bt601 ? VideoColorMatrix::bt601 : VideoColorMatrix::bt709;
-    g.range = f->range == media::ColorRange::full ? VideoColorRange::full : VideoColorRange::limited;
-    g.orientation = StageOrientation(static_cast<int>(f->orientation));
-    g.time = f->time;
-    for (int i = 0; i < f->planeCount && i < 4; ++i) {
-        g.data[size_t(i)] = f->planes[size_t(i)].data;
-        g.stride[size_t(i)] = f->planes[size_t(i)].stride;
-    }
-    g.keepAlive = f;
-    return g;
-}
-
-StillImage gpuStill(media::StillImage&& still) {
-    StillImage g;
-    g.width = still.width;
-    g.height = still.height;
-    g.stride = size_t(still.width) * 4;
-    g.alpha = StillAlpha::premultiplied;
-    g.order = StillByteOrder::rgba;
-    g.pixels = std::move(still.rgba);
-    return g;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------- SlotMedia
@@ -88,16 +55,16 @@ void SlotMedia::pullFrame(StageCompositor& compositor, double hostTime) {
     if (!videoOutput || !player) return;
     auto frame = player->latestFrame(hostTime);
     if (!frame) return;
-    if (frame.get() == lastFrame_ && frame->time == lastFrameTime_) return;
+    if (frame.get() == lastFrame_ && frame->serial == lastSerial_) return;
     lastFrame_ = frame.get();
-    lastFrameTime_ = frame->time;
+    lastSerial_ = frame->serial;
     if (!loggedFrameSize) {
         loggedFrameSize = true;
         const int ms = playIssuedAt == 0 ? -1 : static_cast<int>((hostTime - playIssuedAt) * 1000.0);
         metric("frame1 " + std::to_string(frame->width) + "\u00d7" + std::to_string(frame->height) + " at " +
                std::to_string(ms) + "ms" + logLabel);
     }
-    if (auto texture_ = compositor.makeVideoTexture(gpuFrame(frame))) {
+    if (auto texture_ = compositor.makeVideoTexture(*frame)) {
         texture = std::move(texture_);
         ++framesDelivered;
     }
@@ -611,12 +578,23 @@ void NativeLayerHost::build(const std::string& mediaId, MediaKind kind, std::opt
     std::weak_ptr<NativeLayerHost> host = weak_from_this();
 
     if (kind == MediaKind::image) {
-        stills_->load(*path, int(stageSize_.height), [host, done, mediaId, label](media::StillResult result) {
+        const double minHeight = stageSize_.height;
+        stills_->load(*path, [host, done, mediaId, label, minHeight](media::StillResult result) {
             auto self = host.lock();
             if (!self) return;
-            auto* still = std::get_if<media::StillImage>(&result);
-            if (!still) return done(RenderError{IssueCode::imageUnreadable, "image failed to load"});
-            auto texture = self->compositor_.makeImageTexture(gpuStill(std::move(*still)));
+            const RenderError unreadable{IssueCode::imageUnreadable, "image failed to load"};
+            StillImage pixels;
+            if (auto* still = std::get_if<StillImage>(&result)) {
+                pixels = std::move(*still);
+            } else if (auto* vector = std::get_if<std::shared_ptr<const ScalableImage>>(&result)) {
+                // A vector picture is drawn at least as tall as the stage.
+                auto raster = StageCompositor::rasterize(**vector, minHeight);
+                if (!raster.ok()) return done(unreadable);
+                pixels = std::move(raster.value());
+            } else {
+                return done(unreadable);
+            }
+            auto texture = self->compositor_.makeImageTexture(std::move(pixels));
             if (!texture.ok()) return done(texture.error());
             auto media = std::make_shared<SlotMedia>();
             media->kind = MediaKind::image;
@@ -686,7 +664,7 @@ void NativeLayerHost::buildPlayer(std::shared_ptr<media::MediaAsset> asset, cons
     media->player->setMuted(true);
     media->videoOutput = options.video;
     media->tap = std::move(tap);
-    media->orientation = options.video ? StageOrientation(static_cast<int>(info.orientation)) : StageOrientation::up;
+    media->orientation = options.video ? info.orientation : StageOrientation::up;
     media->duration = std::isfinite(info.duration) && info.duration > 0 ? info.duration : 0;
     if (trimEnd > 0 && trimEnd < media->duration) media->duration = trimEnd;
     media->trimStart = trimStart;

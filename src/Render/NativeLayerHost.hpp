@@ -73,7 +73,7 @@ public:
 
 private:
     const void* lastFrame_ = nullptr;
-    double lastFrameTime_ = -1;
+    uint64_t lastSerial_ = 0;
 };
 
 // Which loaded media fits a cue; absent and negative trims count as 0.
