@@ -375,7 +375,7 @@ TEST_F(StageRendererTest, EndingSoonFiresAtTheDurationMinusTheTransition) {
             if (host().slot(i).media && host().slot(i).media->cueId == id)
                 firedAt = host().slot(i).media->player->currentTime();
     };
-    ASSERT_TRUE(until([&] { return !endings.empty(); }, 3.0));
+    ASSERT_TRUE(until([&] { return !endings.empty(); }, 8.0));
     ASSERT_EQ(endings.size(), 1u);
     EXPECT_EQ(endings[0], std::make_pair(LayerId::media, cue.cueId));
     ASSERT_TRUE(firedAt);
