@@ -336,3 +336,50 @@ TEST(MediaPlayer, ProcessorSeesFloatBlocksAtTheFilesOwnRate) {
         EXPECT_FALSE(proc->badShape);
     }
 }
+
+namespace {
+// Everything a null output mixed, from its first block on (left channel).
+struct MixRecording {
+    std::vector<float> left;
+    double start = -1;
+    AudioOutput::MixObserver observer() {
+        return [this](const float* mix, int frames, double startTime) {
+            if (start < 0) start = startTime;
+            for (int i = 0; i < frames; ++i) left.push_back(mix[size_t(i) * AudioOutput::kChannels]);
+        };
+    }
+    size_t indexAt(double time) const { return size_t(std::llround((time - start) * AudioOutput::kRate)); }
+};
+
+// 1 s at the output's rate, so the mix carries the file's samples unchanged: 0.5 cos(2 pi 1000 t).
+std::filesystem::path cosineClip() {
+    return test::mediaFixture("cos48k.wav",
+                              "-f lavfi -i \"aevalsrc=0.5*cos(2*PI*1000*t)|0.5*cos(2*PI*1000*t):s=48000:d=1\" -c:a pcm_f32le");
+}
+float cosineAt(size_t i) { return float(0.5 * std::cos(2 * M_PI * 1000 * double(i) / AudioOutput::kRate)); }
+}  // namespace
+
+TEST(MediaPlayer, TheFirstSamplesOfTheFileReachTheMixAtTheStartOfPlay) {
+    MixRecording rec;
+    PlayerRig rig;
+    rig.out = AudioOutput::createNull(false, rec.observer());
+    auto p = rig.open(cosineClip());
+    ASSERT_EQ(p->readiness(), Readiness::ready);
+    ASSERT_TRUE(rig.preroll(*p));
+    ASSERT_TRUE(rig.q.waitUntil([&] { return p->bufferedAudio() > 0.5; }));
+    // Play in the middle of one of the output's blocks.
+    rig.q.advance(0.0125);
+    rig.out->pump();
+    p->play();
+    const double start = appClock().monotonic();
+    for (int i = 0; i < 25; ++i) {
+        rig.q.advance(0.01);
+        rig.out->pump();
+    }
+    const size_t first = rec.indexAt(start);
+    ASSERT_GT(first, 0u);
+    ASSERT_GE(rec.left.size(), first + 9600);
+    for (size_t i = 0; i < first; ++i) ASSERT_EQ(rec.left[i], 0.0f) << "sound before the start, at " << i;
+    // The first 200 ms of the file, sample for sample from the start on: nothing lost, nothing early.
+    for (size_t i = 0; i < 9600; ++i) ASSERT_NEAR(rec.left[first + i], cosineAt(i), 1e-4) << "at " << i;
+}

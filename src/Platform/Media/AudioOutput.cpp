@@ -56,7 +56,8 @@ namespace {
 
 class NullOutput final : public AudioOutput {
 public:
-    explicit NullOutput(bool paced) : start_(appClock().monotonic()), scratch_(size_t(kBlock) * kChannels) {
+    NullOutput(bool paced, MixObserver onMix)
+        : start_(appClock().monotonic()), scratch_(size_t(kBlock) * kChannels), onMix_(std::move(onMix)) {
         if (paced) thread_ = std::thread([this] { loop(); });
     }
     ~NullOutput() override {
@@ -78,6 +79,7 @@ public:
         const int64_t due = static_cast<int64_t>(std::floor((now - start_) * kRate));
         while (rendered_ + kBlock <= due) {
             mix(scratch_.data(), kBlock, start_ + double(rendered_) / kRate);
+            if (onMix_) onMix_(scratch_.data(), kBlock, start_ + double(rendered_) / kRate);
             rendered_ += kBlock;
             renderHead_.store(start_ + double(rendered_) / kRate, std::memory_order_relaxed);
         }
@@ -105,6 +107,7 @@ private:
     double start_;
     int64_t rendered_ = 0;
     std::vector<float> scratch_;
+    MixObserver onMix_;
     std::mutex pumpMutex_;
     std::mutex wakeMutex_;
     std::condition_variable wake_;
@@ -184,8 +187,11 @@ public:
             const double host = syncHost_.load(std::memory_order_relaxed);
             const double dev = syncDevice_.load(std::memory_order_relaxed);
             if (seq_.load(std::memory_order_acquire) != s) continue;
-            if (host == 0) return appClock().monotonic();
-            return dev + (appClock().monotonic() - host);
+            // Until the device reports (it may take a while to start) and through a stall, the clock
+            // stops at the render head rather than run ahead of the sound and jump back later: a
+            // player started meanwhile anchors at the head and loses no sound.
+            const double t = host == 0 ? appClock().monotonic() : dev + (appClock().monotonic() - host);
+            return std::min(t, renderHead());
         }
     }
 
@@ -208,6 +214,7 @@ private:
         // Output time starts at the current host time, so it is comparable with appClock().
         origin_ = appClock().monotonic() + 0.04;
         written_ = 0;
+        renderHead_.store(origin_, std::memory_order_relaxed);
         if (pa_stream_connect_playback(stream_, uid ? uid->c_str() : nullptr, &attr, flags, nullptr, nullptr) < 0) {
             closeStream();
             return false;
@@ -270,7 +277,9 @@ private:
 
 }  // namespace
 
-std::shared_ptr<AudioOutput> AudioOutput::createNull(bool paced) { return std::make_shared<NullOutput>(paced); }
+std::shared_ptr<AudioOutput> AudioOutput::createNull(bool paced, MixObserver onMix) {
+    return std::make_shared<NullOutput>(paced, std::move(onMix));
+}
 
 std::shared_ptr<AudioOutput> AudioOutput::create(std::optional<std::string> deviceUid) {
     auto pulse = std::make_shared<PulseOutput>();

@@ -1,6 +1,7 @@
 #pragma once
 #include <array>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -31,8 +32,10 @@ public:
 
     // Connects to the sound server (PULSE_SERVER or the default); falls back to the null output.
     static std::shared_ptr<AudioOutput> create(std::optional<std::string> deviceUid = std::nullopt);
+    // Sees each block the null output mixed (tests listen to the mix with it).
+    using MixObserver = std::function<void(const float* mix, int frames, double startTime)>;
     // paced: a thread ("audio-null") renders every few milliseconds; otherwise only pump() renders (tests).
-    static std::shared_ptr<AudioOutput> createNull(bool paced = true);
+    static std::shared_ptr<AudioOutput> createNull(bool paced = true, MixObserver onMix = {});
 
     virtual ~AudioOutput();
     AudioOutput(const AudioOutput&) = delete;
@@ -42,7 +45,8 @@ public:
     // Moves the stream to another device (nullopt: the system default). No effect on the null output.
     virtual void setDevice(std::optional<std::string> deviceUid) = 0;
     virtual std::optional<std::string> device() const = 0;
-    // Output time in seconds, comparable with appClock().monotonic().
+    // Output time in seconds, comparable with appClock().monotonic(). Never past renderHead() on a live
+    // stream: what was not rendered yet cannot have been heard.
     virtual double now() const = 0;
     // Output time of the next sample the output will ask its sources for: sound started now is heard
     // from there on at the earliest (the stream's buffered latency).

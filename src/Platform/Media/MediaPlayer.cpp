@@ -744,6 +744,13 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
             if (cur < 0 || blocks[size_t(cur)].frames == 0) return;
             readyBlocks.push(cur);
             cur = -1;
+            // Ready for play once the sound at the target can reach the output, not merely decoded.
+            bool first = false;
+            {
+                std::lock_guard lock(m);
+                if (decGen == gen && !audioFirst) audioFirst = first = true;
+            }
+            if (first) postProgress();
         };
         while (popEntry(aq, e, g)) {
             if (g != decGen) {
@@ -786,14 +793,10 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
                     n = std::min(n, std::max(keep, 0));
                 }
                 if (n <= skip) continue;
-                bool first = false;
                 {
                     std::lock_guard lock(m);
                     if (decGen != gen) break;
-                    first = !audioFirst;
-                    audioFirst = true;
                 }
-                if (first) postProgress();
                 for (int i = skip; i < n;) {
                     if (cur < 0) {
                         if (!acquireBlock(cur, decGen)) {
@@ -887,6 +890,15 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
         front(g);  // returns stale blocks to the decoder even while paused
         const Timeline::State tl = timeline.read();
         if (!tl.moving()) return;
+        // The clock may start within this block or after it (play() anchors at the render head or
+        // later): the sound starts there, not earlier.
+        if (startTime < tl.anchorHost) {
+            const int lead = int(std::llround((tl.anchorHost - startTime) * AudioOutput::kRate));
+            if (lead >= frames) return;
+            out += size_t(lead) * AudioOutput::kChannels;
+            frames -= lead;
+            startTime = tl.anchorHost;
+        }
         const double c0 = tl.continuousAt(startTime);
         if (tl.rate != 1.0) {
             dropBefore(c0, g);
@@ -903,8 +915,9 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
         if (!fifoValid) {
             dropBefore(c0, g);
             if (AudioBuf* b = front(g)) {
-                const double gap = b->pts + double(b->readPos) / sampleRate - c0;
-                if (gap > 0) pushSilence(std::min(frames, int(gap * AudioOutput::kRate)));
+                const int gap = int(std::llround((b->pts + double(b->readPos) / sampleRate - c0) * AudioOutput::kRate));
+                if (gap >= frames) return;  // the next sound is due in a later block
+                if (gap > 0) pushSilence(gap);
             }
             fifoHeadPts = c0;
             fifoValid = true;
@@ -937,7 +950,10 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
         fifoStart = n;
         // An underrun plays silence; time goes on, and the next block is realigned to the clock.
         fifoHeadPts += double(frames) / AudioOutput::kRate;
-        if (n < frames) fifoStart = fifoEnd;
+        if (n < frames) {
+            fifoStart = fifoEnd;
+            fifoValid = false;
+        }
     }
 
     // ---------------------------------------------------------------- main thread
