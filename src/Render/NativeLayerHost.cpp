@@ -566,8 +566,14 @@ void NativeLayerHost::setStageSize(StageSize size) {
 // ---------------------------------------------------------------------------------------------- loading
 
 void NativeLayerHost::build(const std::string& mediaId, MediaKind kind, std::optional<double> trimStart,
-                            std::optional<double> trimEnd, bool preparing, Built done) {
+                            std::optional<double> trimEnd, bool preparing, Built built) {
     ++loadsStarted_;
+    ++loadsInFlight_;
+    std::weak_ptr<NativeLayerHost> host = weak_from_this();
+    Built done = [host, built = std::move(built)](RenderResult<std::shared_ptr<SlotMedia>> result) {
+        if (auto self = host.lock()) --self->loadsInFlight_;
+        built(std::move(result));
+    };
     auto fail = [done](RenderError error) { mainQueue().post([done, error] { done(error); }); };
     std::optional<std::string> path = resolvePath ? resolvePath(mediaId) : std::nullopt;
     std::error_code ec;
@@ -575,7 +581,6 @@ void NativeLayerHost::build(const std::string& mediaId, MediaKind kind, std::opt
         return fail({IssueCode::mediaMissing, "media file unavailable"});
     const std::string label =
         Diag::mediaNamesInLog() ? " file=" + std::filesystem::path(*path).filename().string() : std::string();
-    std::weak_ptr<NativeLayerHost> host = weak_from_this();
 
     if (kind == MediaKind::image) {
         const double minHeight = stageSize_.height;

@@ -173,6 +173,8 @@ public:
     bool idle() const { return !running_ && queue_.empty(); }
     // Loads made by build(), preloads included: for tests of "no second load".
     int loadsStarted() const { return loadsStarted_; }
+    // Loads whose result has not come back yet: for tests that must not move the clock past real work.
+    int loadsInFlight() const { return loadsInFlight_; }
     std::optional<std::string> monitorDeviceUID;
 
     // Media-clock sleep on the main queue: at once (posted) for 0 ms or less.
@@ -243,6 +245,7 @@ private:
     bool takeInFlight_ = false;
     int livePlayers_ = 0;
     int loadsStarted_ = 0;
+    int loadsInFlight_ = 0;
     MeterEngine* meterEngine_;
     std::shared_ptr<ProgramAudioBus> audioBus_;
     std::shared_ptr<media::AudioOutput> audioOutput_;

@@ -85,6 +85,8 @@ protected:
         r->apply(store.state());
     }
     void TearDown() override {
+        // A load still on its way holds a player whose threads post to this queue: let it land first.
+        q.waitUntil([this] { return settled(); }, 20.0);
         r.reset();
         q.runPending();
         scope.reset();
@@ -107,9 +109,31 @@ protected:
         return store.trigger(m, options);
     }
 
-    // One stage frame: virtual time moves a frame, the decoders get a moment of real time, then a tick.
+    // The real threads have delivered what the next frame of virtual time needs: no load is on its way,
+    // and every clip that has pictures still to come has one decoded ahead. Moving the clock before that
+    // would run the clips and timeouts ahead of decoders slowed down by a loaded machine.
+    bool settled() {
+        if (!r) return true;
+        for (LayerId l : {LayerId::background, LayerId::media, LayerId::overlay, LayerId::audio}) {
+            const auto* h = r->host(l);
+            if (!h) continue;
+            if (h->loadsInFlight() > 0) return false;
+            for (const auto* media : {h->slot(0).media.get(), h->slot(1).media.get(), h->prepared().get()}) {
+                if (!media || media->disposed || !media->videoOutput || !media->player) continue;
+                const auto& player = *media->player;
+                if (player.readiness() != media::Readiness::ready) continue;
+                const bool picturesToCome = player.currentTime() < media->duration - 0.1;
+                if (picturesToCome && player.bufferedFrames() == 0) return false;
+            }
+        }
+        return true;
+    }
+    // Runs what the real threads post until settled(); a generous real-time budget for a loaded machine.
+    void settle() { q.waitUntil([this] { return settled(); }, 20.0); }
+
+    // One stage frame: the decoders catch up in real time, virtual time moves a frame, then a tick.
     void frame(double dt = 1.0 / 60) {
-        q.waitUntil([] { return false; }, 0.002);
+        settle();
         q.advance(dt);
         out->pump();
         r->tick(appClock().monotonic());
@@ -181,7 +205,7 @@ TEST_F(StageRendererTest, ACutNeverBlanksAndShowsTheNewClipOnTheFirstFrameAfterI
     };
     bool shown = false;
     for (int n = 0; n < 240 && !shown; ++n) {
-        q.waitUntil([] { return false; }, 0.002);
+        settle();
         q.advance(1.0 / 60);
         out->pump();
         shown = blueRevealed();
