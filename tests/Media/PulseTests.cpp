@@ -81,7 +81,19 @@ TEST(PulseOutput, WhatIsPlayedIsWhatTheSinkRecords) {
                "--rate=48000", "--channels=2", "--latency-msec=20", file.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // Real conditions rather than fixed sleeps, for a loaded machine: the recorder is well under way
+    // before the tone, and has written a good stretch past its end.
+    constexpr uintmax_t kBytesPerSecond = 48000 * 8;
+    auto recorded = [&] {
+        std::error_code ec;
+        const auto n = std::filesystem::file_size(raw, ec);
+        return ec ? uintmax_t(0) : n;
+    };
+    auto recordedAtLeast = [&](uintmax_t bytes) {
+        for (int i = 0; i < 2000 && recorded() < bytes; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return recorded() >= bytes;
+    };
+    ASSERT_TRUE(recordedAtLeast(kBytesPerSecond / 5));
     {
         MediaPlayer p(MediaAsset::open(tone), {.output = out});
         ASSERT_TRUE(q.waitUntil([&] { return p.readiness() == Readiness::ready; }));
@@ -90,8 +102,8 @@ TEST(PulseOutput, WhatIsPlayedIsWhatTheSinkRecords) {
         ASSERT_TRUE(q.waitUntil([&] { return prerolled; }));
         p.play();
         // The main queue's timers run on virtual time here: watch the real clock instead.
-        EXPECT_TRUE(q.waitUntil([&] { return p.currentTime() >= p.endTime(); }, 5.0));
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_TRUE(q.waitUntil([&] { return p.currentTime() >= p.endTime(); }, 20.0));
+        EXPECT_TRUE(recordedAtLeast(recorded() + kBytesPerSecond * 3 / 10));
     }
     kill(rec, SIGTERM);
     waitpid(rec, nullptr, 0);
