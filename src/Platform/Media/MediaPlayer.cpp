@@ -20,6 +20,7 @@ extern "C" {
 #include <map>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "Platform/Log.hpp"
 #include "Platform/MainQueue.hpp"
@@ -74,6 +75,10 @@ struct AudioBuf {
     bool processed = false;
     double pts = 0;  // continuous time of frame 0
     uint64_t gen = 0;
+    // Decoder -> audio thread: a fresh resampler for the generation this block starts, and how many of
+    // its first output frames to drop. Audio thread -> decoder: the resampler it replaced, to free.
+    SwrContext* resampler = nullptr;
+    int resamplerSkip = 0;
 };
 
 struct PacketEntry {
@@ -222,6 +227,7 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
     SpscIndexQueue<kBlocks> readyBlocks, freeBlocks;
     // audio thread only
     SwrContext* swr48 = nullptr;
+    int swr48Skip = 0;  // output frames of the priming still to drop
     std::vector<float> fifo;
     int fifoStart = 0, fifoEnd = 0;
     double fifoHeadPts = 0;
@@ -274,6 +280,7 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
 
     ~Impl() override {
         if (swr48) swr_free(&swr48);
+        for (auto& b : blocks) swr_free(&b.resampler);
         av_channel_layout_uninit(&outLayout);
         for (auto& e : vq) av_packet_free(&e.pkt);
         for (auto& e : aq) av_packet_free(&e.pkt);
@@ -355,15 +362,9 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
             const AVStream* st = fmt->streams[vIdx >= 0 ? vIdx : aIdx];
             if (st->duration != AV_NOPTS_VALUE) duration = ff::seconds(st->duration, st->time_base);
         }
-        if (aIdx >= 0) {
-            AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-            if (swr_alloc_set_opts2(&swr48, &stereo, AV_SAMPLE_FMT_FLT, AudioOutput::kRate, &outLayout, AV_SAMPLE_FMT_FLT,
-                                    sampleRate, 0, nullptr) < 0 ||
-                // A mono file is heard at full level on both sides, not 3 dB down.
-                (channels == 1 && swr_set_matrix(swr48, kMonoToStereo, 1) < 0) || swr_init(swr48) < 0) {
-                aIdx = -1;
-                aDec.reset();
-            }
+        if (aIdx >= 0 && !(swr48 = makeResampler(swr48Skip))) {
+            aIdx = -1;
+            aDec.reset();
         }
         if (aIdx >= 0 && processor)
             processor->prepare(AudioFormat{double(sampleRate), channels, true, true});
@@ -377,6 +378,33 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
             if (aIdx < 0) audioEof = true;
         }
         return true;
+    }
+
+    // The resampler to the output's rate and stereo, made off the audio thread and primed with silence,
+    // so that converting a block there allocates nothing. `skip`: the primed silence still inside it,
+    // in output frames, to drop so that the first sample comes out on time.
+    SwrContext* makeResampler(int& skip) {
+        SwrContext* swr = nullptr;
+        AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+        if (swr_alloc_set_opts2(&swr, &stereo, AV_SAMPLE_FMT_FLT, AudioOutput::kRate, &outLayout, AV_SAMPLE_FMT_FLT, sampleRate,
+                                0, nullptr) < 0 ||
+            // A mono file is heard at full level on both sides, not 3 dB down.
+            (channels == 1 && swr_set_matrix(swr, kMonoToStereo, 1) < 0) || swr_init(swr) < 0) {
+            swr_free(&swr);
+            return nullptr;
+        }
+        std::vector<float> silence(size_t(kBlockFrames) * size_t(channels), 0.0f);
+        std::vector<float> sink(size_t(swr_get_out_samples(swr, 2 * kBlockFrames)) * AudioOutput::kChannels);
+        const uint8_t* in[1] = {reinterpret_cast<const uint8_t*>(silence.data())};
+        uint8_t* out[1] = {reinterpret_cast<uint8_t*>(sink.data())};
+        const int room = int(sink.size() / AudioOutput::kChannels);
+        for (int i = 0; i < 2; ++i)
+            if (swr_convert(swr, out, room, in, kBlockFrames) < 0) {
+                swr_free(&swr);
+                return nullptr;
+            }
+        skip = int(swr_get_delay(swr, AudioOutput::kRate));
+        return swr;
     }
 
     double packetTime(const AVPacket* p) const {
@@ -719,6 +747,7 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
         for (;;) {
             if (freeBlocks.peek(idx)) {
                 freeBlocks.pop();
+                swr_free(&blocks[size_t(idx)].resampler);  // one the audio thread replaced, or never took
                 return true;
             }
             {
@@ -752,11 +781,18 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
             }
             if (first) postProgress();
         };
+        // Each generation starts the output's resampler afresh, without the sound from before a seek.
+        SwrContext* fresh = nullptr;
+        int freshSkip = 0;
         while (popEntry(aq, e, g)) {
             if (g != decGen) {
                 avcodec_flush_buffers(aDec.get());
                 decGen = g;
-                if (cur >= 0) blocks[size_t(cur)].frames = 0;
+                if (cur >= 0) {
+                    blocks[size_t(cur)].frames = 0;
+                    swr_free(&blocks[size_t(cur)].resampler);
+                }
+                if (!fresh) fresh = makeResampler(freshSkip);
             }
             offset = e.offset;
             target = e.target;
@@ -811,6 +847,10 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
                         b.processed = false;
                         b.gen = decGen;
                         b.pts = pt + offset + double(i) / sampleRate;
+                        if (fresh) {
+                            b.resampler = std::exchange(fresh, nullptr);
+                            b.resamplerSkip = freshSkip;
+                        }
                     }
                     const int take = std::min(n - i, kBlockFrames - b.frames);
                     std::memcpy(b.data.data() + size_t(b.frames) * channels, conv.data() + size_t(i) * channels,
@@ -833,6 +873,7 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
             }
         }
         if (swr) swr_free(&swr);
+        swr_free(&fresh);
     }
 
     // ---------------------------------------------------------------- audio thread (output)
@@ -849,7 +890,14 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
         int idx;
         while (readyBlocks.peek(idx)) {
             AudioBuf& b = blocks[size_t(idx)];
-            if (b.gen == g) return &b;
+            if (b.gen == g) {
+                // The first block of a generation brings its resampler; the old one goes back with it.
+                if (b.resampler) {
+                    std::swap(swr48, b.resampler);
+                    swr48Skip = b.resamplerSkip;
+                }
+                return &b;
+            }
             releaseFront();
         }
         return nullptr;
@@ -868,10 +916,11 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
         }
     }
 
+    // The resampler is kept: within a generation the sound is one stream, and a fresh one would
+    // allocate here. Its few frames of history only delay the realigned sound by a fraction of a ms.
     void resetFifo() {
         fifoStart = fifoEnd = 0;
         fifoValid = false;
-        swr_init(swr48);
     }
 
     void pushSilence(int frames) {
@@ -938,7 +987,13 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
             if (swr_get_out_samples(swr48, avail) > room) break;
             uint8_t* outp[1] = {reinterpret_cast<uint8_t*>(fifo.data() + size_t(fifoEnd) * 2)};
             const uint8_t* inp[1] = {reinterpret_cast<const uint8_t*>(data)};
-            const int got = swr_convert(swr48, outp, room, inp, avail);
+            int got = swr_convert(swr48, outp, room, inp, avail);
+            if (got > 0 && swr48Skip > 0) {
+                const int drop = std::min(got, swr48Skip);
+                std::memmove(outp[0], outp[0] + sizeof(float) * size_t(drop) * 2, sizeof(float) * size_t(got - drop) * 2);
+                got -= drop;
+                swr48Skip -= drop;
+            }
             if (got > 0) fifoEnd += got;
             releaseFront();
         }
