@@ -92,6 +92,11 @@ void AssetWarmer::warm(const std::string& path) {
     slot = WarmSlot{path, media::MediaAsset::open(path)};
 }
 
+std::shared_ptr<media::MediaAsset> AssetWarmer::warmed() {
+    auto& slot = warmSlot();
+    return slot ? slot->asset : nullptr;
+}
+
 std::shared_ptr<media::MediaAsset> AssetWarmer::take(const std::string& path) {
     auto& slot = warmSlot();
     if (!slot) return nullptr;
@@ -678,9 +683,19 @@ void NativeLayerHost::buildPlayer(std::shared_ptr<media::MediaAsset> asset, cons
 
     std::weak_ptr<NativeLayerHost> host = weak_from_this();
     const double readyFrom = hostNow();
-    media->player->whenReady(kReadyTimeout, [host, media, readyFrom, preparing, pool, done](media::Readiness) {
+    media->player->whenReady(kReadyTimeout, [host, media, readyFrom, preparing, pool, done](media::Readiness ready) {
         auto self = host.lock();
         if (!self || !media->player) return;
+        // A player that failed after the file opened would go on air showing nothing: fail the load,
+        // so the previous clip stays and the failure is reported.
+        if (ready == media::Readiness::failed) {
+            const RenderError error = loadError(media->player->failure().value_or(media::MediaFailure{}));
+            // Not from inside the player's own callback.
+            mainQueue().post([host, media] {
+                if (auto owner = host.lock()) owner->dispose(*media);
+            });
+            return done(error);
+        }
         const int readyMs = wholeMs(hostNow() - readyFrom);
         auto finish = [host, media, readyMs, preparing, pool, done](bool rolled, int rollMs) {
             if (!host.lock() || !media->player) return;

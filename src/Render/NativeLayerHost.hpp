@@ -97,6 +97,8 @@ struct AssetWarmer {
     // The warmed asset when it is for `path`; the slot is emptied either way.
     static std::shared_ptr<media::MediaAsset> take(const std::string& path);
     static std::optional<std::string> warmedPath();
+    // The warmed asset, left in the slot.
+    static std::shared_ptr<media::MediaAsset> warmed();
 };
 
 // Runs `op(resolve)` against a deadline: `done` gets the first of the operation's result and, after

@@ -310,6 +310,27 @@ TEST_F(StageRendererTest, AMissingFileReportsItsCodeAndThePreviousClipStaysOnAir
     EXPECT_EQ(host().current()->cueId, red.cueId);
 }
 
+// The file opens and probes fine, but the player then cannot read it: the take fails and the previous
+// clip stays, instead of an empty picture going on air.
+TEST_F(StageRendererTest, APlayerThatFailsAfterTheFileOpenedFailsTheTake) {
+    auto red = take(item("red", colourClip("red")));
+    ASSERT_TRUE(until([&] { return onAir(red); }));
+    const auto dir = test::tempDir("swap");
+    const auto path = dir / "swap.mp4";
+    std::filesystem::copy_file(colourClip("blue"), path);
+    AssetWarmer::warm(path.string());
+    ASSERT_TRUE(until([&] { return AssetWarmer::warmed() && AssetWarmer::warmed()->readiness() == media::Readiness::ready; }));
+    { std::ofstream(dir / "junk") << "not a movie"; }
+    std::filesystem::rename(dir / "junk", path);
+    auto swapped = take(item("swap", path));
+    ASSERT_TRUE(until([&] { return errors.size() == 1 && host().idle(); }));
+    EXPECT_EQ(errors[0], std::make_tuple(LayerId::media, swapped.cueId, IssueCode::mediaFormat));
+    EXPECT_EQ(host().current()->cueId, red.cueId);
+    frame();
+    EXPECT_TRUE(looksLike(centre(), kRed));
+    ASSERT_TRUE(until([&] { return host().livePlayers() == 1; }));
+}
+
 TEST_F(StageRendererTest, APreparedClipIsTakenWithoutASecondLoad) {
     auto blue = item("blue", colourClip("blue"));
     r->prepare(LayerId::media, "blue", MediaKind::video, -3.0, std::nullopt);
