@@ -357,25 +357,37 @@ std::filesystem::path cosineClip() {
                               "-f lavfi -i \"aevalsrc=0.5*cos(2*PI*1000*t)|0.5*cos(2*PI*1000*t):s=48000:d=1\" -c:a pcm_f32le");
 }
 float cosineAt(size_t i) { return float(0.5 * std::cos(2 * M_PI * 1000 * double(i) / AudioOutput::kRate)); }
+
+// Opens and prerolls a player on `rig`, waits until `seconds` of sound are decoded, and moves to the
+// middle of one of the output's 10 ms blocks, where a start must not be rounded to the block.
+std::unique_ptr<MediaPlayer> bufferedPlayer(PlayerRig& rig, const std::filesystem::path& path, double seconds,
+                                            PlayerOptions opt = {}) {
+    auto p = rig.open(path, std::move(opt));
+    if (p->readiness() != Readiness::ready || !rig.preroll(*p) || !rig.q.waitUntil([&] { return p->bufferedAudio() > seconds; }))
+        return nullptr;
+    rig.q.advance(0.0125);
+    rig.out->pump();
+    return p;
+}
+
+// Virtual time moves on in 10 ms steps, the output rendering each.
+void playFor(PlayerRig& rig, double seconds) {
+    for (int i = 0; i < int(std::lround(seconds / 0.01)); ++i) {
+        rig.q.advance(0.01);
+        rig.out->pump();
+    }
+}
 }  // namespace
 
 TEST(MediaPlayer, TheFirstSamplesOfTheFileReachTheMixAtTheStartOfPlay) {
     MixRecording rec;
     PlayerRig rig;
     rig.out = AudioOutput::createNull(false, rec.observer());
-    auto p = rig.open(cosineClip());
-    ASSERT_EQ(p->readiness(), Readiness::ready);
-    ASSERT_TRUE(rig.preroll(*p));
-    ASSERT_TRUE(rig.q.waitUntil([&] { return p->bufferedAudio() > 0.5; }));
-    // Play in the middle of one of the output's blocks.
-    rig.q.advance(0.0125);
-    rig.out->pump();
+    auto p = bufferedPlayer(rig, cosineClip(), 0.5);
+    ASSERT_TRUE(p);
     p->play();
     const double start = appClock().monotonic();
-    for (int i = 0; i < 25; ++i) {
-        rig.q.advance(0.01);
-        rig.out->pump();
-    }
+    playFor(rig, 0.25);
     const size_t first = rec.indexAt(start);
     ASSERT_GT(first, 0u);
     ASSERT_GE(rec.left.size(), first + 9600);
@@ -388,17 +400,10 @@ TEST(MediaPlayer, AfterASeekTheResampledSoundStartsAfreshAtTheNewTime) {
     MixRecording rec;
     PlayerRig rig;
     rig.out = AudioOutput::createNull(false, rec.observer());
-    auto p = rig.open(test::mediaFixture(
-        "cos44k.wav", "-f lavfi -i \"aevalsrc=0.5*cos(2*PI*1000*t)|0.5*cos(2*PI*1000*t):s=44100:d=2\" -c:a pcm_f32le"));
-    ASSERT_EQ(p->readiness(), Readiness::ready);
-    ASSERT_TRUE(rig.preroll(*p));
-    ASSERT_TRUE(rig.q.waitUntil([&] { return p->bufferedAudio() > 0.5; }));
-    auto playFor = [&](double seconds) {
-        for (int i = 0; i < int(std::lround(seconds / 0.01)); ++i) {
-            rig.q.advance(0.01);
-            rig.out->pump();
-        }
-    };
+    const auto clip = test::mediaFixture(
+        "cos44k.wav", "-f lavfi -i \"aevalsrc=0.5*cos(2*PI*1000*t)|0.5*cos(2*PI*1000*t):s=44100:d=2\" -c:a pcm_f32le");
+    auto p = bufferedPlayer(rig, clip, 0.5);
+    ASSERT_TRUE(p);
     // 1 kHz has whole periods at 0 and at 0.5 s: from either start the mix is 0.5 cos(2 pi 1000 t).
     auto soundStartsAt = [&](double start) {
         const size_t first = rec.indexAt(start);
@@ -409,11 +414,9 @@ TEST(MediaPlayer, AfterASeekTheResampledSoundStartsAfreshAtTheNewTime) {
         for (size_t i = 0; i < 16; ++i) ASSERT_NEAR(rec.left[first + i], cosineAt(i), 0.1) << "at " << i;
         for (size_t i = 16; i < 4800; ++i) ASSERT_NEAR(rec.left[first + i], cosineAt(i), 0.04) << "at " << i;
     };
-    rig.q.advance(0.0125);
-    rig.out->pump();
     p->play();
     const double start = appClock().monotonic();
-    playFor(0.3);
+    playFor(rig, 0.3);
     soundStartsAt(start);
     bool sought = false;
     double restart = 0;
@@ -429,6 +432,29 @@ TEST(MediaPlayer, AfterASeekTheResampledSoundStartsAfreshAtTheNewTime) {
     }
     ASSERT_TRUE(sought);
     ASSERT_TRUE(rig.q.waitUntil([&] { return p->bufferedAudio() > 0.5; }));
-    playFor(0.3);
+    playFor(rig, 0.3);
     soundStartsAt(restart);
+}
+
+TEST(MediaPlayer, AtOtherRatesTheSoundIsSilentAndBackAtRateOneItIsInStep) {
+    MixRecording rec;
+    PlayerRig rig;
+    rig.out = AudioOutput::createNull(false, rec.observer());
+    auto proc = std::make_shared<RecordingProcessor>();
+    auto p = bufferedPlayer(rig, cosineClip(), 0.8, {.processor = proc});
+    ASSERT_TRUE(p);
+    const size_t from = rec.left.size();
+    p->setRate(2.0);
+    playFor(rig, 0.2);
+    EXPECT_NEAR(p->currentTime(), 0.4, 1e-6);
+    for (size_t i = from; i < rec.left.size(); ++i) ASSERT_EQ(rec.left[i], 0.0f) << "sound at rate 2, at " << i;
+    EXPECT_EQ(proc->frames, 0);
+    p->play();
+    const double resumed = appClock().monotonic();
+    playFor(rig, 0.15);
+    // 0.4 s is a whole number of periods: from the resume on the mix is the file from 0.4 s on.
+    const size_t first = rec.indexAt(resumed);
+    ASSERT_GE(rec.left.size(), first + 4800);
+    for (size_t i = 0; i < 4800; ++i) ASSERT_NEAR(rec.left[first + i], cosineAt(i), 1e-4) << "at " << i;
+    EXPECT_GT(proc->frames, 0);
 }

@@ -910,7 +910,7 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
                 releaseFront();
                 continue;
             }
-            const int pos = int((c - b->pts) * sampleRate);
+            const int pos = int(std::llround((c - b->pts) * sampleRate));
             if (pos > b->readPos) b->readPos = std::min(pos, b->frames);
             break;
         }
@@ -949,7 +949,7 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
             startTime = tl.anchorHost;
         }
         const double c0 = tl.continuousAt(startTime);
-        if (tl.rate != 1.0) {
+        if (tl.rate != 1.0) {  // silent at other rates (see setRate)
             dropBefore(c0, g);
             if (fifoValid) resetFifo();
             return;

@@ -58,6 +58,9 @@ public:
 
     void play() { setRate(1.0); }
     void pause() { setRate(0.0); }
+    // At rates other than 0 and 1 the clock and the picture follow the rate but the sound is silent: the
+    // processor sees no blocks (it expects sound at its own pace) and the sound whose time passes is
+    // discarded, so that back at rate 1 it is heard in step with the clock.
     void setRate(double rate);
     double rate() const;
     // Seconds on the item's own timeline (after a loop, back within [loopStart, endTime)).
