@@ -197,8 +197,8 @@ public:
 
 private:
     bool openStream(std::optional<std::string> uid) {
-        pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kRate, kChannels};
-        stream_ = pa_stream_new(ctx_, "Monitor", &spec, nullptr);
+        pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32NE, kRate, kChannels};
+        stream_ = pa_stream_new(ctx_, "Monitor", &sampleFormat, nullptr);
         if (!stream_) return false;
         pa_stream_set_write_callback(
             stream_, [](pa_stream*, size_t bytes, void* ud) { static_cast<PulseOutput*>(ud)->write(bytes); }, this);
@@ -206,9 +206,9 @@ private:
             stream_, [](pa_stream*, void* ud) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(ud), 0); }, loop_);
         pa_buffer_attr attr;
         attr.maxlength = uint32_t(-1);
-        attr.tlength = uint32_t(pa_usec_to_bytes(40000, &spec));
+        attr.tlength = uint32_t(pa_usec_to_bytes(40000, &sampleFormat));
         attr.prebuf = uint32_t(-1);
-        attr.minreq = uint32_t(pa_usec_to_bytes(10000, &spec));
+        attr.minreq = uint32_t(pa_usec_to_bytes(10000, &sampleFormat));
         attr.fragsize = uint32_t(-1);
         const auto flags = pa_stream_flags_t(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
         // Output time starts at the current host time, so it is comparable with appClock().
