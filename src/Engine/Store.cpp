@@ -1,16 +1,11 @@
 #include "Engine/Store.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 
 #include "Engine/Issues.hpp"
-#include "Platform/Clock.hpp"
+#include "Platform/AtomicFile.hpp"
 #include "Platform/MainQueue.hpp"
 #include "Platform/Paths.hpp"
 #include "Platform/Product.hpp"
@@ -37,40 +32,6 @@ bool allFinite(const Json& j) {
             return true;
         default: return true;
     }
-}
-
-std::string errnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
-
-// Writes the bytes to `file` and flushes them to the disk. Returns an error text, empty on success.
-std::string writeFlushed(const fs::path& file, const std::string& bytes) {
-    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) return errnoText("open");
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            std::string err = errnoText("write");
-            ::close(fd);
-            return err;
-        }
-        done += size_t(n);
-    }
-    if (::fsync(fd) != 0) {
-        std::string err = errnoText("fsync");
-        ::close(fd);
-        return err;
-    }
-    if (::close(fd) != 0) return errnoText("close");
-    return {};
-}
-
-// Makes the rename itself durable.
-void syncFolder(const fs::path& folder) {
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
 }
 
 }  // namespace
@@ -113,18 +74,10 @@ bool Store::saveJson(const Json& doc, const fs::path& target) {
     }
     bytes += '\n';
 
-    const fs::path staging = target.string() + ".tmp";
-    const fs::path parent = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    std::error_code ec;
-    fs::create_directories(parent, ec);
-    std::string error = ec ? "create folder: " + ec.message() : writeFlushed(staging, bytes);
-    if (error.empty() && ::rename(staging.c_str(), target.c_str()) != 0) error = errnoText("rename");
-    if (!error.empty()) {
-        fs::remove(staging, ec);
+    if (const std::string error = files::writeAtomically(target, bytes); !error.empty()) {
         failed(target, error);
         return false;
     }
-    syncFolder(parent);
     if (hasMainQueue()) {
         mainQueue().post([name = target.filename().string()] {
             IssueLog::shared().resolve(IssueCode::projectSaveFailed, name);
@@ -153,17 +106,15 @@ std::optional<Json> Store::readJson(const fs::path& file, bool& exists, std::str
 }
 
 std::optional<fs::path> Store::setAside(const fs::path& file, const std::string& reason) {
-    const fs::path aside =
-        file.string() + ".unreadable-" + std::to_string(static_cast<long long>(appClock().wallMs()));
-    std::error_code ec;
-    fs::rename(file, aside, ec);
-    if (ec) {
+    std::string error;
+    const auto aside = files::moveAside(file, error);
+    if (!aside) {
         Diag::note("PRJ", "unreadable " + file.filename().string() + " (" + reason +
-                              ") could not be moved aside: " + ec.message());
+                              ") could not be moved aside: " + error);
         return std::nullopt;
     }
     Diag::note("PRJ", "unreadable " + file.filename().string() + " (" + reason + ") moved aside to " +
-                          aside.filename().string());
+                          aside->filename().string());
     return aside;
 }
 

@@ -1,12 +1,9 @@
 #include "Platform/Defaults.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <fstream>
 
-#include "Platform/Clock.hpp"
+#include "Platform/AtomicFile.hpp"
 #include "Platform/Log.hpp"
 #include "Platform/Paths.hpp"
 #include "Platform/Product.hpp"
@@ -52,10 +49,11 @@ FileDefaults::FileDefaults(fs::path file) : file_(std::move(file)) {
         values_ = std::move(parsed);
         return;
     }
-    const fs::path aside =
-        file_.string() + ".unreadable-" + std::to_string(static_cast<long long>(appClock().wallMs()));
-    fs::rename(file_, aside, ec);
-    logLine(LogLevel::error, "DEF", "unreadable user defaults moved aside to " + aside.filename().string(), false);
+    std::string error;
+    if (auto aside = files::moveAside(file_, error))
+        logLine(LogLevel::error, "DEF", "unreadable user defaults moved aside to " + aside->filename().string(), false);
+    else
+        logLine(LogLevel::error, "DEF", "unreadable user defaults could not be moved aside: " + error, false);
 }
 
 void FileDefaults::set(const std::string& key, const nlohmann::json& v) {
@@ -70,16 +68,8 @@ void FileDefaults::remove(const std::string& key) {
 }
 
 void FileDefaults::save() {
-    std::error_code ec;
-    fs::create_directories(file_.parent_path(), ec);
-    const std::string tmp = file_.string() + ".tmp";
-    const std::string text = values_.dump(2);
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return;
-    bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
-    ::close(fd);
-    if (ok) fs::rename(tmp, file_, ec);
-    if (!ok || ec) logLine(LogLevel::error, "DEF", "could not write user defaults", false);
+    const std::string error = files::writeAtomically(file_, values_.dump(2));
+    if (!error.empty()) logLine(LogLevel::error, "DEF", "could not write user defaults: " + error, false);
 }
 
 namespace {
