@@ -8,6 +8,7 @@
 #include "Platform/Media/AudioOutput.hpp"
 #include "Platform/Media/MediaAsset.hpp"
 #include "Platform/Media/StillDecoder.hpp"
+#include "Render/AssetWarmer.hpp"
 #include "Render/Audio/AudioTapNode.hpp"
 #include "Render/Audio/MeterEngine.hpp"
 #include "Render/Audio/ProgramAudioBus.hpp"
@@ -68,46 +69,6 @@ void SlotMedia::pullFrame(StageCompositor& compositor, double hostTime) {
         texture = std::move(texture_);
         ++framesDelivered;
     }
-}
-
-// ------------------------------------------------------------------------------------------- AssetWarmer
-
-namespace {
-struct WarmSlot {
-    std::string path;
-    std::shared_ptr<media::MediaAsset> asset;
-};
-std::optional<WarmSlot>& warmSlot() {
-    static std::optional<WarmSlot> slot;
-    return slot;
-}
-}  // namespace
-
-void AssetWarmer::warm(const std::string& path) {
-    auto& slot = warmSlot();
-    if (slot && slot->path == path) return;
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) return;
-    // Opening starts at once on the asset's own thread; playability and duration come with it.
-    slot = WarmSlot{path, media::MediaAsset::open(path)};
-}
-
-std::shared_ptr<media::MediaAsset> AssetWarmer::warmed() {
-    auto& slot = warmSlot();
-    return slot ? slot->asset : nullptr;
-}
-
-std::shared_ptr<media::MediaAsset> AssetWarmer::take(const std::string& path) {
-    auto& slot = warmSlot();
-    if (!slot) return nullptr;
-    auto taken = std::move(*slot);
-    slot.reset();
-    return taken.path == path ? taken.asset : nullptr;
-}
-
-std::optional<std::string> AssetWarmer::warmedPath() {
-    auto& slot = warmSlot();
-    return slot ? std::optional<std::string>(slot->path) : std::nullopt;
 }
 
 // ------------------------------------------------------------------------------------------------- Host

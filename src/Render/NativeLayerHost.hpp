@@ -91,16 +91,6 @@ struct PreparedMediaKey {
     }
 };
 
-// The single warm slot of the process: the asset of the clip expected next, already opening.
-struct AssetWarmer {
-    static void warm(const std::string& path);
-    // The warmed asset when it is for `path`; the slot is emptied either way.
-    static std::shared_ptr<media::MediaAsset> take(const std::string& path);
-    static std::optional<std::string> warmedPath();
-    // The warmed asset, left in the slot.
-    static std::shared_ptr<media::MediaAsset> warmed();
-};
-
 // Runs `op(resolve)` against a deadline: `done` gets the first of the operation's result and, after
 // `seconds`, RenderError(mediaTimeout, "media load timed out"). Exactly once, on the main queue.
 // The operation must resolve on the main queue; a late result is dropped.

@@ -13,6 +13,7 @@
 #include "Platform/Clock.hpp"
 #include "Platform/MainQueue.hpp"
 #include "Platform/Media/AudioOutput.hpp"
+#include "Render/AssetWarmer.hpp"
 #include "Render/NativeLayerHost.hpp"
 #include "Render/NativeStageRenderer.hpp"
 #include "support/TestEnv.hpp"
