@@ -9,6 +9,7 @@
 
 #include "Platform/Clock.hpp"
 #include "Platform/Log.hpp"
+#include "Platform/ThreadPriority.hpp"
 
 namespace ombry::media {
 
@@ -145,6 +146,9 @@ public:
             pa_threaded_mainloop_unlock(loop_);
             return false;
         }
+        // The mainloop's thread runs the write callback that mixes every player.
+        pa_threaded_mainloop_once_unlocked(
+            loop_, [](pa_threaded_mainloop*, void*) { platform::raiseThreadPriority(platform::ThreadRole::audio); }, nullptr);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
         bool ok = false;
         for (;;) {

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <ctime>
 
+#include "Platform/ThreadPriority.hpp"
 #include "Render/Audio/AudioTapNode.hpp"
 
 namespace ombry {
@@ -139,6 +140,7 @@ std::thread::id ProgramAudioBus::threadId() const { return thread_.get_id(); }
 
 void ProgramAudioBus::run(const std::atomic<bool>& running, BusClock& clock) {
     pthread_setname_np(pthread_self(), "ndi-audio-bus");
+    platform::raiseThreadPriority(platform::ThreadRole::audio);
     BusMixer mixer;
     std::vector<std::shared_ptr<TapAudioRing>> rings;
     rings.reserve(64);
