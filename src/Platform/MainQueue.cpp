@@ -69,18 +69,20 @@ bool TaskList::empty() {
 // ManualQueue
 
 ManualQueue::ManualQueue() : owner_(std::this_thread::get_id()) {}
-ManualQueue::~ManualQueue() = default;
+// A poster on another thread pushes and notifies under the wait lock, so once the owner holds it here no
+// poster is still inside the queue it is about to free.
+ManualQueue::~ManualQueue() { std::lock_guard lock(waitMutex_); }
 
 void ManualQueue::post(Task fn) {
-    tasks_.push(std::move(fn));
     std::lock_guard lock(waitMutex_);
+    tasks_.push(std::move(fn));
     arrived_.notify_all();
 }
 
 TaskHandle ManualQueue::postAfter(double seconds, Task fn) {
     if (!(seconds > 0)) seconds = 0;
-    auto h = tasks_.pushAt(now() + seconds, std::move(fn));
     std::lock_guard lock(waitMutex_);
+    auto h = tasks_.pushAt(now() + seconds, std::move(fn));
     arrived_.notify_all();
     return h;
 }
