@@ -5,7 +5,13 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
-#include <filesystem>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
 #include <mutex>
 
 namespace ombry::media::ff {
@@ -17,16 +23,75 @@ std::string errorText(int err) {
 }
 
 namespace {
+
+constexpr int kIoBufferSize = 64 * 1024;
+constexpr int kPollSliceMs = 20;
+
 int interruptCallback(void* opaque) {
-    auto* flag = static_cast<const std::atomic<bool>*>(opaque);
-    return flag && flag->load(std::memory_order_relaxed) ? 1 : 0;
+    auto* irq = static_cast<const IoInterrupt*>(opaque);
+    return irq && irq->interrupted() ? 1 : 0;
 }
 
 bool alphaTag(const AVStream* st) {
     const AVDictionaryEntry* e = av_dict_get(st->metadata, "alpha_mode", nullptr, 0);
     return e && std::string(e->value) == "1";
 }
+
+// The file under our own read layer: a read waits in short slices, so the interrupt is seen even when
+// the file never delivers (a pipe nobody writes, a share that stopped answering).
+struct FileSource {
+    int fd = -1;
+    bool regular = false;
+    const IoInterrupt* interrupt = nullptr;
+};
+
+int readFile(void* opaque, uint8_t* buf, int size) {
+    auto* src = static_cast<FileSource*>(opaque);
+    for (;;) {
+        if (src->interrupt && src->interrupt->interrupted()) return AVERROR_EXIT;
+        if (!src->regular) {
+            pollfd p{src->fd, POLLIN, 0};
+            const int r = ::poll(&p, 1, kPollSliceMs);
+            if (r < 0 && errno != EINTR) return AVERROR(errno);
+            if (r <= 0) continue;
+        }
+        const ssize_t n = ::read(src->fd, buf, size_t(size));
+        if (n > 0) return int(n);
+        if (n == 0) return AVERROR_EOF;
+        if (errno != EAGAIN && errno != EINTR) return AVERROR(errno);
+    }
+}
+
+int64_t seekFile(void* opaque, int64_t offset, int whence) {
+    auto* src = static_cast<FileSource*>(opaque);
+    if (whence == AVSEEK_SIZE) {
+        struct stat st {};
+        return src->regular && ::fstat(src->fd, &st) == 0 ? int64_t(st.st_size) : AVERROR(ENOSYS);
+    }
+    const off_t at = ::lseek(src->fd, off_t(offset), whence & ~AVSEEK_FORCE);
+    return at < 0 ? AVERROR(errno) : int64_t(at);
+}
+
+void closeFileIo(AVIOContext* pb) {
+    auto* src = static_cast<FileSource*>(pb->opaque);
+    av_freep(&pb->buffer);
+    avio_context_free(&pb);
+    if (src->fd >= 0) ::close(src->fd);
+    delete src;
+}
+
+MediaFailure interrupted(const IoInterrupt* irq) {
+    return irq && irq->stopped() ? MediaFailure{MediaFailure::Code::cancelled, "media load cancelled"}
+                                 : MediaFailure{MediaFailure::Code::timeout, "media load timed out"};
+}
+
 }  // namespace
+
+void FormatCloser::operator()(AVFormatContext* f) const {
+    AVIOContext* own = f->pb && f->pb->read_packet == readFile ? f->pb : nullptr;
+    avformat_close_input(&f);
+    if (own) closeFileIo(own);
+}
 
 void quietLibraries() {
     // Decoder chatter about damaged input goes nowhere; failures are reported as values.
@@ -34,28 +99,52 @@ void quietLibraries() {
     std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
 }
 
-FormatPtr openInput(const std::string& path, const std::atomic<bool>* abort, MediaFailure& failure) {
+FormatPtr openInput(const std::string& path, const IoInterrupt* interrupt, MediaFailure& failure) {
     quietLibraries();
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) {
+    // Non-blocking, so that opening a pipe without a writer does not hang here.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        if (fd >= 0) ::close(fd);
         failure = {MediaFailure::Code::missing, "media file unavailable"};
         return nullptr;
     }
+    auto* src = new FileSource{fd, S_ISREG(st.st_mode), interrupt};
+    if (src->regular && st.st_size == 0) {
+        ::close(fd);
+        delete src;
+        failure = MediaFailure::empty();
+        return nullptr;
+    }
+    auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferSize));
+    AVIOContext* pb = avio_alloc_context(buffer, kIoBufferSize, 0, src, readFile, nullptr, src->regular ? seekFile : nullptr);
     AVFormatContext* raw = avformat_alloc_context();
+    raw->pb = pb;
     raw->interrupt_callback.callback = interruptCallback;
-    raw->interrupt_callback.opaque = const_cast<std::atomic<bool>*>(abort);
-    int err = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+    raw->interrupt_callback.opaque = const_cast<IoInterrupt*>(interrupt);
+
+    // Probing first tells a file whose content a demuxer recognised (cut off, still copying) from one
+    // that only carries a media extension.
+    const AVInputFormat* format = nullptr;
+    const int score = av_probe_input_buffer2(pb, &format, path.c_str(), raw, 0, 0);
+    int err = score < 0 ? score : avformat_open_input(&raw, path.c_str(), format, nullptr);
     if (err < 0) {
-        // avformat_open_input frees the context on failure.
-        failure = abort && abort->load() ? MediaFailure{MediaFailure::Code::cancelled, "media load cancelled"}
-                                         : MediaFailure{MediaFailure::Code::format, "the file is not a playable media file"};
+        if (score < 0) avformat_free_context(raw);  // avformat_open_input frees it on failure
+        closeFileIo(pb);
+        if (interrupt && interrupt->interrupted())
+            failure = interrupted(interrupt);
+        else
+            failure = score > AVPROBE_SCORE_EXTENSION / 2 ? MediaFailure::incomplete() : MediaFailure::notMedia();
         return nullptr;
     }
     FormatPtr fmt(raw);
     err = avformat_find_stream_info(raw, nullptr);
-    if (err < 0 || (abort && abort->load())) {
-        failure = abort && abort->load() ? MediaFailure{MediaFailure::Code::cancelled, "media load cancelled"}
-                                         : MediaFailure{MediaFailure::Code::format, "the file's streams could not be read"};
+    if (interrupt && interrupt->interrupted()) {
+        failure = interrupted(interrupt);
+        return nullptr;
+    }
+    if (err < 0) {
+        failure = MediaFailure::incomplete();
         return nullptr;
     }
     return fmt;
@@ -92,6 +181,24 @@ CodecPtr openDecoder(const AVStream* st, int threads, MediaFailure& failure) {
         return nullptr;
     }
     return ctx;
+}
+
+bool isPictureStream(const AVStream* st) {
+    const AVCodecParameters* par = st->codecpar;
+    if (par->codec_type != AVMEDIA_TYPE_VIDEO || (st->disposition & AV_DISPOSITION_ATTACHED_PIC)) return false;
+    if (par->width < 1 || par->height < 1) return false;
+    switch (par->codec_id) {
+        case AV_CODEC_ID_ANSI:
+        case AV_CODEC_ID_BINTEXT:
+        case AV_CODEC_ID_XBIN:
+        case AV_CODEC_ID_IDF: return false;
+        default: return true;
+    }
+}
+
+bool isSoundStream(const AVStream* st) {
+    const AVCodecParameters* par = st->codecpar;
+    return par->codec_type == AVMEDIA_TYPE_AUDIO && par->sample_rate > 0 && par->ch_layout.nb_channels > 0;
 }
 
 StageOrientation streamOrientation(const AVStream* st) {

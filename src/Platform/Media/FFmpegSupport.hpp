@@ -14,8 +14,9 @@ extern "C" {
 
 namespace ombry::media::ff {
 
+// Closes the input and, for a file opened by openInput, the file's own I/O layer.
 struct FormatCloser {
-    void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
+    void operator()(AVFormatContext* f) const;
 };
 struct CodecCloser {
     void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
@@ -36,14 +37,23 @@ std::string errorText(int err);
 // Silences FFmpeg's own logging (once per process).
 void quietLibraries();
 
-// Opens and probes a file. `abort` (may be null) stops blocking I/O when it turns true.
-FormatPtr openInput(const std::string& path, const std::atomic<bool>* abort, MediaFailure& failure);
+// Opens and probes a file through a read layer that `interrupt` (may be null) can break out of, so a
+// stalled read (a pipe, a hung share) ends with the stop flag or the deadline. The failure says which
+// case it is: empty, incomplete, not media; cancelled or timed out when interrupted.
+FormatPtr openInput(const std::string& path, const IoInterrupt* interrupt, MediaFailure& failure);
 
 // The decoder to use for a stream: libvpx for VP8/VP9 carrying alpha, which the native VP9 decoder drops.
 const AVCodec* decoderFor(const AVStream* st);
 
 // Opens a decoder for a stream; threads > 0 or 0 for automatic.
 CodecPtr openDecoder(const AVStream* st, int threads, MediaFailure& failure);
+
+// A stream that shows pictures: video with a size, not cover art, not text drawn as a picture (a text
+// demuxer accepts any text file).
+bool isPictureStream(const AVStream* st);
+
+// A stream that sounds: audio with a rate and channels.
+bool isSoundStream(const AVStream* st);
 
 StageOrientation streamOrientation(const AVStream* st);
 

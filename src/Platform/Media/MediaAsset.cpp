@@ -36,14 +36,14 @@ void MediaAsset::cancel() { abort_ = true; }
 
 void MediaAsset::run() {
     MediaFailure failure;
-    ff::FormatPtr fmt = ff::openInput(path_, &abort_, failure);
+    ff::FormatPtr fmt = ff::openInput(path_, &interrupt_, failure);
     if (!fmt) return finish(std::nullopt, failure);
     AssetInfo info;
     if (fmt->duration != AV_NOPTS_VALUE && fmt->duration > 0) info.duration = fmt->duration / double(AV_TIME_BASE);
     const int v = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     const int a = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-    // A still picture stream attached as cover art is not a video track.
-    if (v >= 0 && !(fmt->streams[v]->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
+    bool undecodable = false;  // a picture or sound stream that no decoder here reads
+    if (v >= 0 && ff::isPictureStream(fmt->streams[v])) {
         const AVStream* st = fmt->streams[v];
         MediaFailure f;
         if (ff::openDecoder(st, 1, f)) {
@@ -55,9 +55,11 @@ void MediaAsset::run() {
             info.hasAlpha = ff::streamHasAlpha(st);
             info.orientation = ff::streamOrientation(st);
             if (info.duration <= 0 && st->duration != AV_NOPTS_VALUE) info.duration = ff::seconds(st->duration, st->time_base);
+        } else {
+            undecodable = true;
         }
     }
-    if (a >= 0) {
+    if (a >= 0 && ff::isSoundStream(fmt->streams[a])) {
         const AVStream* st = fmt->streams[a];
         MediaFailure f;
         if (ff::openDecoder(st, 1, f)) {
@@ -65,8 +67,12 @@ void MediaAsset::run() {
             info.sampleRate = st->codecpar->sample_rate;
             info.channels = st->codecpar->ch_layout.nb_channels;
             if (info.duration <= 0 && st->duration != AV_NOPTS_VALUE) info.duration = ff::seconds(st->duration, st->time_base);
+        } else {
+            undecodable = true;
         }
     }
+    if (!info.hasVideo && !info.hasAudio)
+        return finish(std::nullopt, undecodable ? MediaFailure::unsupportedCodec() : MediaFailure::notMedia());
     info.playable = (info.hasVideo || info.hasAudio) && info.duration > 0;
     if (!info.playable) return finish(std::nullopt, MediaFailure{MediaFailure::Code::format, "the file has no playable video or audio"});
     finish(info, std::nullopt);
@@ -87,6 +93,7 @@ void MediaAsset::finish(std::optional<AssetInfo> info, std::optional<MediaFailur
         mainQueue().post([w, result] {
             if (w->handle.cancelled() || !w->done) return;
             auto done = std::move(w->done);
+            w->done = nullptr;
             done(result);
         });
     }
@@ -96,24 +103,26 @@ TaskHandle MediaAsset::load(double timeoutSeconds, std::function<void(const Load
     auto w = std::make_shared<Waiter>();
     w->done = std::move(done);
     w->handle = TaskHandle(std::make_shared<std::atomic<bool>>(false));
-    {
-        std::lock_guard lock(mutex_);
-        if (readiness_ != Readiness::unknown) {
-            const LoadResult result{readiness_ == Readiness::ready ? std::optional(info_) : std::nullopt, failure_};
-            mainQueue().post([w, result] {
-                if (!w->handle.cancelled() && w->done) w->done(result);
-            });
-            return w->handle;
-        }
-        waiters_.push_back(w);
-    }
     std::weak_ptr<MediaAsset> weak = weak_from_this();
+    // Armed before the load thread can see the waiter: a load that finishes at once must find the
+    // timer it cancels.
     w->timer = mainQueue().postAfter(timeoutSeconds, [w, weak] {
         if (w->handle.cancelled() || !w->done) return;
         auto done = std::move(w->done);
         w->done = nullptr;
         if (auto self = weak.lock()) self->abort_ = true;
         done({std::nullopt, MediaFailure{MediaFailure::Code::timeout, "media load timed out"}});
+    });
+    interrupt_.setDeadline(timeoutSeconds);
+    std::lock_guard lock(mutex_);
+    if (readiness_ == Readiness::unknown) {
+        waiters_.push_back(w);
+        return w->handle;
+    }
+    w->timer.cancel();
+    const LoadResult result{readiness_ == Readiness::ready ? std::optional(info_) : std::nullopt, failure_};
+    mainQueue().post([w, result] {
+        if (!w->handle.cancelled() && w->done) w->done(result);
     });
     return w->handle;
 }

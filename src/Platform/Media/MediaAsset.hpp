@@ -66,6 +66,7 @@ private:
 
     std::string path_;
     std::atomic<bool> abort_{false};
+    IoInterrupt interrupt_{&abort_};  // the open's reads end with abort_ or the earliest load deadline
     mutable std::mutex mutex_;
     Readiness readiness_ = Readiness::unknown;
     AssetInfo info_;

@@ -1,6 +1,7 @@
 #include "Platform/Media/MediaTypes.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 namespace ombry::media {
@@ -15,6 +16,22 @@ std::optional<PixelSize> fittedDeliverySize(double nw, double nh, double sw, dou
         return static_cast<int>(std::max<long long>(r, 2));
     };
     return PixelSize{even(nw * scale), even(nh * scale)};
+}
+
+void IoInterrupt::setDeadline(double secondsFromNow) {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    const double ns = double(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()) + secondsFromNow * 1e9;
+    const int64_t at = ns >= 9.2e18 ? INT64_MAX : int64_t(ns);
+    int64_t current = deadlineNs_.load(std::memory_order_relaxed);
+    while (at < current && !deadlineNs_.compare_exchange_weak(current, at, std::memory_order_relaxed)) {
+    }
+}
+
+bool IoInterrupt::expired() const {
+    const int64_t deadline = deadlineNs_.load(std::memory_order_relaxed);
+    if (deadline == INT64_MAX) return false;
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() >= deadline;
 }
 
 }  // namespace ombry::media
