@@ -41,7 +41,6 @@ RenderError loadError(const media::MediaFailure& failure) {
     switch (failure.code) {
         case Code::missing: return {IssueCode::mediaMissing, "media file unavailable"};
         case Code::timeout: return {IssueCode::mediaTimeout, "media load timed out"};
-        case Code::format: return {IssueCode::mediaFormat, "format not playable"};
         default: return {IssueCode::mediaFormat, failure.message.empty() ? "format not playable" : failure.message};
     }
 }
@@ -95,6 +94,12 @@ void NativeLayerHost::sleepMs(int ms, std::function<void()> done) {
         mainQueue().post(std::move(done));
     else
         mainQueue().postAfter(ms / 1000.0, std::move(done));
+}
+
+std::string NativeLayerHost::issueSubject(const std::string& mediaId) const {
+    // The file's name; the media id when no file is known for it.
+    const std::optional<std::string> path = resolvePath ? resolvePath(mediaId) : std::nullopt;
+    return path && !path->empty() ? std::filesystem::path(*path).filename().string() : mediaId;
 }
 
 double NativeLayerHost::cueGain(const ActiveCue& cue) const { return std::clamp(cue.volume * master_, 0.0, 1.0); }
@@ -261,7 +266,7 @@ void NativeLayerHost::swapTo(ActiveCue cue, Done done) {
                         if (!self) return;
                         if (!result.ok()) {
                             const auto& error = result.error();
-                            Issue::log(error.code, std::nullopt, error.message);
+                            Issue::log(error.code, self->issueSubject(cue.mediaId), error.message);
                             if (self->onError) self->onError(cue.cueId, error.code);
                             return done();
                         }

@@ -216,6 +216,7 @@ private:
     void reachedEnd(SlotMedia& media);
     void applyLoop(SlotMedia& media);
     double cueGain(const ActiveCue& cue) const;
+    std::string issueSubject(const std::string& mediaId) const;
 
     StageCompositor& compositor_;
     std::array<Slot, 2> slots_;

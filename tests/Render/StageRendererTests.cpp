@@ -11,6 +11,7 @@
 #include "Engine/ProgramStore.hpp"
 #include "GlTestSupport.hpp"
 #include "Platform/Clock.hpp"
+#include "Platform/Log.hpp"
 #include "Platform/MainQueue.hpp"
 #include "Platform/Media/AudioOutput.hpp"
 #include "Render/AssetWarmer.hpp"
@@ -628,6 +629,22 @@ TEST_F(StageRendererTest, ClearFadesWithTheOutgoingTransitionAndANewTakeStopsThe
     frame();
     EXPECT_TRUE(looksLike(centre(), kClear, 0));
     EXPECT_EQ(host().livePlayers(), 0);
+}
+
+// A failed take's issue line names the file and says in the loader's own words why it failed.
+TEST_F(StageRendererTest, AFailedTakeLogsTheFileAndTheReason) {
+    CapturingLogSink log;
+    ScopedLogSink logScope(log);
+    const auto dir = test::tempDir("reasons");
+    { std::ofstream(dir / "notes.mp4") << "not a movie, just some text\n"; }
+    { std::ofstream(dir / "empty.mov"); }
+    take(item("notes", dir / "notes.mp4"));
+    take(item("empty", dir / "empty.mov"));
+    take(item("gone", dir / "gone.mp4"));
+    ASSERT_TRUE(until([&] { return errors.size() == 3 && host().idle(); }));
+    EXPECT_TRUE(log.contains("MED-02 Clip won't play subject=notes.mp4 error=the file is not a media file"));
+    EXPECT_TRUE(log.contains("MED-02 Clip won't play subject=empty.mov error=the file is empty"));
+    EXPECT_TRUE(log.contains("MED-01 Clip is missing subject=gone.mp4 error=media file unavailable"));
 }
 
 }  // namespace
