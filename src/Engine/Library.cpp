@@ -5,6 +5,7 @@
 
 #include "Engine/Issues.hpp"
 #include "Engine/Store.hpp"
+#include "Engine/TextBytes.hpp"
 #include "Platform/Clock.hpp"
 #include "Platform/Uuid.hpp"
 
@@ -103,6 +104,20 @@ std::optional<MediaKind> Library::kind(const fs::path& path) {
     return std::nullopt;
 }
 
+std::optional<std::string> Library::refusal(const fs::path& path) {
+    const std::string& bytes = path.native();
+    if (isUtf8(bytes)) return std::nullopt;
+    const std::string name = path.filename().native();
+    if (!isUtf8(name))
+        return "\u201C" + showBytes(name) +
+               "\u201D can't be used: its name isn't valid UTF-8 text, so the project couldn't be saved with it. "
+               "Rename the file, then try again.";
+    return "\u201C" + showBytes(name) + "\u201D can't be used: the name of its folder \u201C" +
+           showBytes(path.parent_path().native()) +
+           "\u201D isn't valid UTF-8 text, so the project couldn't be saved with it. Rename the folder, then try "
+           "again.";
+}
+
 double Library::lowestOrder() const {
     std::optional<double> low;
     for (const auto& m : media_)
@@ -110,11 +125,15 @@ double Library::lowestOrder() const {
     return low.value_or(0);
 }
 
-std::vector<MediaItem> Library::add(const std::vector<std::string>& paths) {
+std::vector<MediaItem> Library::add(const std::vector<std::string>& paths, std::vector<std::string>* refused) {
     std::vector<MediaItem> added;
     for (const auto& path : paths) {
         auto k = kind(path);
         if (!k || !pathExists(path)) continue;
+        if (auto why = refusal(path)) {
+            if (refused) refused->push_back(std::move(*why));
+            continue;
+        }
         MediaItem m;
         m.id = makeUuid();
         m.kind = *k;
@@ -247,21 +266,28 @@ void Library::removeFromGroup(const std::string& groupId, const std::string& med
 
 Group Library::importGroup(const std::string& name, const std::optional<std::string>& color,
                            const std::optional<std::string>& icon, const std::optional<std::string>& emoji,
-                           const std::vector<MediaItem>& templates) {
+                           const std::vector<MediaItem>& templates, std::vector<std::string>* refused) {
     Group g;
     g.id = makeUuid();
     g.name = name;
     g.color = color.value_or(defaultGroupColor);
     g.icon = icon;
     g.emoji = emoji;
+    std::vector<const MediaItem*> admitted;
+    for (const auto& t : templates) {
+        auto why = refusal(t.path);
+        if (!why && !isUtf8(t.name)) why = refusal(t.name);
+        if (!why) admitted.push_back(&t);
+        else if (refused) refused->push_back(std::move(*why));
+    }
     const double low = lowestOrder();
-    const double n = double(templates.size());
-    for (std::size_t i = 0; i < templates.size(); ++i) {
-        MediaItem m = templates[i];
+    const double n = double(admitted.size());
+    for (std::size_t i = 0; i < admitted.size(); ++i) {
+        MediaItem m = *admitted[i];
         m.id = makeUuid();
         m.addedAt = appClock().wallMs();
         m.order = low - n + double(i);
-        if (m.thumbAt && !copyThumbnail(templates[i].id, m.id)) m.thumbAt.reset();
+        if (m.thumbAt && !copyThumbnail(admitted[i]->id, m.id)) m.thumbAt.reset();
         if (!pathExists(m.path)) offlineIds_.insert(m.id);
         g.mediaIds.push_back(m.id);
         media_.push_back(std::move(m));

@@ -57,9 +57,14 @@ public:
     std::map<std::string, std::string> mediaIndex() const;
     // The kind of a file from its extension, or nothing.
     static std::optional<MediaKind> kind(const std::filesystem::path& path);
+    // Why this file may not enter the library, as a sentence naming it; nothing when it may. A path that is
+    // not UTF-8 could never be written into the project document, so every way in (adding, dropping,
+    // relinking, pasting, uploads) asks this first.
+    static std::optional<std::string> refusal(const std::filesystem::path& path);
 
-    // Items and playlists. Unknown ids do nothing.
-    std::vector<MediaItem> add(const std::vector<std::string>& paths);
+    // Items and playlists. Unknown ids do nothing. Files refused by `refusal` are left out, their
+    // sentences appended to `refused` when given.
+    std::vector<MediaItem> add(const std::vector<std::string>& paths, std::vector<std::string>* refused = nullptr);
     void reorder(const std::vector<std::string>& ids);
     void remove(const std::set<std::string>& ids);
     std::optional<MediaItem> duplicate(const std::string& id);
@@ -74,7 +79,7 @@ public:
     void removeFromGroup(const std::string& groupId, const std::string& mediaId);
     Group importGroup(const std::string& name, const std::optional<std::string>& color,
                       const std::optional<std::string>& icon, const std::optional<std::string>& emoji,
-                      const std::vector<MediaItem>& templates);
+                      const std::vector<MediaItem>& templates, std::vector<std::string>* refused = nullptr);
     // Makes the document the open project (repairing shared slots, duplicate ids and orders).
     void adopt(const ProjectDoc& doc, const std::filesystem::path& url, bool fireChange);
 
@@ -88,7 +93,8 @@ public:
     void clearOffline(const std::string& id);
     // Tests every item's file off the main thread; `done` gets whether any item is offline.
     void rescanOffline(std::function<void(bool)> done = {});
-    bool relink(const std::string& id, const std::string& newPath, bool persist);
+    // False, with the reason in `refused` when the new file is refused by `refusal`.
+    bool relink(const std::string& id, const std::string& newPath, bool persist, std::string* refused = nullptr);
     // Looks for the offline items' files by name under the folder (off the main thread); `done` gets the
     // relinked items.
     void autoRelink(const std::string& searchFolder, std::function<void(std::vector<MediaItem>)> done = {});

@@ -88,13 +88,17 @@ void Library::rescanOffline(std::function<void(bool)> done) {
         });
 }
 
-bool Library::relink(const std::string& id, const std::string& newPath, bool persistNow) {
+bool Library::relink(const std::string& id, const std::string& newPath, bool persistNow, std::string* refused) {
     MediaItem* m = find(id);
     if (!m) return false;
     std::error_code ec;
     if (!fs::exists(newPath, ec)) return false;
     auto k = kind(newPath);
     if (!k || *k != m->kind) return false;
+    if (auto why = refusal(newPath)) {
+        if (refused) *refused = std::move(*why);
+        return false;
+    }
     m->path = newPath;
     m->name = fs::path(newPath).filename().string();
     m->duration.reset();
@@ -134,7 +138,10 @@ void Library::autoRelink(const std::string& searchFolder, std::function<void(std
                 const MediaItem* m = item(id);
                 if (!m) continue;
                 auto candidates = found.find(fs::path(m->path).filename().string());
-                if (candidates == found.end() || candidates->second.empty()) continue;
+                if (candidates == found.end()) continue;
+                // A copy under a folder whose name is not UTF-8 could not be saved; another one may.
+                std::erase_if(candidates->second, [](const std::string& p) { return refusal(p).has_value(); });
+                if (candidates->second.empty()) continue;
                 if (relink(id, bestMatch(m->path, candidates->second), false)) relinked.push_back(*item(id));
             }
             if (!relinked.empty()) persist();

@@ -21,6 +21,8 @@ fs::path makeFolder(fs::path p) {
     return p;
 }
 
+constexpr int invalidUtf8 = 316;  // nlohmann's type_error for a string that is not UTF-8
+
 // nlohmann writes a non-finite number as null, which would silently change the record.
 bool allFinite(const Json& j) {
     switch (j.type()) {
@@ -68,6 +70,16 @@ bool Store::saveJson(const Json& doc, const fs::path& target) {
     try {
         if (!allFinite(doc)) throw std::runtime_error("a number is not finite");
         bytes = doc.dump(2);
+    } catch (const Json::type_error& e) {
+        if (e.id != invalidUtf8) {
+            failed(target, std::string("encoding failed: ") + e.what());
+            return false;
+        }
+        // Text that is not UTF-8 (a file name from a way in that did not check it) must not make the
+        // whole document unwritable and lose every later edit: that text is written with U+FFFD in
+        // place of its bad bytes. Its item is kept; its file shows as missing at the next open.
+        bytes = doc.dump(2, ' ', false, Json::error_handler_t::replace);
+        Diag::note("PRJ", target.filename().string() + " written with text that is not UTF-8 replaced");
     } catch (const std::exception& e) {
         failed(target, std::string("encoding failed: ") + e.what());
         return false;

@@ -249,7 +249,12 @@ TEST_F(ProjectsTest, CopyAndPastePlaylists) {
     EXPECT_EQ(library.media().size(), 6u);
     EXPECT_EQ(app.probes, 2);
 
-    for (const char* junk : {"[]", "not json", "[{\"id\": 1}]"}) {
+    // A clip whose path is Latin-1 bytes cannot come in by the clipboard: such data is not JSON text.
+    const std::string latin1 = "[{\"id\": \"S\", \"name\": \"x\", \"savedAt\": 1, \"media\": [{\"id\": \"A\", "
+                               "\"kind\": \"video\", \"name\": \"caf\xe9.mp4\", \"path\": \"/m/caf\xe9.mp4\", "
+                               "\"addedAt\": 1}]}]";
+    for (const std::string& junk :
+         {std::string("[]"), std::string("not json"), std::string("[{\"id\": 1}]"), latin1}) {
         clipboard.clearAndSet(product::playlistClipboardType, junk);
         saved.pastePlaylists();
     }

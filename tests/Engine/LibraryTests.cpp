@@ -3,6 +3,7 @@
 #include "Engine/Issues.hpp"
 #include "Engine/Library.hpp"
 #include "Engine/Store.hpp"
+#include "Engine/TextBytes.hpp"
 #include "Platform/MainQueue.hpp"
 #include "support/TestEnv.hpp"
 
@@ -156,6 +157,113 @@ TEST_F(LibraryTest, UnsafeIdsNeverBecomeFileNames) {
     EXPECT_FALSE(copy->thumbAt);  // no copy was made from outside the thumbnail folder
     lib.remove({"../../settings"});
     EXPECT_TRUE(fs::exists(Store::dir() / "settings.jpg"));
+}
+
+// Linux allows any bytes in a file name; a project document is UTF-8 JSON. A Latin-1 name let in once
+// made every later write of the project fail, so every later edit was lost at the next start.
+TEST_F(LibraryTest, FilesNamedInBytesThatAreNotUtf8AreRefusedAtEveryWayIn) {
+    const std::string latin1 = file("caf\xe9.mp4");
+    const fs::path oddFolder = folder / "Sh\xf6w";
+    test::writeFile(oddFolder / "clip.mov", "x");
+    const std::string inOddFolder = (oddFolder / "clip.mov").string();
+    const std::string nameRefused =
+        "\u201Ccaf\\xE9.mp4\u201D can't be used: its name isn't valid UTF-8 text, so the project couldn't be "
+        "saved with it. Rename the file, then try again.";
+    const std::string folderRefused = "\u201Cclip.mov\u201D can't be used: the name of its folder \u201C" +
+                                      folder.string() +
+                                      "/Sh\\xF6w\u201D isn't valid UTF-8 text, so the project couldn't be saved "
+                                      "with it. Rename the folder, then try again.";
+    EXPECT_EQ(Library::refusal(latin1), nameRefused);
+    EXPECT_EQ(Library::refusal(inOddFolder), folderRefused);
+    EXPECT_EQ(Library::refusal(folder / "caf\u00e9.mp4"), std::nullopt);
+
+    adopt({makeItem("v", file("v.mov"), 0)});
+    std::vector<std::string> refused;
+    EXPECT_TRUE(lib.add({latin1, inOddFolder}, &refused).empty());
+    EXPECT_EQ(refused, (std::vector<std::string>{nameRefused, folderRefused}));
+    EXPECT_FALSE(written());
+    EXPECT_EQ(changes, 0);
+    auto added = lib.add({latin1, file("ok.mp4")});  // without a list the refusal is only left out
+    ASSERT_EQ(added.size(), 1u);
+    EXPECT_EQ(added[0].name, "ok.mp4");
+
+    std::string why;
+    EXPECT_FALSE(lib.relink("v", inOddFolder, true, &why));
+    EXPECT_EQ(why, folderRefused);
+    EXPECT_EQ(lib.item("v")->name, "v.mov");
+
+    MediaItem pasted = makeItem("P", latin1);
+    MediaItem plain = makeItem("Q", file("q.mov"));
+    refused.clear();
+    Group g = lib.importGroup("Pasted", std::nullopt, std::nullopt, std::nullopt, {pasted, plain}, &refused);
+    EXPECT_EQ(refused, std::vector<std::string>{nameRefused});
+    ASSERT_EQ(g.mediaIds.size(), 1u);
+    EXPECT_EQ(lib.item(g.mediaIds[0])->name, "q.mov");
+
+    // Every path the library holds can be written: the document on disk has them all.
+    ProjectDoc doc = onDisk();
+    EXPECT_EQ(doc.media.size(), lib.media().size());
+    for (const auto& m : lib.media()) EXPECT_TRUE(isUtf8(m.path)) << showBytes(m.path);
+}
+
+TEST_F(LibraryTest, AutoRelinkPassesOverCopiesItCouldNotSave) {
+    const fs::path search = test::tempDir("search");
+    test::writeFile(search / "Intr\xf6" / "Intro" / "a.mov", "x");  // shares more folders, but unsavable
+    test::writeFile(search / "Backup" / "a.mov", "x");
+    test::writeFile(search / "Only\xe9" / "b.mov", "x");
+    adopt({makeItem("1", "/Volumes/Show/Intr\u00f6/Intro/a.mov", 0), makeItem("2", "/Volumes/Show/b.mov", 1)});
+    std::optional<std::vector<MediaItem>> result;
+    lib.autoRelink(search.string(), [&](std::vector<MediaItem> r) { result = std::move(r); });
+    ASSERT_TRUE(q.waitUntil([&] { return result.has_value(); }));
+    ASSERT_EQ(result->size(), 1u);
+    EXPECT_EQ(lib.item("1")->path, (search / "Backup/a.mov").string());
+    EXPECT_EQ(lib.item("2")->path, "/Volumes/Show/b.mov");
+    EXPECT_EQ(lib.offlineIds(), std::set<std::string>{"2"});
+    EXPECT_EQ(onDisk().media[0].path, (search / "Backup/a.mov").string());
+}
+
+// Defence behind the refusals: an item that got in some other way is written with U+FFFD in place of its
+// bad bytes, so the project stays writable and keeps the item (its file shows as missing at the next open).
+TEST_F(LibraryTest, AnItemThatCannotBeEncodedNeverMakesTheProjectUnwritable) {
+    adopt({makeItem("a", file("a.mov"), 0)});
+    std::vector<MediaItem> media = lib.media();
+    media.push_back(makeItem("b", file("caf\xe9.mp4"), 1));
+    lib.setMedia(media);
+    Group g = lib.createGroup(std::string("After"));
+    lib.addToGroup(g.id, "b");
+    q.runPending();
+    ProjectDoc doc = onDisk();
+    ASSERT_EQ(doc.media.size(), 2u);
+    EXPECT_EQ(doc.media[1].id, "b");
+    EXPECT_EQ(doc.media[1].name, "caf\uFFFD.mp4");
+    EXPECT_EQ(doc.media[1].path, (folder / "caf\uFFFD.mp4").string());
+    EXPECT_EQ(doc.groups.at(0).mediaIds, std::vector<std::string>{"b"});
+    for (const auto& issue : IssueLog::shared().recent()) EXPECT_NE(issue.code, IssueCode::projectSaveFailed);
+    EXPECT_EQ(lib.item("b")->path, folder.string() + "/caf\xe9.mp4");  // the session keeps the real file
+}
+
+TEST(TextBytes, Utf8CheckAndReadableForm) {
+    struct Case {
+        std::string bytes;
+        bool utf8;
+        std::string shown;
+    };
+    for (const Case& c : {
+             Case{"plain.mov", true, "plain.mov"},
+             Case{"caf\u00e9 \u2014 \U0001F3AC.mov", true, "caf\u00e9 \u2014 \U0001F3AC.mov"},
+             Case{"caf\xe9.mp4", false, "caf\\xE9.mp4"},
+             Case{"\xc3", false, "\\xC3"},                      // cut short
+             Case{"\xc0\xaf", false, "\\xC0\\xAF"},             // overlong "/"
+             Case{"\xe0\x80\xaf", false, "\\xE0\\x80\\xAF"},    // overlong, three bytes
+             Case{"\xed\xa0\x80", false, "\\xED\\xA0\\x80"},    // a surrogate
+             Case{"\xf4\x90\x80\x80", false, "\\xF4\\x90\\x80\\x80"},  // above U+10FFFF
+             Case{"\xbf", false, "\\xBF"},                      // a stray continuation byte
+             Case{"a\xff" "b\u00e9", false, "a\\xFFb\u00e9"},
+         }) {
+        EXPECT_EQ(isUtf8(c.bytes), c.utf8) << c.shown;
+        EXPECT_EQ(showBytes(c.bytes), c.shown);
+        EXPECT_TRUE(isUtf8(showBytes(c.bytes))) << c.shown;
+    }
 }
 
 TEST_F(LibraryTest, PlaylistOperations) {
