@@ -200,6 +200,9 @@ void NativeLayerHost::reachedEnd(SlotMedia& media) {
 
 void NativeLayerHost::apply(std::optional<ActiveCue> cue) {
     ++applySeq_;
+    // Each state describes the whole layer, so the ones queued behind a slow take collapse to the newest:
+    // the layer ends where it would have, and a stuck take cannot pile up work.
+    if (inRun_) queue_.clear();
     queue_.push_back(std::move(cue));
     if (running_) return;
     running_ = true;
@@ -216,8 +219,10 @@ void NativeLayerHost::runNext() {
     }
     auto cue = std::move(queue_.front());
     queue_.pop_front();
+    inRun_ = true;
     std::weak_ptr<NativeLayerHost> host = weak_from_this();
     run(std::move(cue), [host] {
+        if (auto self = host.lock()) self->inRun_ = false;
         mainQueue().post([host] {
             if (auto self = host.lock()) self->runNext();
         });
@@ -379,7 +384,9 @@ void NativeLayerHost::pollPlaying(std::shared_ptr<SlotMedia> media, std::shared_
         const double threshold = std::isfinite(wait->t0) ? wait->t0 + 0.001 : 0.001;
         const double t = player.currentTime();
         if (t > threshold && wait->clockMs < 0) wait->clockMs = (now - wait->start) * 1000.0;
-        running = media->kind == MediaKind::video ? media->framesDelivered >= 2 : (t > threshold && player.rate() > 0);
+        // A video runs once its picture is on the GPU: the load prerolled it and uploaded its first frame,
+        // and its clock starts with play, so waiting for further frames would only delay the take.
+        running = media->kind == MediaKind::video ? media->texture != nullptr : (t > threshold && player.rate() > 0);
     }
     if (running) {
         metric("playing after " + std::to_string(wholeMs(now - wait->start)) + "ms clock=" +
@@ -571,7 +578,12 @@ void NativeLayerHost::build(const std::string& mediaId, MediaKind kind, std::opt
                 return done(unreadable);
             }
             auto texture = self->compositor_.makeImageTexture(std::move(pixels));
-            if (!texture.ok()) return done(texture.error());
+            if (!texture.ok()) {
+                // The GPU refusing one picture is that clip's problem, not the renderer failing.
+                RenderError error = texture.error();
+                if (error.code == IssueCode::rendererFailed) error.code = IssueCode::mediaFormat;
+                return done(error);
+            }
             auto media = std::make_shared<SlotMedia>();
             media->kind = MediaKind::image;
             media->mediaId = mediaId;
@@ -664,7 +676,10 @@ void NativeLayerHost::buildPlayer(std::shared_ptr<media::MediaAsset> asset, cons
         }
         const int readyMs = wholeMs(hostNow() - readyFrom);
         auto finish = [host, media, readyMs, preparing, pool, done](bool rolled, int rollMs) {
-            if (!host.lock() || !media->player) return;
+            auto self = host.lock();
+            if (!self || !media->player) return;
+            // The first picture goes to the GPU now, so that the take can show it in its first frame.
+            if (media->videoOutput) media->pullFrame(self->compositor_, hostNow());
             metric(std::string(preparing ? "prepare" : "load") + " ready=" + std::to_string(readyMs) +
                    "ms preroll=" + (rolled ? "true" : "false") + "/" + std::to_string(rollMs) +
                    "ms trim=" + (media->trimStart > 0 ? "true" : "false") +
@@ -672,16 +687,38 @@ void NativeLayerHost::buildPlayer(std::shared_ptr<media::MediaAsset> asset, cons
                    " turn=" + orientationName(media->orientation) + media->logLabel);
             done(media);
         };
-        auto preroll = [media, finish] {
+        // A seek or preroll that never completes must not hold the layer: like the readiness wait each
+        // has a deadline, and missing it fails the load as timed out.
+        auto step = [host, media, done](StartStep which, std::function<void(bool)> next) {
+            withTimeout<bool>(
+                kReadyTimeout,
+                [host, media, which](std::function<void(RenderResult<bool>)> resolve) {
+                    auto self = host.lock();
+                    if (!self || !media->player || (self->stallStart && self->stallStart(which))) return;
+                    auto completed = [resolve](bool finished) { resolve(finished); };
+                    if (which == StartStep::seek)
+                        media->player->seek(media->trimStart, completed);
+                    else
+                        media->player->preroll(completed);
+                },
+                [host, media, done, next](RenderResult<bool> result) {
+                    auto self = host.lock();
+                    if (!self || !media->player) return;
+                    if (result.ok()) return next(result.value());
+                    self->dispose(*media);
+                    done(result.error());
+                });
+        };
+        auto preroll = [media, finish, step](bool) {
             if (!media->player) return;
             if (!media->videoOutput) return finish(false, 0);
             const double from = hostNow();
-            media->player->preroll([finish, from](bool rolled) { finish(rolled, wholeMs(hostNow() - from)); });
+            step(StartStep::preroll, [finish, from](bool rolled) { finish(rolled, wholeMs(hostNow() - from)); });
         };
         if (media->trimStart > 0)
-            media->player->seek(media->trimStart, [preroll](bool) { preroll(); });
+            step(StartStep::seek, preroll);
         else
-            preroll();
+            preroll(true);
     });
 }
 

@@ -151,6 +151,11 @@ public:
     std::function<void(const std::string& cueId, IssueCode)> onError;
     std::function<void(const std::string& cueId)> onEnding;
 
+    // A new player's start-up steps after it is ready; each has a deadline.
+    enum class StartStep { seek, preroll };
+    // Test seam: returning true leaves that step of a new player pending for ever, as a stuck decoder would.
+    std::function<bool(StartStep)> stallStart;
+
     // State, readable for the renderer and tests.
     const LayerId id;
     const std::optional<ActiveCue>& current() const { return current_; }
@@ -227,7 +232,9 @@ private:
     double master_ = 1.0;
     bool monitorAudible_ = false;
     StageSize stageSize_{1920, 1080};
+    // States not yet applied; while one is being applied, those waiting behind it collapse to the newest.
     std::deque<std::optional<ActiveCue>> queue_;
+    bool inRun_ = false;
     bool running_ = false;
     int64_t applySeq_ = 0;
     std::shared_ptr<SlotMedia> prepared_;

@@ -58,11 +58,25 @@ const Rgba kRed{255, 0, 0, 255}, kBlue{0, 0, 255, 255}, kLime{0, 255, 0, 255}, k
     return test::near(actual, expected, tolerance);
 }
 
+// The headless context with a switch that makes the driver refuse it, as a lost or exhausted GPU does.
+class RefusableContext : public GpuContext {
+public:
+    explicit RefusableContext(GpuContext& real) : real_(real) {}
+    bool refuse = false;
+    bool makeCurrent() override { return !refuse && real_.makeCurrent(); }
+    void doneCurrent() override { real_.doneCurrent(); }
+    std::string renderer() const override { return real_.renderer(); }
+
+private:
+    GpuContext& real_;
+};
+
 class StageRendererTest : public test::GlTest {
 protected:
     ManualQueue q;
     std::unique_ptr<ScopedMainQueue> scope;
     std::shared_ptr<media::AudioOutput> out;
+    std::unique_ptr<RefusableContext> gl;
     std::unique_ptr<NativeStageRenderer> r;
     ProgramStore store{StageConfig{W, H, 60, "transparent"}};
     std::map<std::string, std::string> paths;
@@ -74,7 +88,8 @@ protected:
         GlTest::SetUp();
         scope = std::make_unique<ScopedMainQueue>(q);
         out = media::AudioOutput::createNull(false);
-        r = NativeStageRenderer::create(*context(), nullptr, {.frameClock = nullptr, .audioOutput = out});
+        gl = std::make_unique<RefusableContext>(*context());
+        r = NativeStageRenderer::create(*gl, nullptr, {.frameClock = nullptr, .audioOutput = out});
         ASSERT_TRUE(r);
         r->resolvePath = [this](const std::string& id) -> std::optional<std::string> {
             auto it = paths.find(id);
@@ -88,7 +103,7 @@ protected:
     }
     void TearDown() override {
         // A load still on its way holds a player whose threads post to this queue: let it land first.
-        q.waitUntil([this] { return settled(); }, 20.0);
+        EXPECT_TRUE(q.waitUntil([this] { return settled(); }, 20.0)) << "real threads still busy at the end";
         r.reset();
         q.runPending();
         scope.reset();
@@ -112,14 +127,17 @@ protected:
     }
 
     // The real threads have delivered what the next frame of virtual time needs: no load is on its way,
-    // and every clip that has pictures still to come has one decoded ahead. Moving the clock before that
-    // would run the clips and timeouts ahead of decoders slowed down by a loaded machine.
+    // the warmed file has been probed, and every clip that has pictures still to come has one decoded
+    // ahead. Moving the clock before that would run the clips and timeouts ahead of decoders slowed
+    // down by a loaded machine.
     bool settled() {
         if (!r) return true;
+        if (auto warmed = AssetWarmer::warmed(); warmed && warmed->readiness() == media::Readiness::unknown)
+            return false;
         for (LayerId l : {LayerId::background, LayerId::media, LayerId::overlay, LayerId::audio}) {
             const auto* h = r->host(l);
             if (!h) continue;
-            if (h->loadsInFlight() > 0) return false;
+            if (h->loadsInFlight() > stalledInFlight()) return false;
             for (const auto* media : {h->slot(0).media.get(), h->slot(1).media.get(), h->prepared().get()}) {
                 if (!media || media->disposed || !media->videoOutput || !media->player) continue;
                 const auto& player = *media->player;
@@ -130,25 +148,40 @@ protected:
         }
         return true;
     }
-    // Runs what the real threads post until settled(); a generous real-time budget for a loaded machine.
-    void settle() { q.waitUntil([this] { return settled(); }, 20.0); }
+    // Loads held by the stallStart seam that have not timed out yet: nothing real is on its way for them.
+    int stalledLoads = 0;
+    int stalledInFlight() const {
+        const auto timedOut = std::count_if(errors.begin(), errors.end(), [](const auto& e) {
+            return std::get<2>(e) == IssueCode::mediaTimeout;
+        });
+        return stalledLoads - int(timedOut);
+    }
+    // Runs what the real threads post until settled(); a generous real-time budget for a loaded machine,
+    // which only a hung thread exhausts.
+    bool settle() {
+        const bool ok = q.waitUntil([this] { return settled(); }, 20.0);
+        EXPECT_TRUE(ok) << "the media threads did not catch up within 20 s";
+        return ok;
+    }
 
     // One stage frame: the decoders catch up in real time, virtual time moves a frame, then a tick.
-    void frame(double dt = 1.0 / 60) {
-        settle();
+    bool frame(double dt = 1.0 / 60) {
+        if (!settle()) return false;
         q.advance(dt);
         out->pump();
         r->tick(appClock().monotonic());
+        return true;
     }
     // Frames until `pred` holds, at most `seconds` of virtual time.
     bool until(const std::function<bool()>& pred, double seconds = 4.0) {
         const double end = appClock().monotonic() + seconds;
         while (!pred()) {
-            if (appClock().monotonic() > end) return false;
-            frame();
+            if (appClock().monotonic() > end || !frame()) return false;
         }
         return true;
     }
+    // Frames for `seconds` of virtual time.
+    void runFor(double seconds) { until([] { return false; }, seconds); }
     NativeLayerHost& host(LayerId l = LayerId::media) { return *r->host(l); }
     bool onAir(const ActiveCue& cue, LayerId l = LayerId::media) {
         return host(l).current() && host(l).current()->cueId == cue.cueId && host(l).idle();
@@ -185,7 +218,8 @@ TEST_F(StageRendererTest, ATriggerOnTheStoreBecomesTheComposedClip) {
     // The clip plays: the media's picture keeps arriving.
     const auto& media = *host().slot(host().activeIndex()).media;
     EXPECT_GT(media.player->rate(), 0);
-    EXPECT_GE(media.framesDelivered, 2);
+    const int shown = media.framesDelivered;
+    EXPECT_TRUE(until([&] { return media.framesDelivered >= shown + 2; }, 0.5));
     EXPECT_TRUE(errors.empty());
 }
 
@@ -333,6 +367,25 @@ TEST_F(StageRendererTest, APlayerThatFailsAfterTheFileOpenedFailsTheTake) {
     ASSERT_TRUE(until([&] { return host().livePlayers() == 1; }));
 }
 
+// The still decodes, but the GPU refuses its texture: that is this clip's problem (it won't play), not
+// the video engine failing to start; the take fails and the previous clip stays.
+TEST_F(StageRendererTest, AStillWhoseTextureCannotBeMadeFailsAsAMediaFormatProblem) {
+    auto red = take(item("red", colourClip("red")));
+    ASSERT_TRUE(until([&] { return onAir(red); }));
+    gl->refuse = true;
+    auto lime = take(item("lime", stillImage("lime"), MediaKind::image));
+    // No frame is composed while the context is refused: only the still's texture asks for it.
+    ASSERT_TRUE(q.waitUntil([&] { return !errors.empty() && host().idle(); }, 20.0));
+    gl->refuse = false;
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], std::make_tuple(LayerId::media, lime.cueId, IssueCode::mediaFormat));
+    EXPECT_EQ(host().current()->cueId, red.cueId);
+    EXPECT_EQ(*host().reportingCueId(), red.cueId);
+    frame();
+    EXPECT_TRUE(looksLike(centre(), kRed));
+    EXPECT_GT(host().slot(host().activeIndex()).media->player->rate(), 0);
+}
+
 TEST_F(StageRendererTest, APreparedClipIsTakenWithoutASecondLoad) {
     auto blue = item("blue", colourClip("blue"));
     r->prepare(LayerId::media, "blue", MediaKind::video, -3.0, std::nullopt);
@@ -362,6 +415,74 @@ TEST_F(StageRendererTest, APreparedClipIsTakenWithoutASecondLoad) {
     ASSERT_TRUE(until([&] { return host().livePlayers() == 1; }));
 }
 
+// Preloading decodes and uploads the clip's first picture, so its take shows in the very next frame.
+TEST_F(StageRendererTest, APreparedClipShowsInTheFirstFrameAfterItsTake) {
+    auto red = take(item("red", colourClip("red")));
+    ASSERT_TRUE(until([&] { return onAir(red); }));
+    auto blue = item("blue", colourClip("blue"));
+    r->prepare(LayerId::media, "blue", MediaKind::video, std::nullopt, std::nullopt);
+    ASSERT_TRUE(until([&] { return host().prepared() != nullptr; }));
+    EXPECT_TRUE(host().prepared()->texture);
+    ASSERT_TRUE(frame());
+    EXPECT_TRUE(looksLike(centre(), kRed));
+    take(blue);
+    ASSERT_TRUE(frame());
+    EXPECT_TRUE(looksLike(centre(), kBlue)) << centre().r << "," << centre().g << "," << centre().b;
+}
+
+// A new player whose start-trim seek or preroll never completes: the take fails as timed out after the
+// same 2 s the readiness wait allows, the previous clip plays on meanwhile, and the states that arrived
+// behind the stuck take collapse to the newest, which then goes on air.
+TEST_F(StageRendererTest, AStuckPlayerStartFailsTheTakeAtItsDeadlineAndTheNewestStateFollows) {
+    using Step = NativeLayerHost::StartStep;
+    struct Case {
+        Step step;
+        double trimStart;
+    };
+    for (const Case c : {Case{Step::seek, 0.5}, Case{Step::preroll, 0}}) {
+        SCOPED_TRACE(c.step == Step::seek ? "seek" : "preroll");
+        auto red = take(item("red", colourClip("red", 4.0)));
+        ASSERT_TRUE(until([&] { return onAir(red); }));
+        errors.clear();
+        stalledLoads = 0;
+        bool stalled = false;
+        host().stallStart = [&](Step step) {
+            if (step != c.step || stalled) return false;
+            stalledLoads += 1;
+            return stalled = true;
+        };
+        auto blueItem = item("blue", colourClip("blue"));
+        blueItem.trimStart = c.trimStart;
+        auto blue = take(blueItem);
+        ASSERT_TRUE(q.waitUntil([&] { return stalled; }, 20.0));
+        const double stalledAt = appClock().monotonic();
+        const int loads = host().loadsStarted();
+        // Many states pile up behind the stuck take; the newest leaves the layer on yellow.
+        for (int i = 0; i < 20; ++i) {
+            take(item("lime", colourClip("lime")));
+            store.clearLayer(LayerId::media);
+        }
+        auto yellow = take(item("yellow", colourClip("yellow")));
+        runFor(1.9);
+        EXPECT_TRUE(errors.empty());
+        EXPECT_FALSE(host().idle());
+        EXPECT_EQ(host().current()->cueId, red.cueId);
+        EXPECT_TRUE(looksLike(centre(), kRed));
+        EXPECT_GT(host().slot(host().activeIndex()).media->player->rate(), 0);
+
+        ASSERT_TRUE(until([&] { return !errors.empty(); }, 1.0));
+        EXPECT_GE(appClock().monotonic() - stalledAt, 2.0);
+        EXPECT_EQ(errors[0], std::make_tuple(LayerId::media, blue.cueId, IssueCode::mediaTimeout));
+        ASSERT_TRUE(until([&] { return onAir(yellow); }));
+        EXPECT_EQ(errors.size(), 1u);
+        EXPECT_EQ(host().loadsStarted(), loads + 1);  // yellow alone; the states between never loaded
+        frame();
+        EXPECT_TRUE(looksLike(centre(), {255, 255, 0, 255}));
+        EXPECT_EQ(host().livePlayers(), 1);
+        host().stallStart = nullptr;
+    }
+}
+
 // ---------------------------------------------------------------------------------- playback and status
 
 TEST_F(StageRendererTest, AClipWithAnEndTrimReportsEndedOnce) {
@@ -373,7 +494,7 @@ TEST_F(StageRendererTest, AClipWithAnEndTrimReportsEndedOnce) {
     m.trimEnd = 0.5;
     auto end = take(m);
     ASSERT_TRUE(until([&] { return onAir(end); }));
-    until([] { return false; }, 1.0);
+    runFor(1.0);
     std::vector<TransportStatus> ended;
     for (const auto& s : statuses)
         if (s.ended) ended.push_back(s);
@@ -396,7 +517,7 @@ TEST_F(StageRendererTest, ALoopingClipKeepsPlaying) {
     auto cue = take(m, TransitionType::cut, 0, {.loop = true});
     ASSERT_TRUE(until([&] { return onAir(cue); }));
     statuses.clear();
-    until([] { return false; }, 2.5);
+    runFor(2.5);
     ASSERT_GE(statuses.size(), 8u);
     double previous = 0;
     bool wrapped = false;
@@ -427,7 +548,7 @@ TEST_F(StageRendererTest, EndingSoonFiresAtTheDurationMinusTheTransition) {
     EXPECT_EQ(endings[0], std::make_pair(LayerId::media, cue.cueId));
     ASSERT_TRUE(firedAt);
     EXPECT_NEAR(*firedAt, 1.4, 0.02);
-    until([] { return false; }, 1.0);
+    runFor(1.0);
     EXPECT_EQ(endings.size(), 1u);
     // A seek back arms it again.
     r->applyTransport(LayerId::media, "seek", 1.0);
@@ -439,7 +560,7 @@ TEST_F(StageRendererTest, StatusEvery250msForTheReportingCueOnly) {
     auto red = take(item("red", colourClip("red")));
     ASSERT_TRUE(until([&] { return onAir(red); }));
     statuses.clear();
-    until([] { return false; }, 1.0);
+    runFor(1.0);
     ASSERT_GE(statuses.size(), 4u);
     ASSERT_LE(statuses.size(), 5u);
     for (size_t i = 1; i < statuses.size(); ++i)
@@ -463,7 +584,7 @@ TEST_F(StageRendererTest, StatusEvery250msForTheReportingCueOnly) {
     r->applyTransport(LayerId::media, "seek", INFINITY);
     r->applyTransport(LayerId::media, "seek", std::nullopt);
     r->applyTransport(LayerId::media, "rewind", 1.0);
-    until([] { return false; }, 0.3);
+    runFor(0.3);
     EXPECT_EQ(statuses.size(), 1u);
     r->applyTransport(LayerId::media, "seek", 1.25);
     ASSERT_TRUE(until([&] { return statuses.size() == 2; }));
@@ -618,7 +739,7 @@ TEST_F(StageRendererTest, ClearFadesWithTheOutgoingTransitionAndANewTakeStopsThe
     const auto& slot = host().slot(host().activeIndex());
     EXPECT_EQ(slot.visual.opacity.durationMs, 1000);
     EXPECT_FALSE(host().reportingCueId());
-    until([] { return false; }, 0.5);
+    runFor(0.5);
     EXPECT_TRUE(host().current());  // still fading
     auto blue = take(item("blue", colourClip("blue")), TransitionType::cut);
     ASSERT_TRUE(until([&] { return onAir(blue); }));
