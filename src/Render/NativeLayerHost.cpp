@@ -562,7 +562,8 @@ void NativeLayerHost::build(const std::string& mediaId, MediaKind kind, std::opt
 
     if (kind == MediaKind::image) {
         const double minHeight = stageSize_.height;
-        stills_->load(*path, [host, done, mediaId, label, minHeight](media::StillResult result) {
+        const media::StillSize needed{int(stageSize_.width), int(stageSize_.height)};
+        stills_->load(*path, needed, [host, done, mediaId, label, minHeight](media::StillResult result) {
             auto self = host.lock();
             if (!self) return;
             const RenderError unreadable{IssueCode::imageUnreadable, "image failed to load"};

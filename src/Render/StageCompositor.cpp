@@ -339,7 +339,7 @@ RenderResult<std::shared_ptr<StageTexture>> StageCompositor::makeImageTexture(St
     image = premultiplied(std::move(image));
     auto gpu = GpuFrameTextures::fromStill(image);
     if (!gpu) return failed("the image texture cannot be created");
-    return std::make_shared<StageTexture>(std::move(gpu), StageOrientation::up);
+    return std::make_shared<StageTexture>(std::move(gpu), image.orientation);
 }
 
 RenderResult<StillImage> StageCompositor::rasterize(const ScalableImage& image, double minHeight) {

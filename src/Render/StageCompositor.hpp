@@ -143,7 +143,7 @@ public:
     // refused. Planes are reused from earlier frames of the same format and size once nobody holds them,
     // so steady playback allocates nothing.
     std::shared_ptr<StageTexture> makeVideoTexture(const VideoFrame& frame);
-    // A texture (orientation up) of the still, premultiplied first.
+    // A texture of the still in the still's orientation, premultiplied first.
     RenderResult<std::shared_ptr<StageTexture>> makeImageTexture(StillImage image);
     // Straight alpha becomes premultiplied; anything else comes back unchanged.
     static StillImage premultiplied(StillImage image);

@@ -111,3 +111,24 @@ TEST_F(HandOver, DecodedStillsUploadThroughTheCompositor) {
         EXPECT_TRUE(near(p.at(6, 4), premultiplied(c.right), 6));
     }
 }
+
+TEST_F(HandOver, TurnedJpegsStandUprightOnTheStage) {
+    // Upright quadrants red, green / blue, white, whatever EXIF orientation the file was stored with.
+    const Rgba red{255, 0, 0, 255}, green{0, 255, 0, 255}, blue{0, 0, 255, 255}, white{255, 255, 255, 255};
+    for (int tag = 1; tag <= 8; ++tag) {
+        SCOPED_TRACE("orientation " + std::to_string(tag));
+        const auto path = orientedJpeg(tag);
+        ASSERT_FALSE(path.empty());
+        media::StillResult decoded = media::decodeStill(path, {8, 8});
+        ASSERT_TRUE(std::holds_alternative<StillImage>(decoded));
+        auto texture = compositor().makeImageTexture(std::move(std::get<StillImage>(decoded)));
+        ASSERT_TRUE(texture.ok()) << texture.error().message;
+        const StageSize upright = texture.value()->presentedSize();
+        EXPECT_GT(upright.width, upright.height);
+        const Pixels p = drawn(compositor(), texture.value(), whole());
+        EXPECT_TRUE(near(p.at(1, 1), red, 40));
+        EXPECT_TRUE(near(p.at(6, 1), green, 40));
+        EXPECT_TRUE(near(p.at(1, 6), blue, 40));
+        EXPECT_TRUE(near(p.at(6, 6), white, 40));
+    }
+}

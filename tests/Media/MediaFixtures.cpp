@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ExifFixture.hpp"
 #include "support/TestEnv.hpp"
 
 namespace ombry::test {
@@ -23,6 +24,24 @@ std::filesystem::path mediaFixture(const std::string& name, const std::string& a
     if (std::filesystem::exists(out)) return out;
     if (run("ffmpeg -nostdin -hide_banner -loglevel error -y " + args + " '" + out.string() + "'") != 0) return {};
     return out;
+}
+
+std::filesystem::path orientedJpeg(int tag, const std::string& size) {
+    const std::string name = "quadrants-" + size + "-" + std::to_string(tag);
+    const auto plain = mediaFixture(name + "-plain.jpg",
+                                    "-f lavfi -i \"color=s=" + size + ",format=rgb24,geq=r='if(eq(lt(X,W/2),lt(Y,H/2)),255,0)'"
+                                    ":g='if(gte(X,W/2),255,0)':b='if(gte(Y,H/2),255,0)'," + storedForExif(tag) +
+                                    "\" -frames:v 1 -pix_fmt yuvj444p -q:v 1");
+    if (plain.empty()) return {};
+    const auto tagged = plain.parent_path() / (name + ".jpg");
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    if (!std::filesystem::exists(tagged)) {
+        const auto partial = tagged.string() + ".part";
+        writeFile(partial, withExifOrientation(readFile(plain), tag));
+        std::filesystem::rename(partial, tagged);
+    }
+    return tagged;
 }
 
 int frameNumber(const VideoFrame& f) {

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "MediaFixtures.hpp"
+#include "Platform/Media/FFmpegSupport.hpp"
 #include "Platform/MainQueue.hpp"
 #include "Platform/Media/StillDecoder.hpp"
 #include "Render/StageCompositor.hpp"
@@ -29,14 +32,32 @@ StillImage raster(const std::filesystem::path& path) {
     return {};
 }
 
-// Puts an EXIF APP1 segment with the given orientation right after a JPEG's SOI marker.
-std::string withExifOrientation(const std::string& jpeg, int orientation) {
-    const std::string tiff = std::string("II*\0\x08\0\0\0", 8) + std::string("\x01\0", 2) +  // one entry
-                             std::string("\x12\x01\x03\0\x01\0\0\0", 8) + char(orientation) + std::string("\0\0\0", 3) +
-                             std::string("\0\0\0\0", 4);
-    const std::string body = std::string("Exif\0\0", 6) + tiff;
-    const size_t len = body.size() + 2;
-    return jpeg.substr(0, 2) + "\xFF\xE1" + char(len >> 8) + char(len & 0xFF) + body + jpeg.substr(2);
+// The pixel the compositor shows at (u, v) of the upright picture (0 to 1 each way), found through the
+// orientation's texture coordinates as the GPU finds it.
+Px shown(const StillImage& img, double u, double v) {
+    const auto tc = texCoords(img.orientation);  // top-left, top-right, bottom-left
+    const double tu = tc[0].u + u * (tc[1].u - tc[0].u) + v * (tc[2].u - tc[0].u);
+    const double tv = tc[0].v + u * (tc[1].v - tc[0].v) + v * (tc[2].v - tc[0].v);
+    return px(img, std::min(int(tu * img.width), img.width - 1), std::min(int(tv * img.height), img.height - 1));
+}
+
+// Upright width and height.
+std::pair<int, int> uprightSize(const StillImage& img) {
+    return swapsSides(img.orientation) ? std::pair{img.height, img.width} : std::pair{img.width, img.height};
+}
+
+// The quadrant colours of orientedJpeg, as seen upright: red, green / blue, white.
+void expectQuadrants(const StillImage& img) {
+    struct Q {
+        double u, v;
+        int r, g, b;
+    } quadrants[] = {{0.25, 0.25, 255, 0, 0}, {0.75, 0.25, 0, 255, 0}, {0.25, 0.75, 0, 0, 255}, {0.75, 0.75, 255, 255, 255}};
+    for (const auto& q : quadrants) {
+        const Px p = shown(img, q.u, q.v);
+        EXPECT_NEAR(p.r, q.r, 40) << "at " << q.u << "," << q.v;
+        EXPECT_NEAR(p.g, q.g, 40) << "at " << q.u << "," << q.v;
+        EXPECT_NEAR(p.b, q.b, 40) << "at " << q.u << "," << q.v;
+    }
 }
 }  // namespace
 
@@ -47,13 +68,15 @@ TEST(StillImage, DecodesCommonFormatsPremultiplied) {
     struct Case {
         std::string name, args;
         bool alpha;
+        bool opaque;  // a format without alpha
     } cases[] = {
-        {"s.png", src + "-pix_fmt rgba", true},
-        {"s.jpg", src + "-pix_fmt yuvj444p", false},
-        {"s.bmp", src + "-pix_fmt bgra", true},
-        {"s.tiff", src + "-pix_fmt rgba", true},
-        {"s.webp", src + "-c:v libwebp -lossless 1 -pix_fmt bgra", true},
-        {"s.gif", src + "-pix_fmt pal8", false},
+        {"s.png", src + "-pix_fmt rgba", true, false},
+        {"s.jpg", src + "-pix_fmt yuvj444p", false, true},
+        {"s.bmp", src + "-pix_fmt bgra", true, false},
+        {"s.tiff", src + "-pix_fmt rgba", true, false},
+        {"s.webp", src + "-c:v libwebp -lossless 1 -pix_fmt bgra", true, false},
+        {"s.gif", src + "-pix_fmt pal8", false, false},
+        {"s-rgb.png", src + "-pix_fmt rgb24", false, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -66,7 +89,8 @@ TEST(StillImage, DecodesCommonFormatsPremultiplied) {
         ASSERT_TRUE(img.valid());
         EXPECT_EQ(img.width, 32);
         EXPECT_EQ(img.height, 16);
-        EXPECT_EQ(img.alpha, StillAlpha::premultiplied);
+        // Opaque pictures need no multiplying.
+        EXPECT_EQ(img.alpha, c.opaque ? StillAlpha::none : StillAlpha::premultiplied);
         EXPECT_NEAR(px(img, 4, 8).r, 255, 12);
         EXPECT_NEAR(px(img, 4, 8).b, 0, 12);
         if (c.alpha) {
@@ -76,19 +100,104 @@ TEST(StillImage, DecodesCommonFormatsPremultiplied) {
     }
 }
 
-TEST(StillImage, JpegExifOrientationIsApplied) {
-    // 32x16, left red, right blue; orientation 6 means the picture must turn a quarter clockwise.
-    const auto path = test::mediaFixture("o.jpg", "-f lavfi -i \"color=c=red:s=32x16,geq=r='if(lt(X,16),255,0)':g=0:b='if(lt(X,16),0,255)'\" -frames:v 1 -pix_fmt yuvj444p");
-    ASSERT_FALSE(path.empty());
-    const auto turned = test::tempDir("exif") / "turned.jpg";
-    test::writeFile(turned, withExifOrientation(test::readFile(path), 6));
-    const StillImage img = raster(turned);
-    ASSERT_TRUE(img.valid());
-    EXPECT_EQ(img.width, 16);
-    EXPECT_EQ(img.height, 32);
-    EXPECT_EQ(img.stride, 16u * 4);
-    EXPECT_GT(px(img, 8, 4).r, 200);  // the left (red) side is now on top
-    EXPECT_GT(px(img, 8, 28).b, 200);
+TEST(StillImage, JpegExifOrientationsStandUpright) {
+    for (int tag = 1; tag <= 8; ++tag) {
+        SCOPED_TRACE("orientation " + std::to_string(tag));
+        const auto path = test::orientedJpeg(tag);
+        ASSERT_FALSE(path.empty());
+        const StillImage img = raster(path);
+        ASSERT_TRUE(img.valid());
+        EXPECT_EQ(img.orientation, exifStageOrientation(tag));
+        EXPECT_EQ(uprightSize(img), std::pair(32, 16));
+        expectQuadrants(img);
+    }
+    // Without a box the picture comes at its own size.
+    EXPECT_EQ(raster(test::orientedJpeg(6)).width, 16);
+}
+
+TEST(StillImage, LargeJpegsDecodeAtTheSmallestScaleCoveringTheBox) {
+    struct Case {
+        int tag;
+        StillSize needed;
+        int width, height;  // upright
+    } cases[] = {
+        {1, {0, 0}, 800, 600},        // no box: full size
+        {1, {100, 75}, 100, 75},      // an eighth covers it exactly
+        {1, {101, 75}, 200, 150},     // a pixel more: a quarter
+        {1, {400, 1}, 400, 300},      // a half
+        {1, {401, 300}, 800, 600},    // only full size covers it
+        {1, {3000, 2000}, 800, 600},  // never enlarged
+        {1, {1920, 1080}, 800, 600},
+        {6, {100, 75}, 100, 75},      // turned: the box is measured upright
+        {6, {75, 100}, 200, 150},
+        {5, {101, 75}, 200, 150},
+        {8, {1080, 1920}, 800, 600},
+        {6, {400, 300}, 400, 300},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.tag) + " into " + std::to_string(c.needed.width) + "x" + std::to_string(c.needed.height));
+        const auto path = test::orientedJpeg(c.tag, "800x600");
+        ASSERT_FALSE(path.empty());
+        auto r = decodeStill(path, c.needed);
+        ASSERT_TRUE(std::holds_alternative<StillImage>(r));
+        const StillImage& img = std::get<StillImage>(r);
+        ASSERT_TRUE(img.valid());
+        EXPECT_EQ(img.orientation, exifStageOrientation(c.tag));
+        EXPECT_EQ(uprightSize(img), std::pair(c.width, c.height));
+        const auto [w, h] = uprightSize(img);
+        EXPECT_GE(w, std::min(c.needed.width, 800));
+        EXPECT_GE(h, std::min(c.needed.height, 600));
+        expectQuadrants(img);
+    }
+}
+
+// Swscale's vector code writes whole blocks: a picture converted into a buffer laid out as FFmpeg asks
+// (padded rows and tail) must leave whatever follows that buffer alone, whatever its size.
+TEST(StillImage, ConversionStaysInsideThePaddedBuffer) {
+    // testsrc2 rounds its size to even: an odd one is cropped from RGB.
+    auto odd = [](const std::string& crop, const std::string& timing = "") {
+        return "testsrc2=s=1922x1082" + timing + ",format=rgb24,crop=" + crop + ":0:0";
+    };
+    struct Case {
+        std::string name, args;
+        int width, height;
+    } cases[] = {
+        {"portrait.mp4", "-f lavfi -i testsrc2=s=1080x1920:r=25:d=0.2 -c:v libx264 -preset ultrafast -pix_fmt yuv420p", 1080, 1920},
+        {"odd.mp4", "-f lavfi -i \"" + odd("1921:1081", ":r=25:d=0.2") + "\" -c:v libx264 -preset ultrafast -pix_fmt yuv444p", 1921, 1081},
+        {"odd.mkv", "-f lavfi -i \"" + odd("1921:1081", ":r=25:d=0.2") + "\" -c:v ffv1 -pix_fmt yuv420p", 1921, 1081},
+        {"one.png", "-f lavfi -i \"color=c=red:s=2x2,format=rgba,crop=1:1:0:0\" -frames:v 1 -pix_fmt rgba", 1, 1},
+        {"odd.jpg", "-f lavfi -i \"" + odd("33:17") + "\" -frames:v 1 -pix_fmt yuvj420p", 33, 17},
+        {"odd.gif", "-f lavfi -i \"" + odd("33:17") + "\" -frames:v 1", 33, 17},
+        {"big-odd.png", "-f lavfi -i \"" + odd("1921:1081") + "\" -frames:v 1 -pix_fmt rgb24", 1921, 1081},
+        {"big-odd.jpg", "-f lavfi -i \"" + odd("1921:1081") + "\" -frames:v 1 -pix_fmt yuvj420p", 1921, 1081},
+    };
+    constexpr size_t guard = 4096;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto path = test::mediaFixture(c.name, c.args);
+        ASSERT_FALSE(path.empty());
+        const ff::FramePtr frame = ff::decodeFirstPicture(path, kMaxStillSide);
+        ASSERT_TRUE(frame);
+        ASSERT_EQ(frame->width, c.width);
+        ASSERT_EQ(frame->height, c.height);
+        const int linesize = ff::paddedLinesize(c.width * 4);
+        const size_t size = ff::paddedBufferSize(linesize, c.height);
+        ASSERT_GE(size, size_t(c.width) * 4 * size_t(c.height));
+        PixelBytes buffer(size + guard, 0xA5);
+        ASSERT_TRUE(ff::scalePicture(frame.get(), AV_PIX_FMT_RGBA, c.width, c.height, buffer.data(), linesize));
+        const size_t touched = size_t(std::count_if(buffer.begin() + std::ptrdiff_t(size), buffer.end(), [](uint8_t b) { return b != 0xA5; }));
+        EXPECT_EQ(touched, 0u);
+        // The last pixel was written (opaque).
+        EXPECT_EQ(buffer[size_t(linesize) * size_t(c.height - 1) + size_t(c.width - 1) * 4 + 3], 255);
+
+        // The decoder's own output of the same file.
+        if (c.name.ends_with(".mp4")) continue;
+        const StillImage img = raster(path);
+        ASSERT_TRUE(img.valid());
+        EXPECT_EQ(img.width, c.width);
+        EXPECT_EQ(img.height, c.height);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(img.pixels.data()) % kPixelAlignment, 0u);
+    }
 }
 
 TEST(StillImage, SvgDecodesToAScalablePictureTheCompositorRasterises) {
@@ -152,8 +261,8 @@ TEST(StillImage, LoaderDeliversOnTheMainQueue) {
     StillLoader loader;
     std::optional<StillResult> got;
     bool cancelledRan = false;
-    loader.load(path, [&](StillResult r) { got = std::move(r); });
-    loader.load(path, [&](StillResult) { cancelledRan = true; }).cancel();
+    loader.load(path, {}, [&](StillResult r) { got = std::move(r); });
+    loader.load(path, {}, [&](StillResult) { cancelledRan = true; }).cancel();
     ASSERT_TRUE(q.waitUntil([&] { return got.has_value(); }));
     ASSERT_TRUE(std::holds_alternative<StillImage>(*got));
     EXPECT_EQ(std::get<StillImage>(*got).width, 8);

@@ -6,15 +6,17 @@ using namespace ombry;
 
 namespace {
 
-StillImage still(StillAlpha alpha, std::vector<uint8_t> pixels, int w) {
+StillImage still(StillAlpha alpha, const std::vector<uint8_t>& pixels, int w) {
     StillImage s;
     s.width = w;
     s.height = int(pixels.size() / 4 / size_t(w));
     s.stride = size_t(w) * 4;
     s.alpha = alpha;
-    s.pixels = std::move(pixels);
+    s.pixels.assign(pixels.begin(), pixels.end());
     return s;
 }
+
+std::vector<uint8_t> bytes(const StillImage& s) { return {s.pixels.begin(), s.pixels.end()}; }
 
 // Fills with one colour and records the sizes it was asked for.
 class FakeVector final : public ScalableImage {
@@ -47,13 +49,13 @@ TEST(Premultiplied, StraightAlphaIsMultipliedOthersStayAsTheyAre) {
     const StillImage out = StageCompositor::premultiplied(
         still(StillAlpha::straight, {255, 128, 0, 128, 200, 100, 50, 0, 9, 8, 7, 255}, 3));
     EXPECT_EQ(out.alpha, StillAlpha::premultiplied);
-    EXPECT_EQ(out.pixels, (std::vector<uint8_t>{128, 64, 0, 128, 0, 0, 0, 0, 9, 8, 7, 255}));
+    EXPECT_EQ(bytes(out), (std::vector<uint8_t>{128, 64, 0, 128, 0, 0, 0, 0, 9, 8, 7, 255}));
 
     for (StillAlpha kept : {StillAlpha::none, StillAlpha::premultiplied}) {
         const std::vector<uint8_t> px = {255, 128, 0, 128};
         const StillImage same = StageCompositor::premultiplied(still(kept, px, 1));
         EXPECT_EQ(same.alpha, kept);
-        EXPECT_EQ(same.pixels, px);
+        EXPECT_EQ(bytes(same), px);
     }
 }
 
@@ -131,7 +133,20 @@ TEST(VideoFrame, AllocateLaysOutPlanesAndReusesStorage) {
     EXPECT_EQ(f.data[1] - f.data[0], 64 * 3);
     EXPECT_EQ(f.data[2] - f.data[1], 64 * 2);
     EXPECT_EQ(f.data[3] - f.data[2], 64 * 2);
-    EXPECT_GE(f.storage.data() + f.storage.size(), f.data[3] + 64 * 3);
+    // Laid out for a scaler's vector code: aligned start, a tail after the last row.
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(f.data[0]) % 64, 0u);
+    EXPECT_GE(f.storage.data() + f.storage.size(), f.data[3] + 64 * 3 + kPixelTailPadding);
+    for (auto [w, h] : {std::pair{1080, 1920}, {1, 1}, {33, 17}, {1921, 1081}})
+        for (auto format : {VideoPixelFormat::bgra, VideoPixelFormat::yuv420p, VideoPixelFormat::nv12}) {
+            VideoFrame g;
+            g.allocate(w, h, format, 64);
+            ASSERT_TRUE(g.valid());
+            const int last = VideoFrame::planeCount(format) - 1;
+            const uint8_t* end = g.data[size_t(last)] + size_t(g.stride[size_t(last)]) * size_t(VideoFrame::planeHeight(format, last, h));
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(g.data[0]) % 64, 0u) << w << "x" << h;
+            EXPECT_GE(g.storage.data() + g.storage.size(), end + kPixelTailPadding) << w << "x" << h;
+            for (int i = 0; i <= last; ++i) EXPECT_EQ(g.stride[size_t(i)] % 64, 0) << w << "x" << h << " plane " << i;
+        }
 
     VideoFrame broken = {};
     broken.width = 4;

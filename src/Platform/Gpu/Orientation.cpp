@@ -30,4 +30,17 @@ StageOrientation stageOrientation(double a, double b, double c, double d) {
     return allStageOrientations[static_cast<size_t>(mirrors ? q + 4 : q)];
 }
 
+StageOrientation exifStageOrientation(int tag) {
+    switch (tag) {
+    case 2: return StageOrientation::upMirrored;
+    case 3: return StageOrientation::down;
+    case 4: return StageOrientation::downMirrored;
+    case 5: return StageOrientation::leftMirrored;
+    case 6: return StageOrientation::right;
+    case 7: return StageOrientation::rightMirrored;
+    case 8: return StageOrientation::left;
+    default: return StageOrientation::up;
+    }
+}
+
 }  // namespace ombry

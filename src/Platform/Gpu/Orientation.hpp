@@ -27,4 +27,7 @@ bool swapsSides(StageOrientation orientation);
 // From a video track's affine transform (a, b, c, d; translation does not matter).
 StageOrientation stageOrientation(double a, double b, double c, double d);
 
+// From a still's EXIF orientation tag (1 to 8; anything else is upright).
+StageOrientation exifStageOrientation(int tag);
+
 }  // namespace ombry

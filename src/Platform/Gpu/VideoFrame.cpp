@@ -1,5 +1,7 @@
 #include "Platform/Gpu/VideoFrame.hpp"
 
+#include "Platform/Gpu/StillImage.hpp"
+
 namespace ombry {
 
 int VideoFrame::planeCount(VideoPixelFormat f) {
@@ -40,8 +42,12 @@ void VideoFrame::allocate(int w, int h, VideoPixelFormat f, int rowAlignment) {
     size_t total = 0;
     const int n = planeCount(f);
     for (int i = 0; i < n; ++i) total += size_t(rowBytes(i)) * size_t(planeHeight(f, i, h));
-    if (storage.size() < total) storage.resize(total);
-    size_t offset = 0;
+    // Padded for a scaler: the planes start on an aligned address and a tail follows the last one, as
+    // its vector code writes whole blocks past a row's end.
+    const size_t slack = align > 1 ? size_t(align) - 1 + kPixelTailPadding : 0;
+    if (storage.size() < total + slack) storage.resize(total + slack);
+    const auto base = reinterpret_cast<uintptr_t>(storage.data());
+    size_t offset = align > 1 ? (size_t(align) - base % size_t(align)) % size_t(align) : 0;
     for (int i = 0; i < n; ++i) {
         const auto s = static_cast<size_t>(i);
         stride[s] = rowBytes(i);

@@ -42,8 +42,9 @@ struct VideoFrame {
     std::shared_ptr<const void> keepAlive;
 
     // Lays the planes out in `storage` for this size and format, each row padded to a multiple of
-    // `rowAlignment` bytes (1: tightly; a decoder's vector code may want 64); allocates only when the
-    // storage is smaller than needed. Drops any external memory.
+    // `rowAlignment` bytes (1: tightly; a decoder's vector code may want 64), and with an alignment above
+    // 1 the first plane starting on such an address and kPixelTailPadding bytes after the last; allocates only
+    // when the storage is smaller than needed. Drops any external memory.
     void allocate(int width, int height, VideoPixelFormat format, int rowAlignment = 1);
     // Writable start of plane i (only meaningful after allocate()).
     uint8_t* plane(int i) { return const_cast<uint8_t*>(data[static_cast<size_t>(i)]); }

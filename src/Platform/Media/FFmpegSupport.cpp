@@ -2,7 +2,9 @@
 
 extern "C" {
 #include <libavutil/display.h>
+#include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
 }
 
 #include <fcntl.h>
@@ -13,6 +15,8 @@ extern "C" {
 #include <cerrno>
 #include <chrono>
 #include <mutex>
+
+#include "Platform/Gpu/StillImage.hpp"
 
 namespace ombry::media::ff {
 
@@ -216,5 +220,67 @@ bool streamHasAlpha(const AVStream* st) {
 }
 
 double seconds(int64_t ts, AVRational tb) { return ts == AV_NOPTS_VALUE ? 0.0 : ts * av_q2d(tb); }
+
+static_assert(kPixelTailPadding >= AV_INPUT_BUFFER_PADDING_SIZE);
+
+int paddedLinesize(int rowBytes) { return rowBytes > 0 ? int(paddedRowBytes(size_t(rowBytes))) : 0; }
+
+size_t paddedBufferSize(int linesize, int rows) {
+    return linesize > 0 && rows > 0 ? size_t(linesize) * size_t(rows) + kPixelTailPadding : 0;
+}
+
+FramePtr decodeFirstPicture(const std::string& path, int maxSide, AVCodecID* codecId) {
+    quietLibraries();
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return nullptr;
+    FormatPtr fmt(raw);
+    int idx = -1;
+    for (unsigned i = 0; i < fmt->nb_streams; ++i)
+        if (fmt->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+            idx = int(i);
+            break;
+        }
+    if (idx < 0) return nullptr;
+    const AVStream* st = fmt->streams[idx];
+    if (codecId) *codecId = st->codecpar->codec_id;
+    // A header may declare anything; refuse oversized pictures before the decoder allocates them.
+    if (st->codecpar->width > maxSide || st->codecpar->height > maxSide) return nullptr;
+    const AVCodec* codec = decoderFor(st);
+    if (!codec) return nullptr;
+    CodecPtr dec(avcodec_alloc_context3(codec));
+    if (!dec || avcodec_parameters_to_context(dec.get(), st->codecpar) < 0) return nullptr;
+    dec->max_pixels = int64_t(maxSide) * maxSide;
+    dec->thread_count = 1;
+    if (avcodec_open2(dec.get(), codec, nullptr) < 0) return nullptr;
+    PacketPtr pkt(av_packet_alloc());
+    FramePtr frame(av_frame_alloc());
+    bool got = false;
+    for (int reads = 0; !got && reads < 64;) {
+        const int r = av_read_frame(fmt.get(), pkt.get());
+        if (r >= 0 && pkt->stream_index != idx) {
+            av_packet_unref(pkt.get());
+            continue;
+        }
+        ++reads;
+        avcodec_send_packet(dec.get(), r >= 0 ? pkt.get() : nullptr);
+        av_packet_unref(pkt.get());
+        got = avcodec_receive_frame(dec.get(), frame.get()) >= 0;
+        if (r < 0) break;
+    }
+    if (!got || frame->width < 1 || frame->height < 1 || frame->width > maxSide || frame->height > maxSide) return nullptr;
+    return frame;
+}
+
+bool scalePicture(const AVFrame* src, AVPixelFormat format, int w, int h, uint8_t* dst, int linesize) {
+    if (!src || !dst || w < 1 || h < 1 || linesize < paddedLinesize(av_image_get_linesize(format, w, 0))) return false;
+    SwsContext* sws = sws_getContext(src->width, src->height, AVPixelFormat(src->format), w, h, format, SWS_BICUBIC,
+                                     nullptr, nullptr, nullptr);
+    if (!sws) return false;
+    uint8_t* planes[4] = {dst, nullptr, nullptr, nullptr};
+    int strides[4] = {linesize, 0, 0, 0};
+    const int rows = sws_scale(sws, src->data, src->linesize, 0, src->height, planes, strides);
+    sws_freeContext(sws);
+    return rows == h;
+}
 
 }  // namespace ombry::media::ff

@@ -62,4 +62,18 @@ bool streamHasAlpha(const AVStream* st);
 
 double seconds(int64_t ts, AVRational tb);
 
+// Buffers handed to swscale or a decoder: rows padded to 64 bytes, the start aligned to 64 and a tail
+// of at least AV_INPUT_BUFFER_PADDING_SIZE bytes, since their vector code reads and writes whole blocks
+// past a row's end (StillImage::padded and VideoFrame::allocate lay them out so).
+int paddedLinesize(int rowBytes);
+size_t paddedBufferSize(int linesize, int rows);
+
+// The first picture of a file's first video stream (a still, or a clip's first frame), decoded on the
+// calling thread. Nothing when it cannot be read or either side exceeds `maxSide`; `codec` receives the
+// stream's codec.
+FramePtr decodeFirstPicture(const std::string& path, int maxSide, AVCodecID* codec = nullptr);
+
+// Converts a picture into one packed plane of `format` at w by h, in `dst` laid out as above.
+bool scalePicture(const AVFrame* src, AVPixelFormat format, int w, int h, uint8_t* dst, int linesize);
+
 }  // namespace ombry::media::ff

@@ -1,14 +1,16 @@
 #include "Platform/Media/StillDecoder.hpp"
 
 extern "C" {
-#include <libavutil/imgutils.h>
-#include <libswscale/swscale.h>
+#include <libavutil/pixdesc.h>
 }
 #include <librsvg/rsvg.h>
 #include <pthread.h>
+#include <turbojpeg.h>
 
 #include <algorithm>
 #include <bit>
+#include <climits>
+#include <optional>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -39,19 +41,15 @@ bool looksLikeSvg(const std::string& path) {
     return head.find("<svg") != std::string::npos;
 }
 
-// EXIF orientation (1 to 8) of a JPEG file, 1 when absent.
-int exifOrientation(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<uint8_t> d(128 * 1024);
-    in.read(reinterpret_cast<char*>(d.data()), std::streamsize(d.size()));
-    d.resize(size_t(in.gcount()));
-    if (d.size() < 4 || d[0] != 0xFF || d[1] != 0xD8) return 1;
+// EXIF orientation (1 to 8) of a JPEG's bytes, 1 when absent.
+int exifOrientation(const uint8_t* d, size_t size) {
+    if (size < 4 || d[0] != 0xFF || d[1] != 0xD8) return 1;
     size_t p = 2;
-    while (p + 4 <= d.size() && d[p] == 0xFF) {
+    while (p + 4 <= size && d[p] == 0xFF) {
         const uint8_t marker = d[p + 1];
         const size_t len = size_t(d[p + 2]) << 8 | d[p + 3];
         if (marker == 0xDA || len < 2) break;
-        if (marker == 0xE1 && p + 4 + len - 2 <= d.size() && len >= 16 && std::memcmp(&d[p + 4], "Exif\0\0", 6) == 0) {
+        if (marker == 0xE1 && p + 4 + len - 2 <= size && len >= 16 && std::memcmp(&d[p + 4], "Exif\0\0", 6) == 0) {
             const uint8_t* t = &d[p + 10];
             const size_t tlen = len - 8;
             const bool le = t[0] == 'I';
@@ -77,37 +75,88 @@ int exifOrientation(const std::string& path) {
     return 1;
 }
 
-void premultiply(std::vector<uint8_t>& rgba) {
-    for (size_t i = 0; i + 3 < rgba.size(); i += 4) {
-        const unsigned a = rgba[i + 3];
-        if (a == 255) continue;
-        for (int c = 0; c < 3; ++c) rgba[i + size_t(c)] = uint8_t((rgba[i + size_t(c)] * a + 127) / 255);
-    }
+std::vector<uint8_t> readHead(const std::string& path, size_t bytes) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> d(bytes);
+    in.read(reinterpret_cast<char*>(d.data()), std::streamsize(d.size()));
+    d.resize(size_t(in.gcount()));
+    return d;
 }
 
-StillImage packedRgba(int w, int h) { return StillImage::packed(w, h, StillAlpha::premultiplied, StillByteOrder::rgba); }
+bool looksLikeJpeg(const std::vector<uint8_t>& head) {
+    return head.size() >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF;
+}
 
-// Applies an EXIF orientation so the picture stands upright.
-StillImage orient(StillImage img, int o) {
-    if (o <= 1) return img;
-    const bool swap = o >= 5;
-    StillImage out = packedRgba(swap ? img.height : img.width, swap ? img.width : img.height);
-    const int W = img.width, H = img.height;
-    for (int y = 0; y < out.height; ++y)
-        for (int x = 0; x < out.width; ++x) {
-            int sx = x, sy = y;
-            switch (o) {
-            case 2: sx = W - 1 - x; break;
-            case 3: sx = W - 1 - x; sy = H - 1 - y; break;
-            case 4: sy = H - 1 - y; break;
-            case 5: sx = y; sy = x; break;
-            case 6: sx = y; sy = H - 1 - x; break;
-            case 7: sx = W - 1 - y; sy = H - 1 - x; break;
-            case 8: sx = W - 1 - y; sy = x; break;
-            }
-            std::memcpy(&out.pixels[out.stride * size_t(y) + size_t(x) * 4], &img.pixels[img.stride * size_t(sy) + size_t(sx) * 4], 4);
+std::vector<uint8_t> readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    const std::streamoff size = in ? std::streamoff(in.tellg()) : 0;
+    // An 8192 by 8192 JPEG at its best quality stays far below this.
+    if (size <= 0 || size > (std::streamoff(1) << 30)) return {};
+    std::vector<uint8_t> d(static_cast<size_t>(size));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(d.data()), size);
+    d.resize(size_t(in.gcount()));
+    return d;
+}
+
+struct TjHandle {
+    tjhandle h = tjInitDecompress();
+    ~TjHandle() {
+        if (h) tjDestroy(h);
+    }
+    TjHandle(const TjHandle&) = delete;
+    TjHandle& operator=(const TjHandle&) = delete;
+    TjHandle() = default;
+};
+
+// Decodes a JPEG with libjpeg-turbo at the smallest of its DCT scales that still covers `needed` once
+// turned upright (reduced decoding skips most of the work), leaving the turn to the GPU. Nothing when
+// libjpeg-turbo cannot read it (FFmpeg then tries).
+std::optional<StillImage> decodeJpeg(const std::vector<uint8_t>& data, StillSize needed, bool& oversized) {
+    TjHandle tj;
+    int w = 0, h = 0, subsamp = 0, colorspace = 0;
+    if (!tj.h || data.size() > size_t(ULONG_MAX) ||
+        tjDecompressHeader3(tj.h, data.data(), static_cast<unsigned long>(data.size()), &w, &h, &subsamp, &colorspace) != 0)
+        return std::nullopt;
+    if (w < 1 || h < 1) return std::nullopt;
+    if (w > kMaxStillSide || h > kMaxStillSide) {
+        oversized = true;
+        return std::nullopt;
+    }
+    const StageOrientation orientation = exifStageOrientation(exifOrientation(data.data(), data.size()));
+    const bool swap = swapsSides(orientation);
+    tjscalingfactor scale{1, 1};
+    const bool box = needed.width > 0 && needed.height > 0;
+    for (int denom : {8, 4, 2}) {
+        if (!box) break;
+        const tjscalingfactor f{1, denom};
+        const int sw = TJSCALED(w, f), sh = TJSCALED(h, f);
+        if ((swap ? sh : sw) >= needed.width && (swap ? sw : sh) >= needed.height) {
+            scale = f;
+            break;
         }
-    return out;
+    }
+    StillImage img = StillImage::padded(TJSCALED(w, scale), TJSCALED(h, scale), StillAlpha::none, StillByteOrder::rgba);
+    if (!img.valid()) return std::nullopt;
+    img.orientation = orientation;
+    // A damaged tail only warns: the picture decoded so far is shown, as other viewers do.
+    if (tjDecompress2(tj.h, data.data(), static_cast<unsigned long>(data.size()), img.pixels.data(), img.width,
+                      int(img.stride), img.height, TJPF_RGBA, 0) != 0 &&
+        tjGetErrorCode(tj.h) != TJERR_WARNING)
+        return std::nullopt;
+    return img;
+}
+
+// Premultiplies in place, row by row; rows may be padded.
+void premultiply(StillImage& img) {
+    for (int y = 0; y < img.height; ++y) {
+        uint8_t* p = img.pixels.data() + img.stride * size_t(y);
+        for (int x = 0; x < img.width; ++x, p += 4) {
+            const unsigned a = p[3];
+            if (a == 255) continue;
+            for (int c = 0; c < 3; ++c) p[c] = uint8_t((p[c] * a + 127) / 255);
+        }
+    }
 }
 
 // Cairo's ARGB32 is a native-endian word: B, G, R, A bytes only on a little-endian machine.
@@ -177,62 +226,35 @@ StillResult decodeSvg(const std::string& path) {
 }
 
 StillResult decodeRaster(const std::string& path) {
-    ff::quietLibraries();
-    AVFormatContext* raw = nullptr;
-    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return unreadable();
-    ff::FormatPtr fmt(raw);
-    int idx = -1;
-    for (unsigned i = 0; i < fmt->nb_streams; ++i)
-        if (fmt->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
-            idx = int(i);
-            break;
-        }
-    if (idx < 0) return unreadable();
-    const AVStream* st = fmt->streams[idx];
-    // A header may declare anything; refuse oversized pictures before the decoder allocates them.
-    if (st->codecpar->width > kMaxStillSide || st->codecpar->height > kMaxStillSide) return unreadable();
-    const AVCodec* codec = ff::decoderFor(st);
-    if (!codec) return unreadable();
-    ff::CodecPtr dec(avcodec_alloc_context3(codec));
-    if (!dec || avcodec_parameters_to_context(dec.get(), st->codecpar) < 0) return unreadable();
-    dec->max_pixels = int64_t(kMaxStillSide) * kMaxStillSide;
-    dec->thread_count = 1;
-    if (avcodec_open2(dec.get(), codec, nullptr) < 0) return unreadable();
-    ff::PacketPtr pkt(av_packet_alloc());
-    ff::FramePtr frame(av_frame_alloc());
-    bool got = false;
-    for (int reads = 0; !got && reads < 64;) {
-        const int r = av_read_frame(fmt.get(), pkt.get());
-        if (r >= 0 && pkt->stream_index != idx) {
-            av_packet_unref(pkt.get());
-            continue;
-        }
-        ++reads;
-        avcodec_send_packet(dec.get(), r >= 0 ? pkt.get() : nullptr);
-        av_packet_unref(pkt.get());
-        got = avcodec_receive_frame(dec.get(), frame.get()) >= 0;
-        if (r < 0) break;
-    }
-    if (!got || frame->width < 1 || frame->height < 1 || frame->width > kMaxStillSide || frame->height > kMaxStillSide)
+    AVCodecID codec = AV_CODEC_ID_NONE;
+    const ff::FramePtr frame = ff::decodeFirstPicture(path, kMaxStillSide, &codec);
+    if (!frame) return unreadable();
+    const auto format = AVPixelFormat(frame->format);
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    const bool alpha = !desc || (desc->flags & (AV_PIX_FMT_FLAG_ALPHA | AV_PIX_FMT_FLAG_PAL));
+    StillImage img = StillImage::padded(frame->width, frame->height, alpha ? StillAlpha::premultiplied : StillAlpha::none,
+                                        StillByteOrder::rgba);
+    if (!img.valid() ||
+        !ff::scalePicture(frame.get(), AV_PIX_FMT_RGBA, img.width, img.height, img.pixels.data(), int(img.stride)))
         return unreadable();
-    StillImage img = packedRgba(frame->width, frame->height);
-    SwsContext* sws = sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format), img.width, img.height,
-                                     AV_PIX_FMT_RGBA, SWS_BICUBIC, nullptr, nullptr, nullptr);
-    if (!sws) return unreadable();
-    uint8_t* dst[4] = {img.pixels.data(), nullptr, nullptr, nullptr};
-    int stride[4] = {int(img.stride), 0, 0, 0};
-    sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, stride);
-    sws_freeContext(sws);
-    premultiply(img.pixels);
-    if (st->codecpar->codec_id == AV_CODEC_ID_MJPEG) return orient(std::move(img), exifOrientation(path));
+    if (alpha) premultiply(img);
+    if (codec == AV_CODEC_ID_MJPEG) {
+        const auto head = readHead(path, 128 * 1024);
+        img.orientation = exifStageOrientation(exifOrientation(head.data(), head.size()));
+    }
     return img;
 }
 
 }  // namespace
 
-StillResult decodeStill(const std::string& path) {
+StillResult decodeStill(const std::string& path, StillSize needed) {
     std::ifstream probe(path, std::ios::binary);
     if (!probe) return MediaFailure{MediaFailure::Code::missing, "media file unavailable"};
+    if (looksLikeJpeg(readHead(path, 3))) {
+        bool oversized = false;
+        if (auto img = decodeJpeg(readAll(path), needed, oversized)) return std::move(*img);
+        if (oversized) return unreadable();
+    }
     if (looksLikeSvg(path)) return decodeSvg(path);
     return decodeRaster(path);
 }
@@ -248,7 +270,7 @@ StillLoader::StillLoader() {
             shared->jobs.pop_front();
             if (job.handle.cancelled()) continue;
             lock.unlock();
-            auto result = std::make_shared<StillResult>(decodeStill(job.path));
+            auto result = std::make_shared<StillResult>(decodeStill(job.path, job.needed));
             lock.lock();
             if (!shared->alive) return;
             mainQueue().post([done = std::move(job.done), handle = job.handle, result, shared] {
@@ -268,11 +290,11 @@ StillLoader::~StillLoader() {
     thread_.join();
 }
 
-TaskHandle StillLoader::load(const std::string& path, std::function<void(StillResult)> done) {
+TaskHandle StillLoader::load(const std::string& path, StillSize needed, std::function<void(StillResult)> done) {
     TaskHandle handle(std::make_shared<std::atomic<bool>>(false));
     {
         std::lock_guard lock(shared_->mutex);
-        shared_->jobs.push_back({path, std::move(done), handle});
+        shared_->jobs.push_back({path, needed, std::move(done), handle});
     }
     shared_->wake.notify_all();
     return handle;

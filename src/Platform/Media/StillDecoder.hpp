@@ -16,19 +16,27 @@
 
 namespace ombry::media {
 
-// What a still file decodes to: pixels (raster formats; upright, premultiplied RGBA, rows packed), or
-// for SVG a picture that draws itself at any size, which StageCompositor::rasterize turns into pixels
-// at the size the stage needs.
+// What a still file decodes to: pixels (raster formats; opaque or premultiplied RGBA, with the turn that
+// stands them upright), or for SVG a picture that draws itself at any size, which
+// StageCompositor::rasterize turns into pixels at the size the stage needs.
 using StillResult = std::variant<StillImage, std::shared_ptr<const ScalableImage>, MediaFailure>;
 
 // Largest side a raster still may have; larger ones fail as unreadable before any pixel memory is
 // allocated. (Vector pictures are capped where they are rasterised.)
 constexpr int kMaxStillSide = 8192;
 
-// Decodes the first picture of a file: PNG, JPEG (EXIF orientation applied), GIF, BMP, TIFF, WebP,
-// AVIF (as the FFmpeg build allows) and SVG (librsvg). Blocking: call it off the main thread, or use
-// StillLoader.
-StillResult decodeStill(const std::string& path);
+// The box a still is shown in, in pixels (0 by 0: no box). A JPEG is decoded at the smallest of its
+// reduced sizes (a half, a quarter, an eighth) that still covers the box once upright, so that it looks
+// as sharp filling the stage as fitted into it; other pictures come at their own size.
+struct StillSize {
+    int width = 0;
+    int height = 0;
+};
+
+// Decodes the first picture of a file: PNG, JPEG (EXIF orientation given as the image's orientation),
+// GIF, BMP, TIFF, WebP, AVIF (as the FFmpeg build allows) and SVG (librsvg). Blocking: call it off the
+// main thread, or use StillLoader.
+StillResult decodeStill(const std::string& path, StillSize needed = {});
 
 // Decodes stills in order on a background thread ("still-decode"); results come back on the main
 // queue. Destroying the loader waits for the decode in flight and drops the rest.
@@ -40,11 +48,12 @@ public:
     StillLoader& operator=(const StillLoader&) = delete;
 
     // The handle cancels delivery of the result.
-    TaskHandle load(const std::string& path, std::function<void(StillResult)> done);
+    TaskHandle load(const std::string& path, StillSize needed, std::function<void(StillResult)> done);
 
 private:
     struct Job {
         std::string path;
+        StillSize needed;
         std::function<void(StillResult)> done;
         TaskHandle handle;
     };
