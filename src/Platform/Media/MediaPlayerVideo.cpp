@@ -85,8 +85,8 @@ bool MediaPlayer::Impl::convert(const AVFrame* src, VideoFrame& dst, Scaler& sc)
         sc.full = full;
     }
     // The slot's storage grows only when a larger picture comes; steady playback allocates nothing.
-    // Padded rows: swscale's vector code reads and writes past packed ones (an nv12 source of odd width
-    // crashes it).
+    // Aligned, with padded rows and a tail: swscale's vector code reads and writes past packed ones (an
+    // nv12 source of odd width crashes it).
     dst.allocate(w, h, format, 64);
     if (!dst.valid()) return false;
     uint8_t* planes[4] = {dst.plane(0), dst.plane(1), dst.plane(2), dst.plane(3)};
