@@ -9,16 +9,22 @@
 
 #include "Platform/Clock.hpp"
 #include "Platform/Log.hpp"
+#include "Platform/Media/SeqLockPair.hpp"
 #include "Platform/ThreadPriority.hpp"
 
 namespace ombry::media {
 
 AudioOutput::~AudioOutput() = default;
 
+// Adding and removing pair with mix() through sequentially consistent operations on the slots and the
+// epoch: each side stores one (a slot, the epoch) and then loads the other. Only a single total order
+// rules out both sides reading the old value, which would let removeSource() return while a mix still
+// renders the source. mix() itself never waits, locks or allocates.
+
 bool AudioOutput::addSource(AudioSource* source) {
     for (auto& slot : sources_) {
         AudioSource* expected = nullptr;
-        if (slot.compare_exchange_strong(expected, source)) return true;
+        if (slot.compare_exchange_strong(expected, source, std::memory_order_seq_cst)) return true;
     }
     logLine(LogLevel::error, "AUD", "too many players on one audio output", false);
     return false;
@@ -28,27 +34,29 @@ void AudioOutput::removeSource(AudioSource* source) {
     bool found = false;
     for (auto& slot : sources_) {
         AudioSource* expected = source;
-        if (slot.compare_exchange_strong(expected, nullptr)) found = true;
+        if (slot.compare_exchange_strong(expected, nullptr, std::memory_order_seq_cst)) found = true;
     }
     if (!found) return;
-    // Wait out a mix that may still hold the pointer.
-    const uint64_t e = epoch_.load(std::memory_order_acquire);
+    // A mix under way may have read the slot before it was cleared: wait for it to end. A mix that starts
+    // later reads the cleared slot.
+    const uint64_t e = epoch_.load(std::memory_order_seq_cst);
     if (e & 1)
         while (epoch_.load(std::memory_order_acquire) == e) std::this_thread::sleep_for(std::chrono::microseconds(200));
 }
 
 void AudioOutput::mix(float* out, int frames, double startTime) {
     std::memset(out, 0, sizeof(float) * size_t(frames) * kChannels);
-    epoch_.fetch_add(1, std::memory_order_acq_rel);
+    epoch_.fetch_add(1, std::memory_order_seq_cst);
     int done = 0;
     while (done < frames) {
         const int n = std::min(kMaxBlock, frames - done);
         const double t = startTime + double(done) / kRate;
         for (auto& slot : sources_)
-            if (AudioSource* s = slot.load(std::memory_order_acquire)) s->renderAdd(out + size_t(done) * kChannels, n, t);
+            if (AudioSource* s = slot.load(std::memory_order_seq_cst)) s->renderAdd(out + size_t(done) * kChannels, n, t);
         done += n;
     }
-    epoch_.fetch_add(1, std::memory_order_acq_rel);
+    // Release: a remover that sees the mix end also sees everything the sources did in it.
+    epoch_.fetch_add(1, std::memory_order_release);
 }
 
 namespace {
@@ -184,19 +192,13 @@ public:
     }
 
     double now() const override {
-        // Seqlock read of the last (host, device) pair sampled on the audio thread.
-        for (;;) {
-            const uint64_t s = seq_.load(std::memory_order_acquire);
-            if (s & 1) continue;
-            const double host = syncHost_.load(std::memory_order_relaxed);
-            const double dev = syncDevice_.load(std::memory_order_relaxed);
-            if (seq_.load(std::memory_order_acquire) != s) continue;
-            // Until the device reports (it may take a while to start) and through a stall, the clock
-            // stops at the render head rather than run ahead of the sound and jump back later: a
-            // player started meanwhile anchors at the head and loses no sound.
-            const double t = host == 0 ? appClock().monotonic() : dev + (appClock().monotonic() - host);
-            return std::min(t, renderHead());
-        }
+        // The last (host, device) pair sampled on the audio thread.
+        const auto [host, dev] = sync_.load();
+        // Until the device reports (it may take a while to start) and through a stall, the clock
+        // stops at the render head rather than run ahead of the sound and jump back later: a
+        // player started meanwhile anchors at the head and loses no sound.
+        const double t = host == 0 ? appClock().monotonic() : dev + (appClock().monotonic() - host);
+        return std::min(t, renderHead());
     }
 
 private:
@@ -260,12 +262,7 @@ private:
             bytes -= std::min(bytes, size_t(frames) * frameBytes);
         }
         pa_usec_t played = 0;
-        if (pa_stream_get_time(stream_, &played) == 0) {
-            seq_.fetch_add(1, std::memory_order_acq_rel);
-            syncHost_.store(appClock().monotonic(), std::memory_order_relaxed);
-            syncDevice_.store(origin_ + double(played) / 1e6, std::memory_order_relaxed);
-            seq_.fetch_add(1, std::memory_order_acq_rel);
-        }
+        if (pa_stream_get_time(stream_, &played) == 0) sync_.store(appClock().monotonic(), origin_ + double(played) / 1e6);
     }
 
     pa_threaded_mainloop* loop_ = nullptr;
@@ -274,9 +271,7 @@ private:
     std::optional<std::string> device_;
     double origin_ = 0;
     int64_t written_ = 0;
-    mutable std::atomic<uint64_t> seq_{0};
-    std::atomic<double> syncHost_{0};
-    std::atomic<double> syncDevice_{0};
+    SeqLockPair sync_;  // (host time, device time); written by the audio thread only
 };
 
 }  // namespace

@@ -61,7 +61,8 @@ public:
 
 protected:
     AudioOutput() = default;
-    // Mixes all sources into `out` (zeroed first), in blocks of at most kMaxBlock frames.
+    // Mixes all sources into `out` (zeroed first), in blocks of at most kMaxBlock frames. One thread at a
+    // time: the epoch counts one mix at a time.
     void mix(float* out, int frames, double startTime);
     static constexpr int kMaxBlock = 2048;
     std::atomic<double> renderHead_{0};
