@@ -127,7 +127,9 @@ TEST_F(NdiOutputGl, ConvertedFramesMatchTheComposedStage) {
     const Case cases[] = {
         {8, 6, ndi::fourCCUYVA, 0.299, 0.114},     // SD: BT.601
         {6, 5, ndi::fourCCUYVA, 0.299, 0.114},     // odd height: the alpha plane ends half way through a row
+        {4, 576, ndi::fourCCUYVA, 0.299, 0.114},     // 576 rows is still SD: BT.601
         {10, 577, ndi::fourCCUYVA, 0.2126, 0.0722},  // above 576 rows: BT.709; alpha rows straddle texels
+        {4, 720, ndi::fourCCUYVA, 0.2126, 0.0722},   // 720 rows: BT.709
         {7, 4, ndi::fourCCBGRA, 0, 0},             // odd width cannot be 4:2:2
     };
     setConnections(1);
