@@ -7,6 +7,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "Platform/Paths.hpp"
+
 namespace ombry::ndi {
 
 struct RuntimeLoader {
@@ -14,6 +16,8 @@ struct RuntimeLoader {
         std::vector<std::string> candidates;
         if (const char* dir = std::getenv(runtimeDirVariable); dir && *dir)
             candidates.push_back((std::filesystem::path(dir) / libraryName).string());
+        // Where users drop the vendor library.
+        candidates.push_back((paths::executableDir() / libraryName).string());
         candidates.emplace_back(libraryName);
 
         std::string errors;

@@ -105,8 +105,8 @@ struct RuntimeResult {
     std::string error;  // why it could not be loaded, for the log
 };
 
-// Loads "libndi.so.6" from the folder in $NDI_RUNTIME_DIR_V6 when set, else through the loader's search
-// path. Fails when the library or one of the entry points is missing.
+// Loads "libndi.so.6" from the first of these that has it: the folder in $NDI_RUNTIME_DIR_V6, the
+// executable's folder, the loader's search path. Fails when the library or an entry point is missing.
 RuntimeResult loadRuntime();
 
 }  // namespace ombry::ndi
