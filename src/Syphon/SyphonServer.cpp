@@ -7,11 +7,11 @@
 #include <map>
 #include <set>
 
+#include "Platform/Ipc/ApplicationName.hpp"
 #include "Platform/Ipc/DistributedNotifications.hpp"
 #include "Platform/Ipc/FdWatcher.hpp"
 #include "Platform/Ipc/IpcPaths.hpp"
 #include "Platform/Ipc/SharedSurface.hpp"
-#include "Platform/Product.hpp"
 #include "Platform/Uuid.hpp"
 #include "Syphon/SyphonMessaging.hpp"
 #include "Syphon/SyphonServerConnectionManager.hpp"
@@ -104,7 +104,7 @@ nlohmann::json SyphonServerBase::serverDescription() const {
         {syphon_key::versionKey, 0u},
         {syphon_key::nameKey, name()},
         {syphon_key::uuidKey, uuid_},
-        {syphon_key::appNameKey, product::name},
+        {syphon_key::appNameKey, applicationName()},
         {syphon_key::surfacesKey, nlohmann::json::array({SyphonServerConnectionManager::surfaceDescription()})},
     };
 }

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "Engine/Issues.hpp"
+#include "Platform/Ipc/ApplicationName.hpp"
 #include "Platform/Ipc/DistributedNotifications.hpp"
 #include "Platform/Ipc/MessagePort.hpp"
 #include "Platform/Log.hpp"
@@ -95,7 +96,7 @@ TEST_F(SyphonServerTest, ClientDiscoversRegistersAndReadsTheFramePixels) {
     const auto expected = nlohmann::json::parse(R"({
         "SyphonServerDescriptionDictionaryVersionKey": 0,
         "SyphonServerDescriptionNameKey": "Program",
-        "SyphonServerDescriptionAppNameKey": "Ombry",
+        "SyphonServerDescriptionAppNameKey": "syphon_server_tests",
         "SyphonServerDescriptionSurfacesKey": [{"SyphonSurfaceType": "SyphonSurfaceTypeIOSurface"}]})");
     auto description = note->userInfo;
     EXPECT_EQ(description.value(syphon_key::uuidKey, ""), server->uuid());
@@ -156,21 +157,38 @@ TEST_F(SyphonServerTest, LateClientGetsTheSurfaceAndAFrameNoticeAtOnce) {
     EXPECT_EQ(framesOnly->count(msg::surfaceChanged), 0);
 }
 
+TEST_F(SyphonServerTest, DescriptionNamesTheRunningApplication) {
+    auto server = SyphonServer::create("Program");
+    ASSERT_TRUE(server);
+    // Without a display name, the process name (the announcement above checks the same).
+    EXPECT_EQ(server->serverDescription()[syphon_key::appNameKey], "syphon_server_tests");
+    setApplicationDisplayName("Ombry Show");
+    EXPECT_EQ(server->serverDescription()[syphon_key::appNameKey], "Ombry Show");
+    setApplicationDisplayName("");
+    EXPECT_EQ(server->serverDescription()[syphon_key::appNameKey], "syphon_server_tests");
+}
+
 TEST_F(SyphonServerTest, NewFrameSizeMakesANewSurfaceSentBeforeTheFrameNotice) {
     auto server = SyphonServer::create("Program");
     ASSERT_TRUE(server);
+    Picture small(4, 4), large(8, 2, 3);
+    // A surface before the clients come, so each one's registration is answered with the surface and a
+    // notice: once both arrived the client is in both tables and no message is still on its way to it.
+    server->publishFrame(small.frame(), small.whole(), true);
     auto a = connect(*server);
     auto b = connect(*server);
-    Picture small(4, 4), large(8, 2, 3);
+    for (auto* client : {a.get(), b.get()}) {
+        ASSERT_TRUE(client->waitForCount(msg::surfaceChanged, 1));
+        ASSERT_TRUE(client->waitForCount(msg::newFrame, 1));
+    }
+    const uint32_t first = *lastSurfaceId(a->messages());
+
     // Each frame waits for the one before, or the notices would (rightly) coalesce.
-    server->publishFrame(small.frame(), small.whole(), true);
-    ASSERT_TRUE(a->waitForCount(msg::newFrame, 1));
-    ASSERT_TRUE(b->waitForCount(msg::newFrame, 1));
     server->publishFrame(small.frame(), small.whole(), true);
     ASSERT_TRUE(a->waitForCount(msg::newFrame, 2));
     ASSERT_TRUE(b->waitForCount(msg::newFrame, 2));
     EXPECT_EQ(a->count(msg::surfaceChanged), 1);  // same size, same surface
-    const uint32_t first = *lastSurfaceId(a->messages());
+    EXPECT_EQ(b->count(msg::surfaceChanged), 1);
 
     server->publishFrame(large.frame(), large.whole(), true);
     for (auto* client : {a.get(), b.get()}) {
