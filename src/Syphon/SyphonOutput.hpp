@@ -5,11 +5,11 @@
 
 #include "Syphon/SyphonServer.hpp"
 
-
 namespace ombry {
 
-class GpuReadback;
+class GpuContext;
 class GpuRenderTarget;
+class GpuThreadedReadback;
 
 // The program's frame-sharing output: one server, created when the output is switched on and stopped when
 // it is switched off (destroyed). Made on the main thread.
@@ -19,8 +19,9 @@ public:
     static constexpr const char* consumerKey = "syphon";
 
     // Starts the server; on success resolves "OUT-02" and notes the start, on failure reports "OUT-02" and
-    // leaves `server()` null (frames are then ignored).
-    explicit SyphonOutput(const std::string& name);
+    // leaves `server()` null (frames are then ignored). `context` is the compositor's (null for frames in
+    // memory only); it must outlive the output.
+    explicit SyphonOutput(const std::string& name, GpuContext* context = nullptr);
     // On the GPU context's thread when frames came from the GPU (its copies are GL objects).
     ~SyphonOutput();
     SyphonOutput(const SyphonOutput&) = delete;
@@ -28,12 +29,15 @@ public:
 
     const std::shared_ptr<SyphonServer>& server() const { return server_; }
 
-    // The renderer's consumer body: queues an asynchronous copy of the composed stage and publishes every
-    // copy the GPU has finished since (so a frame reaches clients a frame or two after it was composed).
-    // Never waits; a copy that finds every buffer busy is dropped. Frame loop thread, context current.
+    // The renderer's consumer body: queues a GPU copy of the composed stage; a worker on a context shared
+    // with the compositor reads it into the shared surface as soon as the GPU has drawn it and tells the
+    // clients, so they get the frame of this tick and the frame loop pays only for queuing the copy. A
+    // copy that finds every buffer busy is dropped. Frame loop thread, context current.
     void publish(const GpuRenderTarget& stage);
-    // Publishes the copies still queued, waiting for them (when switching off, and in tests).
+    // Waits until the copies queued so far have reached the clients (when switching off, and in tests).
     void flush();
+    // Frames from the GPU that reached the surface so far.
+    uint64_t framesPublished() const;
 
     // Publishes one composed frame held in memory (the whole frame, flipped as clients expect).
     void publish(const SyphonFrame& frame) const;
@@ -41,9 +45,11 @@ public:
     std::function<void(const SyphonFrame&)> consumer() const;
 
 private:
-    void publishFinished(bool wait);
     std::shared_ptr<SyphonServer> server_;
-    std::unique_ptr<GpuReadback> readback_;
+    GpuContext* context_ = nullptr;
+    std::unique_ptr<GpuThreadedReadback> readback_;
+    bool readbackTried_ = false;
+    uint64_t readInPlace_ = 0;  // frames read on the frame loop's thread, where no worker could start
 };
 
 }  // namespace ombry

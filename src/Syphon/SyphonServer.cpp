@@ -230,30 +230,36 @@ void SyphonServer::publishFrame(const SyphonFrame& frame, SyphonRegion imageRegi
     const int x1 = std::min(imageRegion.x + imageRegion.width, frame.width);
     const int y1 = std::min(imageRegion.y + imageRegion.height, frame.height);
     const int w = x1 - x0, h = y1 - y0;
-    {
-        std::lock_guard lock(surfaceLock_);
-        auto surface = (w > 0 && h > 0) ? newSurfaceForWidth(w, h) : nullptr;
-        if (surface) {
-            surface->beginWrite(flipped ? SharedSurface::flagBottomUp : 0);
-            uint8_t* dst = surface->pixels();
-            const size_t rowBytes = size_t(w) * 4;
-            for (int r = 0; r < h; ++r) {
-                const int srcRow = flipped ? y1 - 1 - r : y0 + r;
-                const uint8_t* src = frame.pixels + size_t(srcRow) * size_t(frame.bytesPerRow) + size_t(x0) * 4;
-                uint8_t* out = dst + size_t(r) * size_t(surface->bytesPerRow());
-                if (frame.format == SyphonPixelFormat::bgra8) {
-                    std::memcpy(out, src, rowBytes);
-                } else {
-                    // Swap red and blue a whole pixel at a time (byte order is the same on every host we
-                    // build for), so the compiler can vectorise the row.
-                    for (int i = 0; i < w; ++i) {
-                        uint32_t v;
-                        std::memcpy(&v, src + 4 * i, 4);
-                        v = (v & 0xff00ff00u) | ((v >> 16) & 0xffu) | ((v & 0xffu) << 16);
-                        std::memcpy(out + 4 * i, &v, 4);
-                    }
+    publishFrameWith(w, h, flipped, [&](uint8_t* dst, int bytesPerRow) {
+        const size_t rowBytes = size_t(w) * 4;
+        for (int r = 0; r < h; ++r) {
+            const int srcRow = flipped ? y1 - 1 - r : y0 + r;
+            const uint8_t* src = frame.pixels + size_t(srcRow) * size_t(frame.bytesPerRow) + size_t(x0) * 4;
+            uint8_t* out = dst + size_t(r) * size_t(bytesPerRow);
+            if (frame.format == SyphonPixelFormat::bgra8) {
+                std::memcpy(out, src, rowBytes);
+            } else {
+                // Swap red and blue a whole pixel at a time (byte order is the same on every host we
+                // build for), so the compiler can vectorise the row.
+                for (int i = 0; i < w; ++i) {
+                    uint32_t v;
+                    std::memcpy(&v, src + 4 * i, 4);
+                    v = (v & 0xff00ff00u) | ((v >> 16) & 0xffu) | ((v & 0xffu) << 16);
+                    std::memcpy(out + 4 * i, &v, 4);
                 }
             }
+        }
+    });
+}
+
+void SyphonServer::publishFrameWith(int width, int height, bool bottomUp,
+                                    const std::function<void(uint8_t* pixels, int bytesPerRow)>& draw) {
+    {
+        std::lock_guard lock(surfaceLock_);
+        auto surface = (width > 0 && height > 0) ? newSurfaceForWidth(width, height) : nullptr;
+        if (surface) {
+            surface->beginWrite(bottomUp ? SharedSurface::flagBottomUp : 0);
+            draw(surface->pixels(), surface->bytesPerRow());
             surface->endWrite();
         }
     }

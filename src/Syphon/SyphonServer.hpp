@@ -118,6 +118,10 @@ public:
     // Copies the region (cut to the frame) into the surface, bottom row first when flipped, then tells the
     // clients. Any thread; never waits for a client.
     void publishFrame(const SyphonFrame& frame, SyphonRegion imageRegion, bool flipped);
+    // Lets `draw(pixels, bytesPerRow)` write a width x height BGRA picture straight into the surface (its
+    // bottom row first when `bottomUp`), then tells the clients. Any thread; never waits for a client.
+    void publishFrameWith(int width, int height, bool bottomUp,
+                          const std::function<void(uint8_t* pixels, int bytesPerRow)>& draw);
     // The surface holding the newest frame, or null before the first.
     std::shared_ptr<SharedSurface> newFrameImage();
     void stop() override;

@@ -1,6 +1,7 @@
 #include "Ui/QtGpu.hpp"
 
 #include <QGuiApplication>
+#include <QThread>
 
 #include <epoxy/gl.h>
 
@@ -58,12 +59,29 @@ GpuContextResult QtGpuContext::create() {
     return result;
 }
 
+std::unique_ptr<GpuContext> QtGpuContext::createShared() const {
+    std::unique_ptr<QtGpuContext> c(new QtGpuContext());
+    c->context_ = std::make_unique<QOpenGLContext>();
+    c->context_->setFormat(context_->format());
+    c->context_->setShareContext(context_.get());
+    if (!c->context_->create() || !c->context_->shareContext()) return nullptr;
+    c->surface_ = std::make_unique<QOffscreenSurface>();
+    c->surface_->setFormat(c->context_->format());
+    c->surface_->create();
+    if (!c->surface_->isValid()) return nullptr;
+    c->renderer_ = renderer_;
+    // No thread until one makes it current (Qt lets a thread pull an object that has none).
+    c->context_->moveToThread(nullptr);
+    return c;
+}
+
 QtGpuContext::~QtGpuContext() {
     if (context_ && QOpenGLContext::currentContext() == context_.get()) context_->doneCurrent();
 }
 
 bool QtGpuContext::makeCurrent() {
     if (QOpenGLContext::currentContext() == context_.get() && context_->surface() == surface_.get()) return true;
+    if (!context_->thread()) context_->moveToThread(QThread::currentThread());
     return context_->makeCurrent(surface_.get());
 }
 

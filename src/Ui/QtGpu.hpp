@@ -32,6 +32,8 @@ public:
     bool makeCurrent() override;
     void doneCurrent() override;
     std::string renderer() const override { return renderer_; }
+    // Made on the GUI thread; the first thread to make it current takes it.
+    std::unique_ptr<GpuContext> createShared() const override;
     QOpenGLContext* context() const { return context_.get(); }
 
 private:

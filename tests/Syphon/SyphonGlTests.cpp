@@ -1,6 +1,7 @@
 #include <epoxy/gl.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 
 #include "Platform/Gpu/GlObjects.hpp"
@@ -36,7 +37,7 @@ TEST(SyphonGl, StageTextureReachesClientsThroughTheReadback) {
         glDisable(GL_SCISSOR_TEST);
         glBindFramebuffer(GL_FRAMEBUFFER, 0);
 
-        SyphonOutput output("Program");
+        SyphonOutput output("Program", gpu.context.get());
         ASSERT_TRUE(output.server());
         test::SyphonTestClient client;
         ASSERT_TRUE(client.registerWith(output.server()->uuid()));
@@ -62,6 +63,56 @@ TEST(SyphonGl, StageTextureReachesClientsThroughTheReadback) {
             EXPECT_EQ(blue[2], 0);
             EXPECT_NEAR(blue[3], 128, 1);
         }
+    }
+    gpu.context->doneCurrent();
+}
+
+namespace {
+void fill(const GpuRenderTarget& target, float r, float g, float b, float a) {
+    glBindFramebuffer(GL_FRAMEBUFFER, target.framebuffer());
+    glViewport(0, 0, target.width(), target.height());
+    glClearColor(r, g, b, a);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+}
+}  // namespace
+
+// Each frame reaches the clients by itself, without the next one to push it out and without the main
+// thread's help: a worker reads it into the surface.
+TEST(SyphonGl, ClientsGetTheFrameOfThisTick) {
+    ::setenv("XDG_RUNTIME_DIR", test::tempDir("rt").c_str(), 1);
+    auto gpu = makeHeadlessGpuContext();
+    ASSERT_TRUE(gpu.context) << gpu.error;
+    ManualQueue q;
+    ScopedMainQueue scope(q);
+    {
+        auto stage = GpuRenderTarget::create(16, 8);
+        ASSERT_TRUE(stage);
+        SyphonOutput output("Program", gpu.context.get());
+        ASSERT_TRUE(output.server());
+        test::SyphonTestClient client;
+        ASSERT_TRUE(client.registerWith(output.server()->uuid()));
+        ASSERT_TRUE(eventually([&] { return output.server()->hasClients(); }));
+
+        struct Frame {
+            float r, g, b;
+            std::array<int, 4> bgra;
+        };
+        const Frame frames[] = {{1, 0, 0, {0, 0, 255, 255}}, {0, 1, 0, {0, 255, 0, 255}}, {0, 0, 1, {255, 0, 0, 255}}};
+        int n = 0;
+        for (const Frame& f : frames) {
+            SCOPED_TRACE(testing::Message() << "frame " << n);
+            fill(stage, f.r, f.g, f.b, 1);
+            output.publish(stage);
+            ++n;
+            // The main thread only waits: no later frame, no flush, nothing run on the main queue.
+            ASSERT_TRUE(client.waitForCount(syphon_message::newFrame, n));
+            ASSERT_TRUE(client.surface());
+            const auto bytes = client.pixels();
+            ASSERT_GE(bytes.size(), 4u);
+            EXPECT_EQ((std::array<int, 4>{bytes[0], bytes[1], bytes[2], bytes[3]}), f.bgra);
+        }
+        EXPECT_EQ(output.framesPublished(), 3u);
     }
     gpu.context->doneCurrent();
 }

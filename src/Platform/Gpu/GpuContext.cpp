@@ -33,9 +33,14 @@ EGLDisplay surfacelessDisplay(std::string& error) {
     return display;
 }
 
+const EGLint contextAttrs[] = {EGL_CONTEXT_MAJOR_VERSION,       3, EGL_CONTEXT_MINOR_VERSION, 3,
+                               EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
+                               EGL_NONE};
+
 class EglSurfacelessContext final : public GpuContext {
 public:
-    EglSurfacelessContext(EGLDisplay display, EGLContext context) : display_(display), context_(context) {}
+    EglSurfacelessContext(EGLDisplay display, EGLConfig config, EGLContext context)
+        : display_(display), config_(config), context_(context) {}
     ~EglSurfacelessContext() override {
         if (eglGetCurrentContext() == context_) eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
         eglDestroyContext(display_, context_);
@@ -49,9 +54,18 @@ public:
     }
     std::string renderer() const override { return renderer_; }
     void setRenderer(std::string r) { renderer_ = std::move(r); }
+    std::unique_ptr<GpuContext> createShared() const override {
+        eglBindAPI(EGL_OPENGL_API);
+        EGLContext shared = eglCreateContext(display_, config_, context_, contextAttrs);
+        if (shared == EGL_NO_CONTEXT) return nullptr;
+        auto made = std::make_unique<EglSurfacelessContext>(display_, config_, shared);
+        made->setRenderer(renderer_);
+        return made;
+    }
 
 private:
     EGLDisplay display_;
+    EGLConfig config_;
     EGLContext context_;
     std::string renderer_;
 };
@@ -75,15 +89,12 @@ GpuContextResult makeHeadlessGpuContext() {
             return result;
         }
     }
-    const EGLint contextAttrs[] = {EGL_CONTEXT_MAJOR_VERSION,       3, EGL_CONTEXT_MINOR_VERSION, 3,
-                                   EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
-                                   EGL_NONE};
     EGLContext context = eglCreateContext(display, config, EGL_NO_CONTEXT, contextAttrs);
     if (context == EGL_NO_CONTEXT) {
         result.error = fmt::format("no OpenGL 3.3 core context (0x{:x})", eglGetError());
         return result;
     }
-    auto ctx = std::make_unique<EglSurfacelessContext>(display, context);
+    auto ctx = std::make_unique<EglSurfacelessContext>(display, config, context);
     if (!ctx->makeCurrent()) {
         result.error = fmt::format("the OpenGL context cannot be made current (0x{:x})", eglGetError());
         return result;

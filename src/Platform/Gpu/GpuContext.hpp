@@ -15,6 +15,9 @@ public:
     virtual void doneCurrent() = 0;
     // "llvmpipe (LLVM 15.0.6, 256 bits)": the driver's renderer string, for the log.
     virtual std::string renderer() const = 0;
+    // A context sharing this one's textures and fences, for a worker thread to make current (and free);
+    // null where it cannot be made. Call on this context's thread.
+    virtual std::unique_ptr<GpuContext> createShared() const { return nullptr; }
 };
 
 // Failure to create a context, with the reason in words.

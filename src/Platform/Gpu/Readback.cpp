@@ -1,5 +1,7 @@
 #include "Platform/Gpu/Readback.hpp"
 
+#include "Platform/Gpu/GpuContext.hpp"
+
 namespace ombry {
 
 GpuReadback::GpuReadback(int depth) : slots_(static_cast<size_t>(depth < 1 ? 1 : depth)) {}
@@ -88,6 +90,142 @@ void GpuReadback::release(Slot& slot) {
     glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
     glDeleteSync(slot.fence);
     slot.fence = nullptr;
+}
+
+// ---- on a thread of its own
+
+std::unique_ptr<GpuThreadedReadback> GpuThreadedReadback::create(std::unique_ptr<GpuContext> shared,
+                                                                 std::function<void(const Pixels&)> read, int depth) {
+    if (!shared || !read) return nullptr;
+    std::unique_ptr<GpuThreadedReadback> r(new GpuThreadedReadback(std::move(shared), std::move(read), depth));
+    std::unique_lock lock(r->mutex_);
+    r->changed_.wait(lock, [&] { return r->started_ != 0; });
+    if (r->started_ < 0) return nullptr;
+    return r;
+}
+
+GpuThreadedReadback::GpuThreadedReadback(std::unique_ptr<GpuContext> shared, std::function<void(const Pixels&)> read,
+                                         int depth)
+    : shared_(std::move(shared)), read_(std::move(read)), slots_(size_t(depth < 1 ? 1 : depth)) {
+    worker_ = std::thread([this] { readLoop(); });
+}
+
+GpuThreadedReadback::~GpuThreadedReadback() {
+    {
+        std::lock_guard lock(mutex_);
+        quit_ = true;
+    }
+    changed_.notify_all();
+    worker_.join();
+    for (auto& s : slots_)
+        if (s.fence) glDeleteSync(s.fence);
+    // A Qt context's offscreen surface must go on the GUI thread.
+    shared_.reset();
+}
+
+bool GpuThreadedReadback::copy(const GpuRenderTarget& source, uint64_t tag) {
+    if (!source) return false;
+    Slot* free = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        for (auto& s : slots_)
+            if (!s.busy) {
+                free = &s;
+                break;
+            }
+    }
+    if (!free) {
+        ++dropped_;
+        return false;
+    }
+    // The worker took the fence of a free slot; its texture is the GL thread's again.
+    const int w = source.width(), h = source.height();
+    if (!free->target || free->target.width() != w || free->target.height() != h) {
+        free->target = GpuRenderTarget::create(w, h);
+        if (!free->target) return false;
+    }
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, source.framebuffer());
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, free->target.framebuffer());
+    glDisable(GL_SCISSOR_TEST);
+    // Flipped, it is a draw on the GPU's queue rather than a copy made now (as a software driver would).
+    glBlitFramebuffer(0, 0, w, h, 0, h, w, 0, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+    free->fence = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
+    if (!free->fence) return false;
+    // The worker's wait cannot flush this context's commands.
+    glFlush();
+    free->tag = tag;
+    {
+        std::lock_guard lock(mutex_);
+        free->busy = true;
+        queued_.push_back(size_t(free - slots_.data()));
+    }
+    changed_.notify_all();
+    return true;
+}
+
+void GpuThreadedReadback::finish() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] {
+        for (const auto& s : slots_)
+            if (s.busy) return false;
+        return true;
+    });
+}
+
+uint64_t GpuThreadedReadback::framesRead() const {
+    std::lock_guard lock(mutex_);
+    return framesRead_;
+}
+
+void GpuThreadedReadback::Pixels::readInto(uint8_t* destination, int stride) const {
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glPixelStorei(GL_PACK_ROW_LENGTH, stride / 4);
+    glReadPixels(0, 0, width_, height_, GL_BGRA, GL_UNSIGNED_BYTE, destination);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+}
+
+void GpuThreadedReadback::readLoop() {
+    const bool current = shared_->makeCurrent();
+    {
+        std::lock_guard lock(mutex_);
+        started_ = current ? 1 : -1;
+    }
+    changed_.notify_all();
+    if (!current) return;
+    GLuint framebuffer = 0;
+    glGenFramebuffers(1, &framebuffer);
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [&] { return quit_ || !queued_.empty(); });
+        if (quit_) break;
+        Slot& slot = slots_[queued_.front()];
+        queued_.pop_front();
+        lock.unlock();
+        // The slot is busy: the GL thread leaves its fence and texture alone until it is released.
+        glClientWaitSync(slot.fence, 0, GLuint64(5'000'000'000));
+        glDeleteSync(slot.fence);
+        slot.fence = nullptr;
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
+        glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, slot.target.texture(), 0);
+        if (glCheckFramebufferStatus(GL_READ_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE) {
+            Pixels pixels;
+            pixels.width_ = slot.target.width();
+            pixels.height_ = slot.target.height();
+            pixels.tag_ = slot.tag;
+            read_(pixels);
+        }
+        glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, 0, 0);
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
+        lock.lock();
+        slot.busy = false;
+        ++framesRead_;
+        changed_.notify_all();
+    }
+    lock.unlock();
+    glDeleteFramebuffers(1, &framebuffer);
+    shared_->doneCurrent();
 }
 
 }  // namespace ombry
