@@ -57,7 +57,7 @@ void BM_DisplayWindowPacing(benchmark::State& state) {
     DisplayOutputManager manager(screens);
     auto clock = std::make_unique<VsyncFrameClock>(rate);
     VsyncFrameClock* pacing = clock.get();
-    manager.setWindowFactory(std::make_unique<ui::QtDisplayWindowFactory>(*renderer, context, screens, pacing));
+    manager.setWindowFactory(std::make_unique<ui::QtDisplayWindowFactory>(*renderer, context, screens, pacing->signal()));
     const auto displays = manager.displays();
     manager.open(displays.back().id);
     if (!manager.isOpen(displays.back().id)) {

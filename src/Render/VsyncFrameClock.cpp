@@ -4,44 +4,51 @@
 
 namespace ombry {
 
-VsyncFrameClock::VsyncFrameClock(double refreshRate) : timer_(refreshRate) {}
+void VsyncSignal::vblank(const void* source) {
+    const void* expected = nullptr;
+    if (!pacer_.compare_exchange_strong(expected, source) && expected != source) return;
+    lastVblank_.store(appClock().monotonic());
+    if (queued_.exchange(true)) return;
+    mainQueue().post([weak = weak_from_this()] {
+        auto signal = weak.lock();
+        if (!signal) return;
+        signal->queued_.store(false);
+        if (signal->listener_) signal->listener_->onVblank();
+    });
+}
+
+void VsyncSignal::release(const void* source) {
+    const void* expected = source;
+    pacer_.compare_exchange_strong(expected, nullptr);
+}
+
+VsyncFrameClock::VsyncFrameClock(double refreshRate, std::shared_ptr<VsyncSignal> signal)
+    : signal_(signal ? std::move(signal) : VsyncSignal::create()), timer_(refreshRate) {}
 
 VsyncFrameClock::~VsyncFrameClock() { stop(); }
 
 void VsyncFrameClock::start(std::function<void(double now)> tick) {
     stop();
-    shared_->tick = std::move(tick);
+    tick_ = std::move(tick);
+    signal_->listener_ = this;
     const double fallbackAfter = 1.5 / timer_.rate();
-    timer_.start([shared = shared_.get(), fallbackAfter](double now) {
-        if (now - shared->lastVblank.load() < fallbackAfter || !shared->tick) return;
-        ++shared->timerTicks;
-        shared->tick(now);
+    timer_.start([this, fallbackAfter](double now) {
+        if (now - signal_->lastVblank_.load() < fallbackAfter || !tick_) return;
+        ++timerTicks_;
+        tick_(now);
     });
 }
 
 void VsyncFrameClock::stop() {
     timer_.stop();
-    shared_->tick = nullptr;
+    tick_ = nullptr;
+    if (signal_->listener_ == this) signal_->listener_ = nullptr;
 }
 
-void VsyncFrameClock::vblank(const void* source) {
-    const void* expected = nullptr;
-    if (!shared_->pacer.compare_exchange_strong(expected, source) && expected != source) return;
-    shared_->lastVblank.store(appClock().monotonic());
-    if (shared_->queued.exchange(true)) return;
-    mainQueue().post([weak = std::weak_ptr<Shared>(shared_)] {
-        auto shared = weak.lock();
-        if (!shared) return;
-        shared->queued.store(false);
-        if (!shared->tick) return;
-        ++shared->vsyncTicks;
-        shared->tick(appClock().monotonic());
-    });
-}
-
-void VsyncFrameClock::release(const void* source) {
-    const void* expected = source;
-    shared_->pacer.compare_exchange_strong(expected, nullptr);
+void VsyncFrameClock::onVblank() {
+    if (!tick_) return;
+    ++vsyncTicks_;
+    tick_(appClock().monotonic());
 }
 
 }  // namespace ombry

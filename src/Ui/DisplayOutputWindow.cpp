@@ -1,5 +1,6 @@
 #include "Ui/DisplayOutputWindow.hpp"
 
+#include <QDeadlineTimer>
 #include <QExposeEvent>
 #include <QGuiApplication>
 #include <QScreen>
@@ -11,6 +12,7 @@
 
 #include "Platform/Clock.hpp"
 #include "Render/NativeStageRenderer.hpp"
+#include "Engine/Issues.hpp"
 #include "Render/VsyncFrameClock.hpp"
 #include "Ui/QtGpu.hpp"
 #include "Ui/QtScreens.hpp"
@@ -44,8 +46,9 @@ private:
     DisplayOutputWindow& window_;
 };
 
-DisplayOutputWindow::DisplayOutputWindow(QScreen* screen, QtGpuContext& compositorContext, VsyncFrameClock* clock)
-    : compositorContext_(compositorContext), clock_(clock), target_(std::make_shared<Target>(*this)),
+DisplayOutputWindow::DisplayOutputWindow(QScreen* screen, QtGpuContext& compositorContext,
+                                         std::shared_ptr<VsyncSignal> vsync)
+    : compositorContext_(compositorContext), vsync_(std::move(vsync)), target_(std::make_shared<Target>(*this)),
       ring_(std::make_unique<StagePresentRing>()) {
     setSurfaceType(QSurface::OpenGLSurface);
     setFormat(stageSurfaceFormat());
@@ -55,7 +58,11 @@ DisplayOutputWindow::DisplayOutputWindow(QScreen* screen, QtGpuContext& composit
 }
 
 DisplayOutputWindow::~DisplayOutputWindow() {
-    stop();
+    // Only reached with a stuck presenter when the window was deleted rather than disposed: its context,
+    // ring and surface are in use until it returns.
+    if (!stop()) presenter_->wait();
+    presenter_.reset();
+    context_.reset();
     // The ring's targets belong to the compositor's context.
     compositorContext_.makeCurrent();
     ring_.reset();
@@ -86,19 +93,37 @@ bool DisplayOutputWindow::start(const DisplayRect& frame) {
     return true;
 }
 
-void DisplayOutputWindow::stop() {
-    if (presenter_) {
+bool DisplayOutputWindow::stop() {
+    if (presenter_ && !abandoned_) {
         {
             std::lock_guard lock(mutex_);
             quit_ = true;
         }
         wake_.notify_all();
+        // The presenter signals only under the lock and before it is told to quit, so no blank of this
+        // window follows the release and another window can take over pacing at once.
+        if (vsync_) vsync_->release(this);
+        if (!presenter_->wait(QDeadlineTimer(stopTimeout))) {
+            abandoned_ = true;
+            Diag::note("DSP", "A display window's presenter is stuck in a swap; the window is freed when it returns");
+        }
+    }
+    if (presenter_ && presenter_->isFinished()) {
         presenter_->wait();
         presenter_.reset();
-        if (clock_) clock_->release(this);
+        context_.reset();
+        abandoned_ = false;
     }
-    context_.reset();
     hide();
+    return !presenter_;
+}
+
+void DisplayOutputWindow::dispose(std::unique_ptr<DisplayOutputWindow> window) {
+    if (!window || window->stop()) return;
+    DisplayOutputWindow* stuck = window.release();
+    QObject::connect(stuck->presenter_.get(), &QThread::finished, stuck, &QObject::deleteLater, Qt::QueuedConnection);
+    // It may have returned before the connection was made; a second deleteLater is harmless.
+    if (stuck->presenter_->isFinished()) stuck->deleteLater();
 }
 
 void DisplayOutputWindow::updateDrawable() {
@@ -154,6 +179,7 @@ void DisplayOutputWindow::presentLoop() {
             glClearColor(0, 0, 0, 1);
             glClear(GL_COLOR_BUFFER_BIT);
         }
+        if (beforeSwap_) beforeSwap_();
         context_->swapBuffers(this);
         ++swaps_;
         // Where the swap does not wait for the vertical blank (no vsync, a virtual screen), keep the
@@ -164,7 +190,11 @@ void DisplayOutputWindow::presentLoop() {
             now = lastSwap + period;
         }
         lastSwap = now;
-        if (clock_) clock_->vblank(this);
+        if (vsync_) {
+            std::lock_guard lock(mutex_);
+            if (quit_) break;
+            vsync_->vblank(this);
+        }
     }
     glDeleteFramebuffers(1, &readFramebuffer);
     context_->doneCurrent();
@@ -190,7 +220,7 @@ public:
     void close() override {
         if (!window_) return;
         renderer_.removeView(window_->target().get());
-        window_.reset();
+        DisplayOutputWindow::dispose(std::move(window_));
     }
 
 private:
@@ -201,13 +231,13 @@ private:
 }  // namespace
 
 QtDisplayWindowFactory::QtDisplayWindowFactory(NativeStageRenderer& renderer, QtGpuContext& context,
-                                               QtScreenProvider& screens, VsyncFrameClock* clock)
-    : renderer_(renderer), context_(context), screens_(screens), clock_(clock) {}
+                                               QtScreenProvider& screens, std::shared_ptr<VsyncSignal> vsync)
+    : renderer_(renderer), context_(context), screens_(screens), vsync_(std::move(vsync)) {}
 
 std::unique_ptr<DisplayWindow> QtDisplayWindowFactory::create(const DisplayScreen& screen) {
     QScreen* qscreen = screen.id ? screens_.screen(*screen.id) : nullptr;
     if (!qscreen) return nullptr;
-    auto window = std::make_unique<DisplayOutputWindow>(qscreen, context_, clock_);
+    auto window = std::make_unique<DisplayOutputWindow>(qscreen, context_, vsync_);
     if (!window->start(screen.frame)) return nullptr;
     renderer_.addView(window->target());
     return std::make_unique<QtDisplayWindow>(std::move(window), renderer_);

@@ -7,7 +7,9 @@
 #include <QWindow>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -17,7 +19,7 @@
 
 namespace ombry {
 class NativeStageRenderer;
-class VsyncFrameClock;
+class VsyncSignal;
 }
 
 namespace ombry::ui {
@@ -32,20 +34,32 @@ class QtScreenProvider;
 // presenter signals the frame clock.
 class DisplayOutputWindow final : public QWindow {
 public:
-    // `compositorContext` must outlive the window; `clock` may be null.
-    DisplayOutputWindow(QScreen* screen, QtGpuContext& compositorContext, VsyncFrameClock* clock);
+    // How long stop() waits for the presenter before leaving it to finish on its own.
+    static constexpr std::chrono::milliseconds stopTimeout{500};
+
+    // `compositorContext` must outlive the window; `vsync` may be null.
+    DisplayOutputWindow(QScreen* screen, QtGpuContext& compositorContext, std::shared_ptr<VsyncSignal> vsync);
+    // Use dispose() for a window that presented: a presenter stuck in a swap is waited for here.
     ~DisplayOutputWindow() override;
 
     // Shows the window over `frame` and starts presenting; false when its context cannot be made.
     bool start(const DisplayRect& frame);
-    // Stops presenting and hides the window.
-    void stop();
+    // Stops presenting and hides the window. Waits for the presenter at most stopTimeout; false when it
+    // is still stuck (in a swap on a screen that went away), and then still runs on this window.
+    bool stop();
+    // Stops and frees the window; one whose presenter is stuck is freed on the main thread once the
+    // presenter returns, so the main thread never waits on a screen.
+    static void dispose(std::unique_ptr<DisplayOutputWindow> window);
 
     // What the renderer presents into: held strongly here, weakly by the renderer.
     std::shared_ptr<StageViewTarget> target() const;
     StageDrawable drawable() const { return drawable_; }
     uint64_t framesShown() const { return shown_.load(); }
     uint64_t swaps() const { return swaps_.load(); }
+
+    // Runs on the presenter thread right before each swap; set before start(). For tests that hold a
+    // presenter in its swap.
+    void setBeforeSwap(std::function<void()> hook) { beforeSwap_ = std::move(hook); }
 
 protected:
     void exposeEvent(QExposeEvent* event) override;
@@ -57,15 +71,19 @@ private:
     class Presenter;
     void updateDrawable();
     void presentLoop();
+    void presenterEnded();
 
     QtGpuContext& compositorContext_;
-    VsyncFrameClock* clock_;
+    std::shared_ptr<VsyncSignal> vsync_;
     std::shared_ptr<Target> target_;
     std::unique_ptr<QOpenGLContext> context_;
     std::unique_ptr<QThread> presenter_;
     std::unique_ptr<StagePresentRing> ring_;
     StageDrawable drawable_;
     double refreshPeriod_ = 1.0 / 60;
+    std::function<void()> beforeSwap_;
+    bool abandoned_ = false;  // main thread: stop() gave up waiting; dispose() frees it when the presenter ends
+    bool disposeWhenEnded_ = false;
 
     std::mutex mutex_;
     std::condition_variable wake_;
@@ -79,16 +97,17 @@ private:
 // and leaves it when it closes.
 class QtDisplayWindowFactory final : public DisplayWindowFactory {
 public:
-    // All must outlive the factory; `clock` may be null (the frame loop is then not paced by the windows).
+    // The renderer, context and screens must outlive the factory. `vsync` may be null; the windows pace
+    // the frame loop when the renderer's clock is a VsyncFrameClock on the same signal.
     QtDisplayWindowFactory(NativeStageRenderer& renderer, QtGpuContext& context, QtScreenProvider& screens,
-                           VsyncFrameClock* clock);
+                           std::shared_ptr<VsyncSignal> vsync);
     std::unique_ptr<DisplayWindow> create(const DisplayScreen& screen) override;
 
 private:
     NativeStageRenderer& renderer_;
     QtGpuContext& context_;
     QtScreenProvider& screens_;
-    VsyncFrameClock* clock_;
+    std::shared_ptr<VsyncSignal> vsync_;
 };
 
 }  // namespace ombry::ui

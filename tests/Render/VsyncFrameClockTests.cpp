@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -18,7 +19,7 @@ protected:
     void blanks(const void* source, int n) {
         for (int i = 0; i < n; ++i) {
             queue.advance(1.0 / 60);
-            clock.vblank(source);
+            clock.signal()->vblank(source);
             queue.runPending();
         }
     }
@@ -44,19 +45,19 @@ TEST_F(VsyncFrameClockTest, TheFirstWindowToSignalPacesAndTheTimerStaysQuiet) {
     EXPECT_EQ(clock.vsyncTicks(), 90u);
 
     // Another window's blanks are ignored while the first one paces.
-    clock.vblank(&windowB);
+    clock.signal()->vblank(&windowB);
     queue.runPending();
     EXPECT_EQ(clock.vsyncTicks(), 90u);
 
     // Released: the other window takes over at its next blank.
-    clock.release(&windowA);
+    clock.signal()->release(&windowA);
     blanks(&windowB, 3);
     EXPECT_EQ(clock.vsyncTicks(), 93u);
 }
 
 TEST_F(VsyncFrameClockTest, BlanksArrivingFasterThanTheMainThreadRunsGiveOneTick) {
     std::thread presenter([&] {
-        for (int i = 0; i < 5; ++i) clock.vblank(&windowA);
+        for (int i = 0; i < 5; ++i) clock.signal()->vblank(&windowA);
     });
     presenter.join();
     queue.runPending();
@@ -74,9 +75,48 @@ TEST_F(VsyncFrameClockTest, TheTimerTakesOverWithinAFrameAndAHalfWhenBlanksStop)
 
 TEST_F(VsyncFrameClockTest, StoppedClockTicksNoMore) {
     clock.stop();
-    clock.vblank(&windowA);
+    clock.signal()->vblank(&windowA);
     queue.advance(1.0);
     EXPECT_TRUE(ticks.empty());
+}
+
+TEST_F(VsyncFrameClockTest, WindowsSignalOnIntoAClockThatReplacesTheOldOne) {
+    std::shared_ptr<VsyncSignal> signal = clock.signal();
+    auto old = std::make_unique<VsyncFrameClock>(60, signal);
+    int oldTicks = 0;
+    old->start([&](double) { ++oldTicks; });
+    signal->vblank(&windowA);
+    // The renderer swaps its clock while that blank waits on the main queue.
+    old.reset();
+    clock.stop();
+    VsyncFrameClock replacement(60, signal);
+    std::vector<double> newTicks;
+    replacement.start([&](double now) { newTicks.push_back(now); });
+    queue.runPending();
+    EXPECT_EQ(oldTicks, 0);
+    EXPECT_EQ(replacement.vsyncTicks(), 1u);
+
+    // The window that paced goes on pacing the new clock, and its timer stays quiet.
+    for (int i = 0; i < 30; ++i) {
+        queue.advance(1.0 / 60);
+        signal->vblank(&windowA);
+        queue.runPending();
+    }
+    EXPECT_EQ(replacement.vsyncTicks(), 31u);
+    EXPECT_EQ(replacement.timerTicks(), 0u);
+    EXPECT_EQ(newTicks.size(), 31u);
+}
+
+TEST_F(VsyncFrameClockTest, BlanksIntoASignalWithoutAClockDoNothing) {
+    auto signal = VsyncSignal::create();
+    {
+        VsyncFrameClock gone(60, signal);
+        gone.start([](double) { FAIL() << "a destroyed clock ticked"; });
+        signal->vblank(&windowA);
+    }
+    signal->vblank(&windowA);
+    queue.runPending();
+    signal->release(&windowA);
 }
 
 }  // namespace

@@ -5,19 +5,28 @@
 #include <QPixmap>
 #include <QScreen>
 
+#include <QPointer>
+
+#include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
+#include <thread>
 
 #include "Platform/Clock.hpp"
 #include "Platform/Media/AudioOutput.hpp"
 #include "Render/NativeStageRenderer.hpp"
+#include "Platform/Ipc/SharedSurface.hpp"
 #include "Render/VsyncFrameClock.hpp"
+#include "Syphon/SyphonOutput.hpp"
 #include "Ui/DisplayOutputWindow.hpp"
 #include "Ui/NativeStageView.hpp"
 #include "Ui/QtGpu.hpp"
 #include "Ui/QtMainQueue.hpp"
 #include "Ui/QtScreens.hpp"
 #include "XvfbServer.hpp"
+#include "support/TestEnv.hpp"
 
 namespace ombry::ui {
 namespace {
@@ -136,13 +145,33 @@ TEST_F(DisplayUiTest, ProgramWindowOnTheSecondScreenShowsTheComposedStage) {
     EXPECT_TRUE(spin([&] { return !near(center(), stageBlue, 20); }));
 }
 
+// A window made and registered by hand, as the factory does, to reach its presenter.
+struct OpenWindow {
+    std::unique_ptr<DisplayOutputWindow> window;
+    static OpenWindow on(QScreen* screen, QtGpuContext& context, NativeStageRenderer& renderer,
+                         std::shared_ptr<VsyncSignal> vsync, std::function<void()> beforeSwap = {}) {
+        OpenWindow w{std::make_unique<DisplayOutputWindow>(screen, context, std::move(vsync))};
+        if (beforeSwap) w.window->setBeforeSwap(std::move(beforeSwap));
+        const QRect g = screen->geometry();
+        if (!w.window->start({g.x(), g.y(), g.width(), g.height()})) w.window.reset();
+        else renderer.addView(w.window->target());
+        return w;
+    }
+    void close(NativeStageRenderer& renderer) {
+        if (!window) return;
+        renderer.removeView(window->target().get());
+        DisplayOutputWindow::dispose(std::move(window));
+    }
+};
+
 TEST_F(DisplayUiTest, DisplayWindowPacesTheFrameLoopFromItsSwaps) {
     QtScreenProvider screens;
     DisplayOutputManager manager(screens);
     auto clock = std::make_unique<VsyncFrameClock>(60);
     VsyncFrameClock* pacing = clock.get();
+    auto signal = clock->signal();
     renderer->setFrameClock(std::move(clock));
-    manager.setWindowFactory(std::make_unique<QtDisplayWindowFactory>(*renderer, *context, screens, pacing));
+    manager.setWindowFactory(std::make_unique<QtDisplayWindowFactory>(*renderer, *context, screens, signal));
     const DisplayId second = manager.displays().at(1).id;
     manager.open(second);
     const uint64_t composed = renderer->framesComposed();
@@ -153,6 +182,153 @@ TEST_F(DisplayUiTest, DisplayWindowPacesTheFrameLoopFromItsSwaps) {
     const uint64_t timed = pacing->timerTicks();
     EXPECT_TRUE(spin([&] { return pacing->timerTicks() >= timed + 5; }, false));
     renderer->setFrameClock(nullptr);
+}
+
+TEST_F(DisplayUiTest, FrameLoopTimerStaysQuietWhileAWindowPaces) {
+    QtScreenProvider screens;
+    QScreen* screen = screens.screen(DisplayOutputManager(screens).displays().at(1).id);
+    ASSERT_TRUE(screen);
+    std::mutex m;
+    std::vector<double> swapStarts;  // on the media clock, in order
+    auto signal = VsyncSignal::create();
+    VsyncFrameClock clock(60, signal);
+    uint64_t timerSeen = 0;
+    int early = 0;
+    clock.start([&](double now) {
+        if (clock.timerTicks() != timerSeen) {
+            timerSeen = clock.timerTicks();
+            // A presenter signals each blank after its swap began and before the next one begins, so
+            // the blank of the second-last swap begun by now had been signalled: the timer may fill in
+            // only a frame and a half after it. Its ticking along with the blanks breaks that.
+            std::lock_guard lock(m);
+            const auto begun = std::upper_bound(swapStarts.begin(), swapStarts.end(), now);
+            if (begun - swapStarts.begin() >= 2 && now - *(begun - 2) < 1.2 / 60) ++early;
+        }
+        renderer->tick(now);
+    });
+    OpenWindow open = OpenWindow::on(screen, *context, *renderer, signal, [&] {
+        std::lock_guard lock(m);
+        swapStarts.push_back(appClock().monotonic());
+    });
+    ASSERT_TRUE(open.window);
+    ASSERT_TRUE(spin([&] { return clock.vsyncTicks() >= 1; }, false));
+    const uint64_t blanks = clock.vsyncTicks(), composed = renderer->framesComposed();
+    EXPECT_TRUE(spin([&] { return clock.vsyncTicks() >= blanks + 60 && renderer->framesComposed() >= composed + 30; },
+                     false));
+    EXPECT_EQ(early, 0) << "of " << clock.timerTicks() << " timer ticks, " << early
+                        << " came within a frame and a half of a blank";
+    open.close(*renderer);
+    clock.stop();
+}
+
+TEST_F(DisplayUiTest, SwappingTheRenderersClockWhileAWindowPresentsMovesThePacingToTheNewClock) {
+    QtScreenProvider screens;
+    QScreen* screen = screens.screen(DisplayOutputManager(screens).displays().at(1).id);
+    ASSERT_TRUE(screen);
+    auto signal = VsyncSignal::create();
+    auto first = std::make_unique<VsyncFrameClock>(60, signal);
+    VsyncFrameClock* firstClock = first.get();
+    renderer->setFrameClock(std::move(first));
+    OpenWindow open = OpenWindow::on(screen, *context, *renderer, signal);
+    ASSERT_TRUE(open.window);
+    ASSERT_TRUE(spin([&] { return firstClock->vsyncTicks() >= 5; }, false));
+
+    // The renderer drops its clock while the presenter goes on signalling; its blanks find no clock.
+    renderer->setFrameClock(nullptr);
+    const uint64_t swaps = open.window->swaps();
+    ASSERT_TRUE(spin([&] { return open.window->swaps() >= swaps + 10; }, false));
+
+    // A new clock on the same signal is paced by the window already open.
+    auto second = std::make_unique<VsyncFrameClock>(60, signal);
+    VsyncFrameClock* secondClock = second.get();
+    const uint64_t composed = renderer->framesComposed();
+    renderer->setFrameClock(std::move(second));
+    EXPECT_TRUE(spin([&] { return secondClock->vsyncTicks() >= 10 && renderer->framesComposed() >= composed + 10; },
+                     false));
+    open.close(*renderer);
+    renderer->setFrameClock(nullptr);
+}
+
+TEST_F(DisplayUiTest, ClosingAWindowWhosePresenterIsStuckInASwapDoesNotWaitForIt) {
+    QtScreenProvider screens;
+    QScreen* screen = screens.screen(DisplayOutputManager(screens).displays().at(1).id);
+    ASSERT_TRUE(screen);
+    std::mutex m;
+    std::condition_variable changed;
+    bool hold = false, stuck = false, released = false, watchdogFired = false;
+    // Once armed, the next swap blocks until released, as one on a screen that went away does.
+    auto swap = [&] {
+        std::unique_lock lock(m);
+        if (!hold || released) return;
+        stuck = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return released; });
+    };
+    auto signal = VsyncSignal::create();
+    OpenWindow open = OpenWindow::on(screen, *context, *renderer, signal, swap);
+    ASSERT_TRUE(open.window);
+    ASSERT_TRUE(spin([&] { return open.window->framesShown() >= 1; }));
+    {
+        std::unique_lock lock(m);
+        hold = true;
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return stuck; }));
+    }
+    // Frees the presenter should closing wait for it, so that the fault fails rather than hangs.
+    std::thread watchdog([&] {
+        std::unique_lock lock(m);
+        if (changed.wait_for(lock, std::chrono::seconds(20), [&] { return released; })) return;
+        watchdogFired = true;
+        released = true;
+        changed.notify_all();
+    });
+
+    QPointer<DisplayOutputWindow> window(open.window.get());
+    open.close(*renderer);
+    {
+        std::lock_guard lock(m);
+        EXPECT_FALSE(watchdogFired) << "closing waited for the stuck swap";
+        EXPECT_TRUE(window) << "the window went while its presenter was still in it";
+        released = true;
+    }
+    changed.notify_all();
+    watchdog.join();
+    // The presenter returns from its swap, ends, and the window is freed on the main thread.
+    EXPECT_TRUE(spin([&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return window.isNull();
+    }));
+
+    // Another window paces at once: the stuck one let go of the pacing when it was closed.
+    auto clock = std::make_unique<VsyncFrameClock>(60, signal);
+    VsyncFrameClock* pacing = clock.get();
+    renderer->setFrameClock(std::move(clock));
+    OpenWindow next = OpenWindow::on(screen, *context, *renderer, signal);
+    ASSERT_TRUE(next.window);
+    EXPECT_TRUE(spin([&] { return pacing->vsyncTicks() >= 5; }, false));
+    next.close(*renderer);
+    renderer->setFrameClock(nullptr);
+}
+
+// The application's frame sharing: the stage is read on a worker whose context shares the Qt one.
+TEST_F(DisplayUiTest, FrameSharingReadsTheStageThroughAContextSharedWithTheCompositor) {
+    ::setenv("XDG_RUNTIME_DIR", test::tempDir("rt").c_str(), 1);
+    ASSERT_TRUE(context->makeCurrent());
+    SyphonOutput output("Program", context);
+    ASSERT_TRUE(output.server());
+    renderer->setCompositeConsumer(SyphonOutput::consumerKey,
+                                   [&](const GpuRenderTarget& stage, int) { output.publish(stage); });
+    EXPECT_TRUE(spin([&] { return output.framesPublished() >= 2; }));
+    renderer->setCompositeConsumer(SyphonOutput::consumerKey, std::nullopt);
+    output.flush();
+    auto surface = output.server()->newFrameImage();
+    ASSERT_TRUE(surface);
+    EXPECT_EQ(surface->width(), 960);
+    EXPECT_EQ(surface->height(), 720);
+    EXPECT_TRUE(surface->flags() & SharedSurface::flagBottomUp) << "read on the frame loop's thread, not a worker";
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(surface->read(bytes));
+    const uint8_t* p = &bytes[size_t(360) * size_t(surface->bytesPerRow()) + size_t(480) * 4];
+    EXPECT_TRUE(near(qRgba(p[2], p[1], p[0], p[3]), stageBlue));
 }
 
 TEST_F(DisplayUiTest, PreviewShowsTheStageWithRoundedTransparentCorners) {
