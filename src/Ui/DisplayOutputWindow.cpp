@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "Platform/Clock.hpp"
+#include "Platform/ThreadPriority.hpp"
 #include "Render/NativeStageRenderer.hpp"
 #include "Engine/Issues.hpp"
 #include "Render/VsyncFrameClock.hpp"
@@ -89,7 +90,7 @@ bool DisplayOutputWindow::start(const DisplayRect& frame) {
     quit_ = false;
     presenter_ = std::make_unique<Presenter>(*this);
     context_->moveToThread(presenter_.get());
-    presenter_->start(QThread::HighPriority);
+    presenter_->start();
     return true;
 }
 
@@ -146,6 +147,8 @@ bool DisplayOutputWindow::event(QEvent* e) {
 
 void DisplayOutputWindow::presentLoop() {
     using clock = std::chrono::steady_clock;
+    // A late swap is a dropped frame on the screen.
+    platform::raiseThreadPriority(platform::ThreadRole::presenter);
     if (!context_->makeCurrent(this)) return;
     GLuint readFramebuffer = 0;
     glGenFramebuffers(1, &readFramebuffer);

@@ -7,17 +7,24 @@
 
 #include <QPointer>
 
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "Platform/Clock.hpp"
 #include "Platform/Media/AudioOutput.hpp"
 #include "Render/NativeStageRenderer.hpp"
 #include "Platform/Ipc/SharedSurface.hpp"
+#include "Platform/ThreadPriority.hpp"
 #include "Render/VsyncFrameClock.hpp"
 #include "Syphon/SyphonOutput.hpp"
 #include "Ui/DisplayOutputWindow.hpp"
@@ -219,6 +226,53 @@ TEST_F(DisplayUiTest, FrameLoopTimerStaysQuietWhileAWindowPaces) {
                         << " came within a frame and a half of a blank";
     open.close(*renderer);
     clock.stop();
+}
+
+struct Scheduling {
+    int policy = -1;
+    int priority = 0;
+    int nice = 0;
+};
+Scheduling schedulingOfThisThread() {
+    Scheduling s;
+    sched_param param{};
+    pthread_getschedparam(pthread_self(), &s.policy, &param);
+    s.priority = param.sched_priority;
+    s.nice = getpriority(PRIO_PROCESS, id_t(gettid()));
+    return s;
+}
+
+TEST_F(DisplayUiTest, PresenterRunsAtARaisedPriorityWhereTheSystemAllows) {
+    // What this process may get, tried on a thread of its own.
+    platform::PriorityResult allowed{};
+    Scheduling wanted;
+    std::thread([&] {
+        allowed = platform::raiseThreadPriority(platform::ThreadRole::presenter);
+        wanted = schedulingOfThisThread();
+    }).join();
+    if (allowed == platform::PriorityResult::unchanged) GTEST_SKIP() << "no raised priority allowed here";
+
+    QtScreenProvider screens;
+    QScreen* screen = screens.screen(DisplayOutputManager(screens).displays().at(1).id);
+    ASSERT_TRUE(screen);
+    std::mutex m;
+    std::optional<Scheduling> presenter;
+    OpenWindow open = OpenWindow::on(screen, *context, *renderer, nullptr, [&] {
+        std::lock_guard lock(m);
+        if (!presenter) presenter = schedulingOfThisThread();
+    });
+    ASSERT_TRUE(open.window);
+    ASSERT_TRUE(spin([&] {
+        std::lock_guard lock(m);
+        return presenter.has_value();
+    }));
+    open.close(*renderer);
+    EXPECT_EQ(presenter->policy, wanted.policy);
+    EXPECT_EQ(presenter->priority, wanted.priority);
+    EXPECT_EQ(presenter->nice, wanted.nice);
+    const Scheduling main = schedulingOfThisThread();
+    EXPECT_TRUE(presenter->policy == SCHED_FIFO || presenter->nice < main.nice)
+        << "policy " << presenter->policy << ", nice " << presenter->nice << " against " << main.nice;
 }
 
 TEST_F(DisplayUiTest, SwappingTheRenderersClockWhileAWindowPresentsMovesThePacingToTheNewClock) {
