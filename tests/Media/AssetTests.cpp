@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <thread>
 #include <filesystem>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "MediaFixtures.hpp"
 #include "Platform/MainQueue.hpp"
 #include "Platform/Media/MediaAsset.hpp"
+#include "Platform/Media/MediaPlayer.hpp"
 #include "support/TestEnv.hpp"
 
 using namespace ombry;
@@ -201,4 +204,38 @@ TEST(MediaAssetLoad, UnplayableFilesSayWhichCaseTheyAre) {
         EXPECT_EQ(result->second->code, MediaFailure::Code::format);
         EXPECT_EQ(result->second->message, c.message);
     }
+}
+
+// A file that stops delivering after the player opened it (a share that hung mid-clip): stopping the player
+// ends its demux thread's waiting read, so the owner is not held up.
+TEST(MediaPlayerStop, AStopWhileTheDemuxReadWaitsReturns) {
+    test::PlayerRig rig;
+    SilentPipe pipe("stalls.y4m");
+    // The asset's own open is stopped first, so that the player is the pipe's only reader.
+    auto asset = MediaAsset::open(pipe.path);
+    asset->cancel();
+    ASSERT_TRUE(rig.q.waitUntil([&] { return asset->readiness() == Readiness::failed; }));
+    // A third of a second of pictures, then nothing: the player opens, reads them all and waits for more.
+    const auto part = test::mediaFixture("third.y4m", "-f lavfi -i testsrc=s=64x48:r=30:d=0.34 -pix_fmt yuv420p");
+    ASSERT_FALSE(part.empty());
+    const std::string bytes = test::readFile(part);
+    ASSERT_EQ(::write(pipe.writer, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    auto player = std::make_unique<MediaPlayer>(asset, PlayerOptions{.output = rig.out});
+    ASSERT_TRUE(rig.q.waitUntil([&] { return player->readiness() != Readiness::unknown; }));
+    ASSERT_EQ(player->readiness(), Readiness::ready);
+
+    // Failure guard only: a stop that hangs gets the pipe closed, so the test fails instead of hanging.
+    std::promise<void> stopped;
+    std::atomic<bool> hung{false};
+    std::thread guard([&, done = stopped.get_future()] {
+        if (done.wait_for(std::chrono::seconds(60)) == std::future_status::timeout) {
+            hung = true;
+            ::close(pipe.writer);
+            pipe.writer = -1;
+        }
+    });
+    player.reset();
+    stopped.set_value();
+    guard.join();
+    EXPECT_FALSE(hung) << "stopping the player waited for the stalled read";
 }

@@ -38,6 +38,7 @@ void MediaPlayer::Impl::start() {
 }
 
 void MediaPlayer::Impl::shutdown() {
+    stopping = true;
     {
         std::lock_guard lock(m);
         quit = true;

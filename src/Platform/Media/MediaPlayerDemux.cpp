@@ -18,7 +18,7 @@ void MediaPlayer::Impl::fail(MediaFailure f) {
 
 bool MediaPlayer::Impl::open() {
     MediaFailure f;
-    fmt = ff::openInput(path, nullptr, f);
+    fmt = ff::openInput(path, &io, f);
     if (!fmt) return fail(f), false;
     if (fmt->start_time != AV_NOPTS_VALUE) startTime = fmt->start_time / double(AV_TIME_BASE);
     if (fmt->duration != AV_NOPTS_VALUE && fmt->duration > 0) duration = fmt->duration / double(AV_TIME_BASE);

@@ -139,6 +139,9 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
     std::shared_ptr<AudioOutput> output;
     std::shared_ptr<AudioProcessor> processor;
     Timeline timeline;
+    // Set by shutdown: a file read or seek that would block the demux thread ends at once.
+    std::atomic<bool> stopping{false};
+    IoInterrupt io{&stopping};
 
     // ---- guarded by m ----
     mutable std::mutex m;
