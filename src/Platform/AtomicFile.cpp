@@ -1,6 +1,7 @@
 #include "Platform/AtomicFile.hpp"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -65,15 +66,26 @@ std::string writeAtomically(const fs::path& target, const std::string& bytes) {
 }
 
 std::optional<fs::path> moveAside(const fs::path& file, std::string& error) {
-    const fs::path aside =
+    const std::string base =
         file.string() + ".unreadable-" + std::to_string(static_cast<long long>(appClock().wallMs()));
-    std::error_code ec;
-    fs::rename(file, aside, ec);
-    if (ec) {
-        error = ec.message();
-        return std::nullopt;
+    // Two set aside in the same millisecond get "-2", "-3" ...: the rename never replaces an earlier copy.
+    for (int n = 1;; ++n) {
+        const fs::path aside = n == 1 ? fs::path(base) : fs::path(base + "-" + std::to_string(n));
+        if (::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) return aside;
+        if (errno == EEXIST) continue;
+        if (errno != EINVAL) {
+            error = std::strerror(errno);
+            return std::nullopt;
+        }
+        // A file system without RENAME_NOREPLACE: a hard link fails on an existing name just the same.
+        if (::link(file.c_str(), aside.c_str()) != 0) {
+            if (errno == EEXIST) continue;
+            error = std::strerror(errno);
+            return std::nullopt;
+        }
+        ::unlink(file.c_str());
+        return aside;
     }
-    return aside;
 }
 
 }  // namespace ombry::files

@@ -10,7 +10,8 @@ namespace ombry::files {
 // empty on success; on failure the target is untouched and the staging file removed.
 std::string writeAtomically(const std::filesystem::path& target, const std::string& bytes);
 
-// Renames an unreadable file to "<file>.unreadable-<ms since 1970>" so nothing writes over it.
+// Renames an unreadable file to "<file>.unreadable-<ms since 1970>" so nothing writes over it; when that
+// name is taken (two in one millisecond), "-2", "-3" ... is appended. An earlier copy is never replaced.
 // The new path, or nothing (with `error` set) when the rename failed.
 std::optional<std::filesystem::path> moveAside(const std::filesystem::path& file, std::string& error);
 
