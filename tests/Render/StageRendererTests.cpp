@@ -186,6 +186,15 @@ protected:
     bool onAir(const ActiveCue& cue, LayerId l = LayerId::media) {
         return host(l).current() && host(l).current()->cueId == cue.cueId && host(l).idle();
     }
+    // The clip of `cue` is on air, reports its playhead, plays and shows `colour` in the next frame.
+    void expectPlaying(const ActiveCue& cue, Rgba colour, LayerId l = LayerId::media) {
+        ASSERT_TRUE(host(l).current());
+        EXPECT_EQ(host(l).current()->cueId, cue.cueId);
+        EXPECT_EQ(host(l).reportingCueId(), cue.cueId);
+        ASSERT_TRUE(frame());
+        EXPECT_TRUE(looksLike(centre(), colour));
+        EXPECT_GT(host(l).slot(host(l).activeIndex()).media->player->rate(), 0);
+    }
     Rgba centre() { return test::readTarget(r->compositor().target()).at(W / 2, H / 2); }
     Rgba pixel(int x, int y) { return test::readTarget(r->compositor().target()).at(x, y); }
     const NativeLayerHost::Slot& incomingSlot(LayerId l = LayerId::media) {
@@ -329,11 +338,7 @@ TEST_F(StageRendererTest, AMissingFileReportsItsCodeAndThePreviousClipStaysOnAir
     ASSERT_TRUE(until([&] { return errors.size() == 2 && host().idle(); }));
     EXPECT_EQ(errors[0], std::make_tuple(LayerId::media, failed.cueId, IssueCode::mediaMissing));
     EXPECT_EQ(errors[1], std::make_tuple(LayerId::media, unknown.cueId, IssueCode::mediaMissing));
-    EXPECT_EQ(host().current()->cueId, red.cueId);
-    EXPECT_EQ(*host().reportingCueId(), red.cueId);
-    frame();
-    EXPECT_TRUE(looksLike(centre(), kRed));
-    EXPECT_GT(host().slot(host().activeIndex()).media->player->rate(), 0);
+    expectPlaying(red, kRed);
 
     // A file that is not media at all fails as a format error, and an unreadable image as such.
     const auto junk = test::tempDir("junk") / "junk.mp4";
@@ -379,11 +384,7 @@ TEST_F(StageRendererTest, AStillWhoseTextureCannotBeMadeFailsAsAMediaFormatProbl
     gl->refuse = false;
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0], std::make_tuple(LayerId::media, lime.cueId, IssueCode::mediaFormat));
-    EXPECT_EQ(host().current()->cueId, red.cueId);
-    EXPECT_EQ(*host().reportingCueId(), red.cueId);
-    frame();
-    EXPECT_TRUE(looksLike(centre(), kRed));
-    EXPECT_GT(host().slot(host().activeIndex()).media->player->rate(), 0);
+    expectPlaying(red, kRed);
 }
 
 TEST_F(StageRendererTest, APreparedClipIsTakenWithoutASecondLoad) {
@@ -466,9 +467,7 @@ TEST_F(StageRendererTest, AStuckPlayerStartFailsTheTakeAtItsDeadlineAndTheNewest
         runFor(1.9);
         EXPECT_TRUE(errors.empty());
         EXPECT_FALSE(host().idle());
-        EXPECT_EQ(host().current()->cueId, red.cueId);
-        EXPECT_TRUE(looksLike(centre(), kRed));
-        EXPECT_GT(host().slot(host().activeIndex()).media->player->rate(), 0);
+        expectPlaying(red, kRed);
 
         ASSERT_TRUE(until([&] { return !errors.empty(); }, 1.0));
         EXPECT_GE(appClock().monotonic() - stalledAt, 2.0);
