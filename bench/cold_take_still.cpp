@@ -10,15 +10,11 @@
 #include <fstream>
 #include <sstream>
 
+#include "BenchStage.hpp"
 #include "ExifFixture.hpp"
-#include "Engine/ProgramStore.hpp"
 #include "Platform/Clock.hpp"
-#include "Platform/Gpu/GpuContext.hpp"
-#include "Platform/MainQueue.hpp"
-#include "Platform/Media/AudioOutput.hpp"
 #include "Platform/Media/StillDecoder.hpp"
 #include "Render/NativeLayerHost.hpp"
-#include "Render/NativeStageRenderer.hpp"
 
 using namespace ombry;
 
@@ -49,48 +45,9 @@ std::filesystem::path photo(const std::string& name) {
     return out;
 }
 
-GpuContext& context() {
-    static auto made = makeHeadlessGpuContext();
-    if (!made.context) std::abort();
-    return *made.context;
-}
-
-struct Stage {
-    LoopQueue q;
-    ScopedMainQueue scope{q};
-    std::unique_ptr<NativeStageRenderer> r;
-    ProgramStore store{StageConfig{1920, 1080, 60, "transparent"}};
-    std::map<std::string, MediaItem> items;
-
-    Stage() {
-        context().makeCurrent();
-        RendererOptions options;
-        options.frameClock = std::make_unique<TimerFrameClock>(60);
-        options.audioOutput = media::AudioOutput::createNull(true);
-        r = NativeStageRenderer::create(context(), nullptr, std::move(options));
-        r->resolvePath = [this](const std::string& id) -> std::optional<std::string> {
-            auto it = items.find(id);
-            return it == items.end() ? std::nullopt : std::optional<std::string>(it->second.path);
-        };
-        store.onChange = [this](const ProgramState& s) { r->apply(s); };
-        for (const char* id : {"a", "b"}) {
-            MediaItem m;
-            m.id = id;
-            m.name = id;
-            m.kind = MediaKind::image;
-            m.path = photo(std::string(id) + ".jpg").string();
-            items[id] = m;
-        }
-    }
-    void runUntil(const std::function<bool()>& pred) {
-        std::function<void()> check = [&] {
-            if (pred())
-                q.quit();
-            else
-                q.postAfter(0.001, check);
-        };
-        q.post(check);
-        q.run();
+struct Stage : bench::BenchStage {
+    Stage() : BenchStage(true) {
+        for (const char* id : {"a", "b"}) add(id, MediaKind::image, photo(std::string(id) + ".jpg"));
     }
 };
 

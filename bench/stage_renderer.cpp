@@ -10,13 +10,9 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "Engine/ProgramStore.hpp"
+#include "BenchStage.hpp"
 #include "Platform/Clock.hpp"
-#include "Platform/Gpu/GpuContext.hpp"
-#include "Platform/MainQueue.hpp"
-#include "Platform/Media/AudioOutput.hpp"
 #include "Render/NativeLayerHost.hpp"
-#include "Render/NativeStageRenderer.hpp"
 
 using namespace ombry;
 
@@ -36,50 +32,10 @@ std::filesystem::path clip(const std::string& name, const std::string& colour, i
     return out;
 }
 
-GpuContext& context() {
-    static auto made = makeHeadlessGpuContext();
-    if (!made.context) std::abort();
-    return *made.context;
-}
-
-struct Stage {
-    LoopQueue q;
-    ScopedMainQueue scope{q};
-    std::unique_ptr<NativeStageRenderer> r;
-    ProgramStore store;
-    std::map<std::string, MediaItem> items;
-
-    explicit Stage(bool clock, int width = 1920, int height = 1080)
-        : store(StageConfig{width, height, 60, "transparent"}) {
-        context().makeCurrent();
-        RendererOptions options;
-        if (clock) options.frameClock = std::make_unique<TimerFrameClock>(60);
-        options.audioOutput = media::AudioOutput::createNull(true);
-        r = NativeStageRenderer::create(context(), nullptr, std::move(options));
-        r->resolvePath = [this](const std::string& id) -> std::optional<std::string> {
-            auto it = items.find(id);
-            return it == items.end() ? std::nullopt : std::optional<std::string>(it->second.path);
-        };
-        store.onChange = [this](const ProgramState& s) { r->apply(s); };
-        r->apply(store.state());
-        for (auto [id, colour] : {std::pair{"a", "red"}, {"b", "blue"}, {"c", "green"}}) {
-            MediaItem m;
-            m.id = id;
-            m.name = id;
-            m.path = clip(std::string(id) + ".mp4", colour, width, height).string();
-            items[id] = m;
-        }
-    }
-    // Runs the loop until `pred` holds (checked every millisecond).
-    void runUntil(const std::function<bool()>& pred) {
-        std::function<void()> check = [&] {
-            if (pred())
-                q.quit();
-            else
-                q.postAfter(0.001, check);
-        };
-        q.post(check);
-        q.run();
+struct Stage : bench::BenchStage {
+    explicit Stage(bool clock, int width = 1920, int height = 1080) : BenchStage(clock, width, height) {
+        for (auto [id, colour] : {std::pair{"a", "red"}, {"b", "blue"}, {"c", "green"}})
+            add(id, MediaKind::video, clip(std::string(id) + ".mp4", colour, width, height));
     }
     bool onAir(LayerId layer, const std::string& cueId) {
         auto* h = r->host(layer);
