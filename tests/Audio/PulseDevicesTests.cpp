@@ -11,7 +11,7 @@ namespace {
 
 TEST(PulseDevices, ListsTheNullSinkOfARealServer) {
     test::PulseServer server;
-    if (!server.ok()) GTEST_SKIP() << server.why();
+    OMBRY_REQUIRE_PULSE(server);
     ::setenv("PULSE_SERVER", server.address().c_str(), 1);
 
     const auto devices = AudioDevices::outputDevices();
@@ -21,6 +21,38 @@ TEST(PulseDevices, ListsTheNullSinkOfARealServer) {
     EXPECT_TRUE(AudioDevices::exists(test::PulseServer::sinkName));
     EXPECT_FALSE(AudioDevices::exists("Ombry Null Output"));  // the description is not the uid
     ::unsetenv("PULSE_SERVER");
+}
+
+TEST(PulseServerVerdict, MissingServerFailsUnderCiAndIsSkippedElsewhere) {
+    test::PulseServer::Options options;
+    options.program = "ombry-no-such-sound-server";
+    const test::PulseServer missing(options);
+    ASSERT_FALSE(missing.ok());
+    EXPECT_NE(missing.why(), "");
+    struct Case {
+        const char* ci;
+        test::PulseVerdict expected;
+    };
+    const char* saved = std::getenv("CI");
+    const std::string savedValue = saved ? saved : "";
+    for (const Case& c : {Case{"1", test::PulseVerdict::fail}, Case{"true", test::PulseVerdict::fail},
+                          Case{"", test::PulseVerdict::skip}, Case{nullptr, test::PulseVerdict::skip}}) {
+        if (c.ci)
+            ::setenv("CI", c.ci, 1);
+        else
+            ::unsetenv("CI");
+        EXPECT_EQ(test::pulseVerdict(missing), c.expected) << (c.ci ? c.ci : "unset");
+    }
+    if (saved)
+        ::setenv("CI", savedValue.c_str(), 1);
+    else
+        ::unsetenv("CI");
+
+    // A server that is up always runs its tests.
+    const test::PulseServer up;
+    if (up.ok()) {
+        EXPECT_EQ(test::pulseVerdict(up), test::PulseVerdict::run);
+    }
 }
 
 }  // namespace

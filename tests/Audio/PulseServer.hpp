@@ -3,17 +3,26 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace ombry::test {
 
-// A private user-mode PulseAudio server with one null sink, for the life of the object.
+// A private user-mode PulseAudio server with null sinks at 48 kHz, for the life of the object.
 // Its socket lives in a fresh temporary folder, so tests running side by side never share one.
 class PulseServer {
 public:
     static constexpr const char* sinkName = "ombry_null";
     static constexpr const char* sinkDescription = "Ombry Null Output";
 
-    PulseServer();
+    struct Options {
+        // Further null sinks besides sinkName, by name.
+        std::vector<std::string> extraSinks;
+        // The daemon to start; a test of the start-up failure names one that does not exist.
+        std::string program = "pulseaudio";
+    };
+
+    PulseServer() : PulseServer(Options{}) {}
+    explicit PulseServer(const Options& options);
     ~PulseServer();
     PulseServer(const PulseServer&) = delete;
     PulseServer& operator=(const PulseServer&) = delete;
@@ -23,6 +32,7 @@ public:
     const std::string& why() const { return why_; }
     // The address for PULSE_SERVER: "unix:<folder>/native".
     std::string address() const { return "unix:" + (dir_ / "native").string(); }
+    pid_t pid() const { return pid_; }
 
 private:
     std::filesystem::path dir_;
@@ -30,5 +40,17 @@ private:
     bool ok_ = false;
     std::string why_;
 };
+
+// What a test that needs the server does when it is not there: skip on a developer's machine, but fail
+// in continuous integration (CI set), where a missing server would otherwise hide every sound test.
+enum class PulseVerdict { run, skip, fail };
+PulseVerdict pulseVerdict(const PulseServer& server);
+
+#define OMBRY_REQUIRE_PULSE(server)                                                                      \
+    do {                                                                                                 \
+        const auto verdict_ = ::ombry::test::pulseVerdict(server);                                       \
+        if (verdict_ == ::ombry::test::PulseVerdict::fail) FAIL() << "no sound server: " << (server).why(); \
+        if (verdict_ == ::ombry::test::PulseVerdict::skip) GTEST_SKIP() << (server).why();             \
+    } while (false)
 
 }  // namespace ombry::test

@@ -131,7 +131,9 @@ public:
     ~PulseOutput() override {
         if (!loop_) return;
         pa_threaded_mainloop_lock(loop_);
-        closeStream();
+        dropPending();
+        release(stream_);
+        stream_ = nullptr;
         if (ctx_) {
             pa_context_disconnect(ctx_);
             pa_context_unref(ctx_);
@@ -168,18 +170,27 @@ public:
             if (!PA_CONTEXT_IS_GOOD(st) || std::chrono::steady_clock::now() > deadline) break;
             pa_threaded_mainloop_wait(loop_);
         }
-        if (ok) ok = openStream(std::move(device));
+        // At start-up there is no sound to keep going yet: wait for the first stream (the lock is let go
+        // while waiting).
+        if (ok) ok = beginStream(std::move(device));
+        while (ok && pending_) pa_threaded_mainloop_wait(loop_);
+        ok = ok && stream_;
         pa_threaded_mainloop_unlock(loop_);
         return ok;
     }
 
     bool isLive() const override { return true; }
 
+    // Only asks for the new stream: the switch happens on Pulse's thread once the stream is ready, and
+    // until then the old one plays on. Waiting here would stall the caller (the main thread) for as long
+    // as the server takes, and closing the old stream first would leave the show silent if the new one
+    // never comes up.
     void setDevice(std::optional<std::string> uid) override {
         pa_threaded_mainloop_lock(loop_);
-        if (uid != device_) {
-            closeStream();
-            if (!openStream(uid)) logLine(LogLevel::error, "AUD", "audio device could not be opened", false);
+        if (uid != (pending_ ? pendingDevice_ : device_)) {
+            dropPending();
+            // Back to the device that plays now: cancelling the switch was all there was to do.
+            if (uid != device_ && !beginStream(uid)) logLine(LogLevel::error, "AUD", "audio device could not be opened", false);
         }
         pa_threaded_mainloop_unlock(loop_);
     }
@@ -202,14 +213,13 @@ public:
     }
 
 private:
-    bool openStream(std::optional<std::string> uid) {
+    // Creates and connects a stream to `uid` as the pending one. With the loop locked; does not wait.
+    bool beginStream(std::optional<std::string> uid) {
         pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32NE, kRate, kChannels};
-        stream_ = pa_stream_new(ctx_, "Monitor", &sampleFormat, nullptr);
-        if (!stream_) return false;
-        pa_stream_set_write_callback(
-            stream_, [](pa_stream*, size_t bytes, void* ud) { static_cast<PulseOutput*>(ud)->write(bytes); }, this);
+        pa_stream* stream = pa_stream_new(ctx_, "Monitor", &sampleFormat, nullptr);
+        if (!stream) return false;
         pa_stream_set_state_callback(
-            stream_, [](pa_stream*, void* ud) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(ud), 0); }, loop_);
+            stream, [](pa_stream* st, void* ud) { static_cast<PulseOutput*>(ud)->pendingStateChanged(st); }, this);
         pa_buffer_attr attr;
         attr.maxlength = uint32_t(-1);
         attr.tlength = uint32_t(pa_usec_to_bytes(40000, &sampleFormat));
@@ -217,34 +227,56 @@ private:
         attr.minreq = uint32_t(pa_usec_to_bytes(10000, &sampleFormat));
         attr.fragsize = uint32_t(-1);
         const auto flags = pa_stream_flags_t(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
-        // Output time starts at the current host time, so it is comparable with appClock().
-        origin_ = appClock().monotonic() + 0.04;
-        written_ = 0;
-        renderHead_.store(origin_, std::memory_order_relaxed);
-        if (pa_stream_connect_playback(stream_, uid ? uid->c_str() : nullptr, &attr, flags, nullptr, nullptr) < 0) {
-            closeStream();
+        if (pa_stream_connect_playback(stream, uid ? uid->c_str() : nullptr, &attr, flags, nullptr, nullptr) < 0) {
+            release(stream);
             return false;
         }
-        for (;;) {
-            const pa_stream_state_t st = pa_stream_get_state(stream_);
-            if (st == PA_STREAM_READY) break;
-            if (!PA_STREAM_IS_GOOD(st)) {
-                closeStream();
-                return false;
-            }
-            pa_threaded_mainloop_wait(loop_);
-        }
-        device_ = uid;
+        pending_ = stream;
+        pendingDevice_ = std::move(uid);
         return true;
     }
 
-    void closeStream() {
-        if (!stream_) return;
-        pa_stream_set_write_callback(stream_, nullptr, nullptr);
-        pa_stream_set_state_callback(stream_, nullptr, nullptr);
-        pa_stream_disconnect(stream_);
-        pa_stream_unref(stream_);
-        stream_ = nullptr;
+    // Pulse's thread. A ready pending stream takes over from the playing one; a failed one is dropped
+    // and the playing one carries on.
+    void pendingStateChanged(pa_stream* stream) {
+        if (stream != pending_) return;
+        const pa_stream_state_t st = pa_stream_get_state(stream);
+        if (st == PA_STREAM_READY) {
+            release(stream_);
+            stream_ = pending_;
+            pending_ = nullptr;
+            device_ = std::move(pendingDevice_);
+            pendingDevice_.reset();
+            // Output time goes on from what the sources already rendered, so none of them is asked for a
+            // stretch twice; it starts a little ahead of the host clock, as the first samples take that
+            // long to be heard. The old stream's clock pair stands until the new one reports.
+            origin_ = std::max(appClock().monotonic() + 0.04, renderHead());
+            written_ = 0;
+            renderHead_.store(origin_, std::memory_order_relaxed);
+            pa_stream_set_write_callback(
+                stream_, [](pa_stream*, size_t bytes, void* ud) { static_cast<PulseOutput*>(ud)->write(bytes); }, this);
+            // Its first request for sound may have come before it had a write callback.
+            const size_t writable = pa_stream_writable_size(stream_);
+            if (writable != size_t(-1)) write(writable);
+        } else if (!PA_STREAM_IS_GOOD(st)) {
+            dropPending();
+            logLine(LogLevel::error, "AUD", "audio device could not be opened", false);
+        }
+        pa_threaded_mainloop_signal(loop_, 0);
+    }
+
+    void dropPending() {
+        release(pending_);
+        pending_ = nullptr;
+        pendingDevice_.reset();
+    }
+
+    static void release(pa_stream* stream) {
+        if (!stream) return;
+        pa_stream_set_write_callback(stream, nullptr, nullptr);
+        pa_stream_set_state_callback(stream, nullptr, nullptr);
+        pa_stream_disconnect(stream);
+        pa_stream_unref(stream);
     }
 
     // Pulse's thread: the audio thread.
@@ -267,8 +299,10 @@ private:
 
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* ctx_ = nullptr;
-    pa_stream* stream_ = nullptr;
+    pa_stream* stream_ = nullptr;  // the stream that plays
     std::optional<std::string> device_;
+    pa_stream* pending_ = nullptr;  // a stream to another device, taking over once ready
+    std::optional<std::string> pendingDevice_;
     double origin_ = 0;
     int64_t written_ = 0;
     SeqLockPair sync_;  // (host time, device time); written by the audio thread only
