@@ -14,6 +14,7 @@
 
 #include "MediaFixtures.hpp"
 #include "Platform/MainQueue.hpp"
+#include "Platform/Media/FFmpegSupport.hpp"
 #include "Platform/Media/MediaAsset.hpp"
 #include "Platform/Media/MediaPlayer.hpp"
 #include "support/TestEnv.hpp"
@@ -238,4 +239,25 @@ TEST(MediaPlayerStop, AStopWhileTheDemuxReadWaitsReturns) {
     stopped.set_value();
     guard.join();
     EXPECT_FALSE(hung) << "stopping the player waited for the stalled read";
+}
+
+// Containers whose headers describe their streams open with a short look at their first packets, not the
+// seconds of analysis a raw stream may need: here the sound starts 3 s in, behind some 5 MB of pictures.
+TEST(MediaAssetOpen, HeaderContainersOpenWithAShortLookAndRawStreamsStillOpen) {
+    const auto late = test::mediaFixture("late-sound.mov", "-f lavfi -i testsrc2=s=1280x720:r=30:d=4 -itsoffset 3 "
+                                                           "-f lavfi -i sine=r=48000:d=1 -c:v libx264 -preset ultrafast "
+                                                           "-qp 0 -pix_fmt yuv420p -c:a pcm_s16le");
+    const auto raw = test::mediaFixture("raw.h264", "-f lavfi -i testsrc=s=64x48:r=30:d=2 -c:v libx264 -pix_fmt yuv420p");
+    ASSERT_FALSE(late.empty());
+    ASSERT_FALSE(raw.empty());
+    MediaFailure failure;
+    auto fmt = ff::openInput(late, nullptr, failure);
+    ASSERT_TRUE(fmt) << failure.message;
+    EXPECT_LT(fmt->pb->bytes_read, 3 << 20);
+
+    fmt = ff::openInput(raw, nullptr, failure);
+    ASSERT_TRUE(fmt) << failure.message;
+    ASSERT_EQ(fmt->nb_streams, 1u);
+    EXPECT_EQ(fmt->streams[0]->codecpar->width, 64);
+    EXPECT_EQ(fmt->streams[0]->codecpar->format, AV_PIX_FMT_YUV420P);
 }

@@ -30,6 +30,14 @@ namespace {
 
 constexpr int kIoBufferSize = 64 * 1024;
 constexpr int kPollSliceMs = 20;
+constexpr int64_t kHeaderProbeBytes = 2 << 20;
+constexpr int64_t kHeaderAnalyzeMicros = AV_TIME_BASE;
+
+bool headerDescribesStreams(const AVInputFormat* format) {
+    if (!format || !format->name) return false;
+    const std::string name = format->name;
+    return name.rfind("mov,", 0) == 0 || name.rfind("matroska", 0) == 0;
+}
 
 int interruptCallback(void* opaque) {
     auto* irq = static_cast<const IoInterrupt*>(opaque);
@@ -131,6 +139,12 @@ FormatPtr openInput(const std::string& path, const IoInterrupt* interrupt, Media
     // that only carries a media extension.
     const AVInputFormat* format = nullptr;
     const int score = av_probe_input_buffer2(pb, &format, path.c_str(), raw, 0, 0);
+    // These containers describe their streams in their headers: a short look at the first packets
+    // completes what the headers leave out. Raw streams keep the library's longer analysis.
+    if (score >= 0 && headerDescribesStreams(format)) {
+        raw->probesize = kHeaderProbeBytes;
+        raw->max_analyze_duration = kHeaderAnalyzeMicros;
+    }
     int err = score < 0 ? score : avformat_open_input(&raw, path.c_str(), format, nullptr);
     if (err < 0) {
         if (score < 0) avformat_free_context(raw);  // avformat_open_input frees it on failure
