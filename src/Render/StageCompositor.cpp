@@ -1,6 +1,7 @@
 #include "Render/StageCompositor.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 #include <fmt/format.h>
@@ -54,6 +55,19 @@ void uploadCorners(GLint location, const QuadVertices& v) {
     }
     glUniform4fv(location, 4, corners.data());
 }
+
+// Adds the time of its scope to a total.
+class UploadTimer {
+public:
+    explicit UploadTimer(double& total) : total_(total), start_(std::chrono::steady_clock::now()) {}
+    ~UploadTimer() { total_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count(); }
+    UploadTimer(const UploadTimer&) = delete;
+    UploadTimer& operator=(const UploadTimer&) = delete;
+
+private:
+    double& total_;
+    std::chrono::steady_clock::time_point start_;
+};
 
 RenderError failed(std::string message) { return {IssueCode::rendererFailed, std::move(message)}; }
 RenderError unreadable(std::string message) { return {IssueCode::imageUnreadable, std::move(message)}; }
@@ -279,6 +293,7 @@ bool StageCompositor::setStageSize(StageSize size) {
 
 std::shared_ptr<StageTexture> StageCompositor::makeVideoTexture(const VideoFrame& frame) {
     if (!frame.valid() || !context_.makeCurrent()) return nullptr;
+    UploadTimer timer(uploadSeconds_);
     CachedVideo* reuse = nullptr;
     for (auto& c : videoCache_)
         if (c.texture.use_count() == 1 && c.texture->gpu_.fits(frame.format, frame.width, frame.height)) {
@@ -336,6 +351,7 @@ RenderResult<std::shared_ptr<StageTexture>> StageCompositor::makeImageTexture(St
     if (image.width > maxSize || image.height > maxSize)
         return unreadable(fmt::format("image of {}×{} exceeds the GPU's limit of {} per side", image.width,
                                       image.height, maxSize));
+    UploadTimer timer(uploadSeconds_);
     image = premultiplied(std::move(image));
     auto gpu = GpuFrameTextures::fromStill(image);
     if (!gpu) return failed("the image texture cannot be created");

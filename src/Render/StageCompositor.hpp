@@ -168,6 +168,8 @@ public:
     // Once per frame: forgets video planes nobody has used for a while.
     void flushTextureCache();
     size_t cachedVideoTextures() const { return videoCache_.size(); }
+    // Seconds this thread has spent turning frames and stills into textures, for the benchmarks.
+    double uploadSeconds() const { return uploadSeconds_; }
 
     GpuContext& context() { return context_; }
 
@@ -204,6 +206,7 @@ private:
     std::vector<CachedVideo> videoCache_;
     uint64_t flushes_ = 0;
     GLuint current_ = 0;
+    double uploadSeconds_ = 0;
 };
 
 }  // namespace ombry
