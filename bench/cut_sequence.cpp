@@ -164,6 +164,7 @@ void BM_CutSequence(benchmark::State& state) {
     state.counters["lost_frames"] = all.lost;
     state.counters["ticks"] = all.ticks;
     state.counters["worst_upload_ms"] = worstUpload * 1000;
+    state.counters["uploads_skipped"] = double(r->compositor().uploadsSkipped());
     r->removeView(view.get());
     r.reset();
 }

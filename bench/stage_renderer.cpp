@@ -107,8 +107,11 @@ void BM_TickThreeLayers1080p(benchmark::State& state) {
         cues.emplace_back(layer, s.store.trigger(s.items[id], {.layer = layer, .loop = true,
                                                                .transitionType = TransitionType::cut})
                                      .cueId);
-    // The takes need ticks to see their pictures arrive.
+    // The takes need ticks to see their pictures arrive; once on air only the measured ticks run, or the
+    // pacing ticks would compose first and leave the measured ones nothing to do.
+    bool pacing = true;
     std::function<void()> pace = [&] {
+        if (!pacing) return;
         s.r->tick(appClock().monotonic());
         s.q.postAfter(kFrame, pace);
     };
@@ -118,6 +121,7 @@ void BM_TickThreeLayers1080p(benchmark::State& state) {
             if (!s.onAir(layer, cue)) return false;
         return true;
     });
+    pacing = false;
     double worst = 0;
     for (auto _ : state) {
         double spent = 0;

@@ -26,8 +26,9 @@ bool isYuv(GpuSampling s) {
     return s == GpuSampling::yuv || s == GpuSampling::yuva || s == GpuSampling::nv12;
 }
 
-std::string texturedDefines(GpuSampling s, VideoColorMatrix m, VideoColorRange r) {
+std::string texturedDefines(GpuSampling s, VideoColorMatrix m, VideoColorRange r, bool buffered) {
     std::string d = samplingDefine(s);
+    if (buffered) d += "\n#define PLANES_IN_BUFFER 1";
     if (!isYuv(s)) return d;
     const YuvToRgb t = yuvToRgb(m, r);
     return d + fmt::format("\n#define YUV_MATRIX mat3({:.9g}, {:.9g}, {:.9g}, {:.9g}, {:.9g}, {:.9g}, {:.9g}, {:.9g}, {:.9g})"
@@ -43,6 +44,9 @@ constexpr std::array<GpuSampling, 5> allSamplings = {GpuSampling::rgbaPremultipl
 // this many idle sets are kept (a stream that keeps changing size must not pile them up).
 constexpr uint64_t idleFramesBeforeRelease = 120;
 constexpr size_t maxIdleVideoTextures = 8;
+// Plane sets of one format and size that may wait for the GPU to finish reading them before a frame is
+// skipped: enough for three layers with two frames queued.
+constexpr size_t maxVideoTexturesInFlight = 6;
 
 // The vertex shader takes the corners as uniforms: no vertex buffer per draw.
 void uploadCorners(GLint location, const QuadVertices& v) {
@@ -114,7 +118,9 @@ RenderResult<StageCompositor::Program> StageCompositor::buildProgram(const std::
     p.color = glGetUniformLocation(id, "u_color");
     p.drawableSize = glGetUniformLocation(id, "u_drawableSize");
     p.radius = glGetUniformLocation(id, "u_radius");
+    p.layout = glGetUniformLocation(id, "u_layout");
     glUseProgram(id);
+    if (const GLint planes = glGetUniformLocation(id, "u_planes"); planes >= 0) glUniform1i(planes, 0);
     for (int i = 0; i < 4; ++i) {
         const GLint unit = glGetUniformLocation(id, fmt::format("u_plane{}", i).c_str());
         if (unit >= 0) glUniform1i(unit, i);
@@ -126,14 +132,17 @@ RenderResult<StageCompositor::Program> StageCompositor::buildProgram(const std::
 RenderResult<std::unique_ptr<StageCompositor>> StageCompositor::create(GpuContext& context) {
     if (!context.makeCurrent()) return failed("OpenGL unavailable");
     std::unique_ptr<StageCompositor> c(new StageCompositor(context));
-    for (GpuSampling s : allSamplings)
-        for (VideoColorMatrix m : {VideoColorMatrix::bt601, VideoColorMatrix::bt709, VideoColorMatrix::bt2020})
-            for (VideoColorRange r : {VideoColorRange::limited, VideoColorRange::full}) {
-                if (!isYuv(s) && (m != VideoColorMatrix::bt601 || r != VideoColorRange::limited)) continue;
-                auto p = buildProgram("stageTexturedFragment.glsl", texturedDefines(s, m, r));
-                if (!p) return p.error();
-                c->textured_[texturedIndex(s, m, r)] = std::move(p.value());
-            }
+    for (bool buffered : {false, true})
+        for (GpuSampling s : allSamplings)
+            for (VideoColorMatrix m : {VideoColorMatrix::bt601, VideoColorMatrix::bt709, VideoColorMatrix::bt2020})
+                for (VideoColorRange r : {VideoColorRange::limited, VideoColorRange::full}) {
+                    if (!isYuv(s) && (m != VideoColorMatrix::bt601 || r != VideoColorRange::limited)) continue;
+                    // Video is never premultiplied; stills never come as YUV.
+                    if (buffered ? s == GpuSampling::rgbaPremultiplied : isYuv(s)) continue;
+                    auto p = buildProgram("stageTexturedFragment.glsl", texturedDefines(s, m, r, buffered));
+                    if (!p) return p.error();
+                    c->textured_[texturedIndex(s, m, r, buffered)] = std::move(p.value());
+                }
     auto solid = buildProgram("stageSolidFragment.glsl", {});
     if (!solid) return solid.error();
     c->solid_ = std::move(solid.value());
@@ -176,7 +185,7 @@ void StageCompositor::drawQuad(const StagePipeline& pipeline, const QuadVertices
 }
 
 const StageCompositor::Program& StageCompositor::texturedProgram(const GpuFrameTextures& gpu) const {
-    return textured_[texturedIndex(gpu.sampling(), gpu.matrix(), gpu.range())];
+    return textured_[texturedIndex(gpu.sampling(), gpu.matrix(), gpu.range(), gpu.buffered())];
 }
 
 void StageCompositor::use(const Program& p) {
@@ -207,9 +216,20 @@ void StageCompositor::drawTextured(const StageTexture& texture, const QuadVertic
     use(p);
     setCorners(p, v);
     glUniform1f(p.opacity, opacity);
-    for (int i = gpu.planeCount() - 1; i >= 0; --i) {
-        glActiveTexture(GLenum(GL_TEXTURE0 + i));
-        glBindTexture(GL_TEXTURE_2D, gpu.plane(i));
+    if (gpu.buffered()) {
+        std::array<GLint, 12> layout{};
+        for (size_t i = 0; i < 4; ++i) {
+            const GpuPlaneLayout& l = gpu.layout()[i];
+            layout[i * 3] = l.first, layout[i * 3 + 1] = l.width, layout[i * 3 + 2] = l.height;
+        }
+        glUniform3iv(p.layout, 4, layout.data());
+        glActiveTexture(GL_TEXTURE0);
+        glBindTexture(GL_TEXTURE_BUFFER, gpu.bufferTexture());
+    } else {
+        for (int i = gpu.planeCount() - 1; i >= 0; --i) {
+            glActiveTexture(GLenum(GL_TEXTURE0 + i));
+            glBindTexture(GL_TEXTURE_2D, gpu.plane(i));
+        }
     }
     glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
 }
@@ -236,10 +256,12 @@ bool StageCompositor::render(const std::vector<StageDraw>& draws, const std::arr
             glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
         } else if (d.texture && d.texture->gpu()) {
             drawTextured(*d.texture, stageVertices(d.quad, d.texture->orientation), d.opacity);
+            d.texture->fencedBy_ = fences_.upcoming();
         }
     }
     glBindVertexArray(0);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    fences_.fence();
     return true;
 }
 
@@ -261,7 +283,8 @@ void StageCompositor::present(const PresentSurface& surface, double cornerRadius
     const float s = std::min(float(dw) / tw, float(dh) / th);
     const float hx = s * tw / float(dw), hy = s * th / float(dh);
     const QuadVertices v = {{{{-hx, hy}, {0, 0}}, {{hx, hy}, {1, 0}}, {{-hx, -hy}, {0, 1}}, {{hx, -hy}, {1, 1}}}};
-    const Program& p = cornerRadius > 0 ? present_ : textured_[texturedIndex(GpuSampling::rgbaPremultiplied, {}, {})];
+    const Program& p =
+        cornerRadius > 0 ? present_ : textured_[texturedIndex(GpuSampling::rgbaPremultiplied, {}, {}, false)];
     glBindVertexArray(vertexArray_.get());
     current_ = 0;
     use(p);
@@ -295,12 +318,21 @@ std::shared_ptr<StageTexture> StageCompositor::makeVideoTexture(const VideoFrame
     if (!frame.valid() || !context_.makeCurrent()) return nullptr;
     UploadTimer timer(uploadSeconds_);
     CachedVideo* reuse = nullptr;
-    for (auto& c : videoCache_)
-        if (c.texture.use_count() == 1 && c.texture->gpu_.fits(frame.format, frame.width, frame.height)) {
+    size_t inFlight = 0;
+    for (auto& c : videoCache_) {
+        if (c.texture.use_count() != 1 || !c.texture->gpu_.fits(frame.format, frame.width, frame.height)) continue;
+        // The buffer is written unsynchronised: never while a queued draw may still read it.
+        if (fences_.passed(c.texture->fencedBy_)) {
             reuse = &c;
             break;
         }
+        ++inFlight;
+    }
     if (!reuse) {
+        if (inFlight >= maxVideoTexturesInFlight) {
+            ++uploadsSkipped_;
+            return nullptr;
+        }
         auto gpu = GpuFrameTextures::forVideo(frame.format, frame.width, frame.height);
         if (!gpu) return nullptr;
         videoCache_.push_back({std::make_shared<StageTexture>(std::move(gpu), frame.orientation), flushes_});

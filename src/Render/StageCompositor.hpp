@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "Platform/Gpu/FrameFences.hpp"
 #include "Platform/Gpu/FrameTextures.hpp"
 #include "Platform/Gpu/GlObjects.hpp"
 #include "Platform/Gpu/GpuContext.hpp"
@@ -54,6 +55,7 @@ public:
 private:
     friend class StageCompositor;
     GpuFrameTextures gpu_;
+    uint64_t fencedBy_ = 0;  // the frame fence after the last draw that read it; 0: never drawn
 };
 
 // Four corners in stage pixels: top-left, top-right, bottom-left, bottom-right.
@@ -140,8 +142,10 @@ public:
     void drawQuad(const StagePipeline& pipeline, const QuadVertices& vertices);
 
     // A texture for the frame, in the frame's orientation; nothing when the frame is invalid or the GPU
-    // refused. Planes are reused from earlier frames of the same format and size once nobody holds them,
-    // so steady playback allocates nothing.
+    // refused. Planes are reused from earlier frames of the same format and size once nobody holds them
+    // and the GPU has executed every frame that drew them, so steady playback allocates nothing and the
+    // upload never waits for the GPU. While all of them are still being read, a few more are made; past
+    // that the frame is skipped (nothing returned, counted in uploadsSkipped()) rather than waited for.
     std::shared_ptr<StageTexture> makeVideoTexture(const VideoFrame& frame);
     // A texture of the still in the still's orientation, premultiplied first.
     RenderResult<std::shared_ptr<StageTexture>> makeImageTexture(StillImage image);
@@ -170,13 +174,16 @@ public:
     size_t cachedVideoTextures() const { return videoCache_.size(); }
     // Seconds this thread has spent turning frames and stills into textures, for the benchmarks.
     double uploadSeconds() const { return uploadSeconds_; }
+    uint64_t uploadsSkipped() const { return uploadsSkipped_; }
+    // The fence that follows each rendered frame; tests replace its probe.
+    FrameFences& frameFences() { return fences_; }
 
     GpuContext& context() { return context_; }
 
 private:
     struct Program {
         GlProgram program;
-        GLint corners = -1, opacity = -1, color = -1, drawableSize = -1, radius = -1;
+        GLint corners = -1, opacity = -1, color = -1, drawableSize = -1, radius = -1, layout = -1;
     };
     struct CachedVideo {
         std::shared_ptr<StageTexture> texture;
@@ -185,10 +192,12 @@ private:
 
     explicit StageCompositor(GpuContext& context);
     static RenderResult<Program> buildProgram(const std::string& fragment, const std::string& defines);
-    // One textured program per sampling, and per colour matrix and range for the YUV samplings.
-    static size_t texturedIndex(GpuSampling s, VideoColorMatrix m, VideoColorRange r) {
+    // One textured program per sampling, per colour matrix and range for the YUV samplings, and per kind of
+    // plane storage (textures for stills, one buffer for video).
+    static size_t texturedIndex(GpuSampling s, VideoColorMatrix m, VideoColorRange r, bool buffered) {
         const bool yuv = s == GpuSampling::yuv || s == GpuSampling::yuva || s == GpuSampling::nv12;
-        return static_cast<size_t>(s) * 6 + (yuv ? static_cast<size_t>(m) * 2 + static_cast<size_t>(r) : 0);
+        return (buffered ? 5 * 6 : 0) + static_cast<size_t>(s) * 6 +
+               (yuv ? static_cast<size_t>(m) * 2 + static_cast<size_t>(r) : 0);
     }
     const Program& texturedProgram(const GpuFrameTextures& gpu) const;
     void use(const Program& p);
@@ -197,7 +206,7 @@ private:
     void drawTextured(const StageTexture& texture, const QuadVertices& v, float opacity);
 
     GpuContext& context_;
-    std::array<Program, 5 * 6> textured_;
+    std::array<Program, 2 * 5 * 6> textured_;
     Program solid_;
     Program present_;
     GlVertexArray vertexArray_;
@@ -207,6 +216,8 @@ private:
     uint64_t flushes_ = 0;
     GLuint current_ = 0;
     double uploadSeconds_ = 0;
+    uint64_t uploadsSkipped_ = 0;
+    FrameFences fences_;
 };
 
 }  // namespace ombry

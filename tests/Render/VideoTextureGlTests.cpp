@@ -1,5 +1,6 @@
 #include <cmath>
 #include <cstring>
+#include <map>
 
 #include "GlTestSupport.hpp"
 
@@ -137,4 +138,161 @@ TEST_F(VideoTextures, PlaybackReusesPlanesInsteadOfAllocating) {
         compositor().flushTextureCache();
     }
     EXPECT_LE(compositor().cachedVideoTextures(), 9u);
+}
+
+namespace {
+
+// Fences whose completion the test decides: fence n (1, 2, ...) has passed once `passedThrough` >= n.
+struct FenceClock {
+    uint64_t inserted = 0;
+    uint64_t passedThrough = 0;
+    int outstanding = 0;
+};
+
+class FakeProbe final : public FrameFences::Probe {
+public:
+    explicit FakeProbe(std::shared_ptr<FenceClock> clock) : clock_(std::move(clock)) {}
+    GLsync insert() override {
+        ++clock_->outstanding;
+        return reinterpret_cast<GLsync>(uintptr_t(++clock_->inserted));
+    }
+    bool signaled(GLsync sync) override { return reinterpret_cast<uintptr_t>(sync) <= clock_->passedThrough; }
+    void remove(GLsync) override { --clock_->outstanding; }
+
+private:
+    std::shared_ptr<FenceClock> clock_;
+};
+
+// A picture of four coloured quadrants (top-left, top-right, bottom-left, bottom-right); sides even, so
+// every chroma sample lies inside one quadrant.
+void fillQuadrants(VideoFrame& f, int w, int h, VideoPixelFormat format, const std::array<Rgba, 4>& colours) {
+    f.allocate(w, h, format, 16);  // padded rows: the upload must drop the padding
+    f.matrix = VideoColorMatrix::bt709;
+    f.range = VideoColorRange::limited;
+    auto colourAt = [&](int x, int y) { return colours[size_t((y >= h / 2) * 2 + (x >= w / 2))]; };
+    for (int i = 0; i < VideoFrame::planeCount(format); ++i) {
+        const bool chroma = VideoFrame::planeWidth(format, i, w) != w;
+        for (int y = 0; y < VideoFrame::planeHeight(format, i, h); ++y) {
+            uint8_t* row = f.plane(i) + size_t(f.stride[size_t(i)]) * size_t(y);
+            for (int x = 0; x < VideoFrame::planeWidth(format, i, w); ++x) {
+                const Rgba c = chroma ? colourAt(x * 2, y * 2) : colourAt(x, y);
+                const Yuv yuv = encode(c, f.matrix, f.range);
+                if (format == VideoPixelFormat::bgra) {
+                    row[x * 4 + 0] = uint8_t(c.b), row[x * 4 + 1] = uint8_t(c.g), row[x * 4 + 2] = uint8_t(c.r);
+                    row[x * 4 + 3] = 255;
+                } else if (format == VideoPixelFormat::nv12 && i == 1) {
+                    row[x * 2 + 0] = uint8_t(yuv.u), row[x * 2 + 1] = uint8_t(yuv.v);
+                } else {
+                    const int values[4] = {yuv.y, yuv.u, yuv.v, 255};
+                    row[x] = uint8_t(values[i]);
+                }
+            }
+        }
+    }
+}
+
+std::array<Rgba, 4> quadrants(int i) {
+    auto c = [](int v) { return Rgba{(v * 53) % 256, (v * 97 + 80) % 256, (v * 151 + 160) % 256, 255}; };
+    return {c(4 * i), c(4 * i + 1), c(4 * i + 2), c(4 * i + 3)};
+}
+
+// The composed 8 by 8 stage shows the four quadrants, sampled well inside each.
+::testing::AssertionResult showsQuadrants(const Pixels& p, const std::array<Rgba, 4>& colours) {
+    const int at[4][2] = {{1, 1}, {6, 1}, {1, 6}, {6, 6}};
+    for (size_t q = 0; q < 4; ++q)
+        if (auto r = near(p.at(at[q][0], at[q][1]), colours[q], 4); !r) return r << " in quadrant " << q;
+    return ::testing::AssertionSuccess();
+}
+
+}  // namespace
+
+TEST_F(VideoTextures, PlanesTheGpuMayStillReadAreNeverWritten) {
+    auto clock = std::make_shared<FenceClock>();
+    compositor().frameFences().setProbe(std::make_unique<FakeProbe>(clock));
+    VideoFrame frame;
+    std::shared_ptr<StageTexture> shown;
+    std::map<const StageTexture*, uint64_t> drawnUnder;  // set -> the fence after the frame that last drew it
+    std::array<Rgba, 4> onStage{};
+    int skipped = 0;
+    for (int i = 0; i < 24; ++i) {
+        if (i == 12) clock->passedThrough = 3;  // the GPU catches up with the first three frames only
+        fillQuadrants(frame, 16, 8, VideoPixelFormat::yuv420p, quadrants(i));
+        auto next = compositor().makeVideoTexture(frame);
+        if (next) {
+            auto it = drawnUnder.find(next.get());
+            if (it != drawnUnder.end()) {
+                EXPECT_LE(it->second, clock->passedThrough) << "frame " << i << " wrote planes still being read";
+            }
+            shown = next;
+            onStage = quadrants(i);
+        } else {
+            ++skipped;
+        }
+        ASSERT_TRUE(shown);
+        ASSERT_TRUE(compositor().render({StageDraw::textured(shown, whole(), 1)}, {0, 0, 0, 0}));
+        drawnUnder[shown.get()] = clock->inserted;
+        // A skipped frame leaves the previous picture on the stage.
+        EXPECT_TRUE(showsQuadrants(readTarget(compositor().target()), onStage)) << "frame " << i;
+        compositor().flushTextureCache();
+    }
+    // Six sets wait for the GPU besides the one on show, then frames are skipped rather than waited for;
+    // once the first frames pass, their sets come back one at a time.
+    EXPECT_EQ(compositor().cachedVideoTextures(), 7u);
+    EXPECT_EQ(compositor().uploadsSkipped(), uint64_t(skipped));
+    EXPECT_EQ(skipped, 24 - 7 - 3);
+    EXPECT_LE(clock->outstanding, int(FrameFences::capacity));
+}
+
+TEST_F(VideoTextures, PicturesStayRightAcrossRingTurnsAndSizeChanges) {
+    struct Stream {
+        VideoPixelFormat format;
+        int w, h;
+    };
+    const Stream streams[] = {{VideoPixelFormat::yuv420p, 16, 8}, {VideoPixelFormat::nv12, 12, 12},
+                              {VideoPixelFormat::bgra, 8, 4},     {VideoPixelFormat::yuva420p, 20, 10},
+                              {VideoPixelFormat::yuv420p, 16, 8}};
+    VideoFrame frame;
+    std::shared_ptr<StageTexture> shown;
+    int n = 0;
+    for (const Stream& s : streams)
+        for (int i = 0; i < 12; ++i, ++n) {
+            fillQuadrants(frame, s.w, s.h, s.format, quadrants(n));
+            auto next = compositor().makeVideoTexture(frame);
+            ASSERT_TRUE(next) << "frame " << n;  // the readback below lets the GPU finish every frame
+            shown = next;
+            ASSERT_EQ(shown->width(), s.w);
+            ASSERT_TRUE(compositor().render({StageDraw::textured(shown, whole(), 1)}, {0, 0, 0, 0}));
+            EXPECT_TRUE(showsQuadrants(readTarget(compositor().target()), quadrants(n)))
+                << "frame " << n << " format " << int(s.format) << " " << s.w << "x" << s.h;
+            compositor().flushTextureCache();
+        }
+    EXPECT_EQ(compositor().uploadsSkipped(), 0u);
+    EXPECT_LE(compositor().cachedVideoTextures(), 9u);
+}
+
+TEST(FrameFencesTest, AFullRingLetsTheNextFenceCoverTheFramesWithoutOne) {
+    auto clock = std::make_shared<FenceClock>();
+    FrameFences fences;
+    fences.setProbe(std::make_unique<FakeProbe>(clock));
+    EXPECT_TRUE(fences.passed(0));  // never drawn
+    std::vector<uint64_t> frames;
+    for (size_t i = 0; i < FrameFences::capacity + 3; ++i) {
+        frames.push_back(fences.upcoming());
+        fences.fence();
+    }
+    EXPECT_EQ(clock->inserted, FrameFences::capacity);
+    // The frames past the capacity wait for the first fence inserted after them.
+    EXPECT_EQ(frames.back(), FrameFences::capacity + 1);
+    EXPECT_FALSE(fences.passed(frames.front()));
+    clock->passedThrough = 2;
+    EXPECT_TRUE(fences.passed(frames[0]));
+    EXPECT_TRUE(fences.passed(frames[1]));
+    EXPECT_FALSE(fences.passed(frames[2]));
+    fences.fence();  // room again: this fence covers the frames that found none
+    EXPECT_EQ(clock->inserted, FrameFences::capacity + 1);
+    clock->passedThrough = FrameFences::capacity;
+    EXPECT_FALSE(fences.passed(frames.back()));
+    clock->passedThrough = FrameFences::capacity + 1;
+    EXPECT_TRUE(fences.passed(frames.back()));
+    EXPECT_EQ(clock->outstanding, 0);
 }

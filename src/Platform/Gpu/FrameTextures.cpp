@@ -24,17 +24,6 @@ YuvToRgb yuvToRgb(VideoColorMatrix matrix, VideoColorRange range) {
 
 namespace {
 
-struct PlaneFormat {
-    GLint internal;
-    GLenum format;
-};
-
-PlaneFormat planeFormat(VideoPixelFormat f, int plane) {
-    if (f == VideoPixelFormat::bgra) return {GL_RGBA8, GL_BGRA};
-    if (f == VideoPixelFormat::nv12 && plane == 1) return {GL_RG8, GL_RG};
-    return {GL_R8, GL_RED};
-}
-
 GpuSampling samplingOf(VideoPixelFormat f) {
     switch (f) {
     case VideoPixelFormat::yuv420p: return GpuSampling::yuv;
@@ -58,31 +47,38 @@ bool withinLimit(int w, int h) {
     return w > 0 && h > 0 && w <= maxSize && h <= maxSize;
 }
 
+size_t rowBytes(VideoPixelFormat f, int plane, int width) {
+    return size_t(VideoFrame::planeWidth(f, plane, width)) * size_t(VideoFrame::bytesPerSample(f, plane));
+}
+
 }  // namespace
 
 GpuFrameTextures GpuFrameTextures::forVideo(VideoPixelFormat format, int width, int height) {
     GpuFrameTextures t;
     if (!withinLimit(width, height)) return t;
-    takeGlError();
+    const bool bgra = format == VideoPixelFormat::bgra;
     const int n = VideoFrame::planeCount(format);
     size_t total = 0;
     for (int i = 0; i < n; ++i) {
-        const int pw = VideoFrame::planeWidth(format, i, width), ph = VideoFrame::planeHeight(format, i, height);
-        const PlaneFormat pf = planeFormat(format, i);
-        GlTexture tex = makeTexture();
-        glBindTexture(GL_TEXTURE_2D, tex.get());
-        glTexImage2D(GL_TEXTURE_2D, 0, pf.internal, pw, ph, 0, pf.format, GL_UNSIGNED_BYTE, nullptr);
-        setSampling();
-        t.planes_[static_cast<size_t>(i)] = std::move(tex);
-        total += size_t(pw) * size_t(VideoFrame::bytesPerSample(format, i)) * size_t(ph);
+        // Texels of one byte, except bgra's four-byte ones; nv12's UV pairs are two texels each.
+        t.layout_[size_t(i)] = {int(total / (bgra ? 4 : 1)), VideoFrame::planeWidth(format, i, width),
+                                VideoFrame::planeHeight(format, i, height)};
+        total += rowBytes(format, i, width) * size_t(VideoFrame::planeHeight(format, i, height));
     }
-    glBindTexture(GL_TEXTURE_2D, 0);
-    t.pbo_ = makeBuffer();
-    glBindBuffer(GL_PIXEL_UNPACK_BUFFER, t.pbo_.get());
-    glBufferData(GL_PIXEL_UNPACK_BUFFER, GLsizeiptr(total), nullptr, GL_STREAM_DRAW);
-    glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
+    GLint maxTexels = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_BUFFER_SIZE, &maxTexels);
+    if (total / (bgra ? 4 : 1) > size_t(maxTexels)) return {};
+    takeGlError();
+    t.buffer_ = makeBuffer();
+    glBindBuffer(GL_TEXTURE_BUFFER, t.buffer_.get());
+    glBufferData(GL_TEXTURE_BUFFER, GLsizeiptr(total), nullptr, GL_STREAM_DRAW);
+    glBindBuffer(GL_TEXTURE_BUFFER, 0);
+    t.bufferTexture_ = makeTexture();
+    glBindTexture(GL_TEXTURE_BUFFER, t.bufferTexture_.get());
+    glTexBuffer(GL_TEXTURE_BUFFER, bgra ? GL_RGBA8 : GL_R8, t.buffer_.get());
+    glBindTexture(GL_TEXTURE_BUFFER, 0);
     if (takeGlError() != GL_NO_ERROR) return {};
-    t.pboSize_ = total;
+    t.bufferSize_ = total;
     t.planeCount_ = n;
     t.width_ = width;
     t.height_ = height;
@@ -96,44 +92,29 @@ bool GpuFrameTextures::upload(const VideoFrame& frame) {
     if (!isVideo_ || !frame.valid() || !fits(frame.format, frame.width, frame.height)) return false;
     matrix_ = frame.matrix;
     range_ = frame.range;
-    glBindBuffer(GL_PIXEL_UNPACK_BUFFER, pbo_.get());
+    glBindBuffer(GL_TEXTURE_BUFFER, buffer_.get());
     auto* dst = static_cast<uint8_t*>(
-        glMapBufferRange(GL_PIXEL_UNPACK_BUFFER, 0, GLsizeiptr(pboSize_), GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_BUFFER_BIT));
+        glMapBufferRange(GL_TEXTURE_BUFFER, 0, GLsizeiptr(bufferSize_),
+                         GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_BUFFER_BIT | GL_MAP_UNSYNCHRONIZED_BIT));
     if (!dst) {
-        glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
+        glBindBuffer(GL_TEXTURE_BUFFER, 0);
         return false;
     }
-    std::array<size_t, 4> offsets{};
-    size_t offset = 0;
     for (int i = 0; i < planeCount_; ++i) {
         const auto s = static_cast<size_t>(i);
-        const size_t row = size_t(VideoFrame::planeWidth(format_, i, width_)) * size_t(VideoFrame::bytesPerSample(format_, i));
+        const size_t row = rowBytes(format_, i, width_);
         const int rows = VideoFrame::planeHeight(format_, i, height_);
         const uint8_t* src = frame.data[s];
-        offsets[s] = offset;
+        uint8_t* out = dst + size_t(layout_[s].first) * (format_ == VideoPixelFormat::bgra ? 4 : 1);
         if (size_t(frame.stride[s]) == row) {
-            std::memcpy(dst + offset, src, row * size_t(rows));
+            std::memcpy(out, src, row * size_t(rows));
         } else {
-            for (int y = 0; y < rows; ++y) std::memcpy(dst + offset + row * size_t(y), src + size_t(frame.stride[s]) * size_t(y), row);
+            for (int y = 0; y < rows; ++y) std::memcpy(out + row * size_t(y), src + size_t(frame.stride[s]) * size_t(y), row);
         }
-        offset += row * size_t(rows);
     }
-    const bool mapped = glUnmapBuffer(GL_PIXEL_UNPACK_BUFFER) == GL_TRUE;
-    if (mapped) {
-        glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-        for (int i = 0; i < planeCount_; ++i) {
-            const auto s = static_cast<size_t>(i);
-            const PlaneFormat pf = planeFormat(format_, i);
-            glBindTexture(GL_TEXTURE_2D, planes_[s].get());
-            glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, VideoFrame::planeWidth(format_, i, width_),
-                            VideoFrame::planeHeight(format_, i, height_), pf.format, GL_UNSIGNED_BYTE,
-                            reinterpret_cast<const void*>(offsets[s]));
-        }
-        glBindTexture(GL_TEXTURE_2D, 0);
-        glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-    }
-    glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
-    return mapped;
+    const bool written = glUnmapBuffer(GL_TEXTURE_BUFFER) == GL_TRUE;
+    glBindBuffer(GL_TEXTURE_BUFFER, 0);
+    return written;
 }
 
 GpuFrameTextures GpuFrameTextures::fromStill(const StillImage& image) {

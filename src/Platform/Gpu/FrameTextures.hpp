@@ -23,9 +23,17 @@ struct YuvToRgb {
 };
 YuvToRgb yuvToRgb(VideoColorMatrix matrix, VideoColorRange range);
 
-// The GPU planes of one picture. Video planes are filled through a pixel buffer object of their own, so
-// the copy from the decoder's memory is one memcpy and the transfer to the texture does not wait for
-// draws of earlier frames.
+// Where one video plane lies in the buffer of its picture: its first texel and its size in texels.
+struct GpuPlaneLayout {
+    int first = 0;
+    int width = 0;
+    int height = 0;
+};
+
+// The GPU planes of one picture. A still is one RGBA texture. A video picture's planes lie one after the
+// other in one buffer that the shader reads through a buffer texture: the decoder's rows are copied
+// straight into it, and since nothing but the shader reads the buffer, writing it never makes the driver
+// wait for earlier draws (writing a texture that a queued draw samples does).
 class GpuFrameTextures {
 public:
     GpuFrameTextures() = default;
@@ -39,20 +47,28 @@ public:
         return isVideo_ && format_ == format && width_ == width && height_ == height;
     }
     // Copies a frame of the same format and size into the planes; false when it does not fit or GL failed.
+    // The caller makes sure no queued GPU work still reads them: the buffer is written unsynchronised.
     bool upload(const VideoFrame& frame);
 
     int width() const { return width_; }
     int height() const { return height_; }
     int planeCount() const { return planeCount_; }
+    // A still's texture (GL_TEXTURE_2D).
     GLuint plane(int i) const { return planes_[static_cast<size_t>(i)].get(); }
+    // Video: the planes in one buffer texture (GL_TEXTURE_BUFFER), one byte per texel (four for bgra).
+    bool buffered() const { return isVideo_; }
+    GLuint bufferTexture() const { return bufferTexture_.get(); }
+    const std::array<GpuPlaneLayout, 4>& layout() const { return layout_; }
     GpuSampling sampling() const { return sampling_; }
     VideoColorMatrix matrix() const { return matrix_; }
     VideoColorRange range() const { return range_; }
 
 private:
     std::array<GlTexture, 4> planes_;
-    GlBuffer pbo_;
-    size_t pboSize_ = 0;
+    GlBuffer buffer_;
+    GlTexture bufferTexture_;
+    std::array<GpuPlaneLayout, 4> layout_{};
+    size_t bufferSize_ = 0;
     int planeCount_ = 0;
     int width_ = 0;
     int height_ = 0;
