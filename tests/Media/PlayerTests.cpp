@@ -2,7 +2,10 @@
 
 #include <cmath>
 #include <fstream>
+#include <condition_variable>
+#include <mutex>
 #include <numeric>
+#include <thread>
 
 #include "MediaFixtures.hpp"
 #include "Platform/Clock.hpp"
@@ -459,4 +462,56 @@ TEST(MediaPlayer, AtOtherRatesTheSoundIsSilentAndBackAtRateOneItIsInStep) {
     ASSERT_GE(rec.left.size(), first + 4800);
     for (size_t i = 0; i < 4800; ++i) ASSERT_NEAR(rec.left[first + i], cosineAt(i), 1e-4) << "at " << i;
     EXPECT_GT(proc->frames, 0);
+}
+
+namespace {
+// A processor whose prepare() (called on the player's demux thread while it opens the file) blocks
+// until released: a decode thread stuck for as long as the test likes.
+struct StuckProcessor : AudioProcessor {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool entered = false, released = false, releasedByGuard = false, unprepared = false;
+
+    void prepare(const AudioFormat&) override {
+        std::unique_lock lock(mutex);
+        entered = true;
+        cv.notify_all();
+        cv.wait(lock, [&] { return released; });
+    }
+    void process(AudioBlock&) override {}
+    void unprepare() override {
+        std::lock_guard lock(mutex);
+        unprepared = true;
+        cv.notify_all();
+    }
+    bool waitFor(bool StuckProcessor::*flag, double seconds) {
+        std::unique_lock lock(mutex);
+        return cv.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return this->*flag; });
+    }
+    void release(bool byGuard) {
+        std::lock_guard lock(mutex);
+        if (!released) releasedByGuard = byGuard;
+        released = true;
+        cv.notify_all();
+    }
+};
+}  // namespace
+
+TEST(MediaPlayer, DestroyingAPlayerWhoseDecoderIsStuckReturnsAtOnceAndTheReaperJoinsItLater) {
+    ManualQueue q;
+    ScopedMainQueue scope(q);
+    auto proc = std::make_shared<StuckProcessor>();
+    auto player = std::make_unique<MediaPlayer>(MediaAsset::open(cosineClip()),
+                                                PlayerOptions{.processor = proc, .output = AudioOutput::createNull(false)});
+    ASSERT_TRUE(proc->waitFor(&StuckProcessor::entered, 10.0));
+    // Failure guard only: a destructor that waits for the demux thread would wait forever; let it go.
+    std::thread guard([&] {
+        if (!proc->waitFor(&StuckProcessor::released, 10.0)) proc->release(true);
+    });
+    player.reset();
+    proc->release(false);
+    guard.join();
+    EXPECT_FALSE(proc->releasedByGuard) << "the destructor waited for the stuck decode thread";
+    // The reaper takes the player off once its thread comes free: unprepare() comes after the joins.
+    EXPECT_TRUE(proc->waitFor(&StuckProcessor::unprepared, 10.0));
 }

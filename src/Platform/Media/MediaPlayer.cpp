@@ -37,22 +37,70 @@ void MediaPlayer::Impl::start() {
     demuxThread = std::thread([this] { demuxMain(); });
 }
 
-void MediaPlayer::Impl::shutdown() {
+void MediaPlayer::Impl::stop() {
     stopping = true;
+    eventTimer.cancel();
+    for (auto& [id, p] : periodic) p.timer.cancel();
+    for (auto& w : readyWaiters) w->timer.cancel();
     {
+        // Under m: a decode thread that saw quit unset finishes its post before this returns.
         std::lock_guard lock(m);
         quit = true;
     }
     cv.notify_all();
+}
+
+void MediaPlayer::Impl::join() {
     if (demuxThread.joinable()) demuxThread.join();
     if (audioLive) output->removeSource(this);
     if (videoThread.joinable()) videoThread.join();
     if (audioThread.joinable()) audioThread.join();
     if (processor && aIdx >= 0) processor->unprepare();
-    eventTimer.cancel();
-    for (auto& [id, p] : periodic) p.timer.cancel();
-    for (auto& w : readyWaiters) w->timer.cancel();
 }
+
+namespace {
+
+// Joins stopped players off the main thread, one after the other: a decoder stuck in a slow read or a
+// long decode holds up only this thread. Never destroyed, so a player that never ends does not hold
+// up the process's exit either.
+class Reaper {
+public:
+    static Reaper& instance() {
+        static Reaper* reaper = new Reaper;
+        return *reaper;
+    }
+
+    void hand(std::shared_ptr<MediaPlayer::Impl> impl) {
+        {
+            std::lock_guard lock(mutex_);
+            queue_.push_back(std::move(impl));
+        }
+        cv_.notify_one();
+    }
+
+private:
+    Reaper() { std::thread([this] { run(); }).detach(); }
+
+    void run() {
+        nameThread("media-reaper");
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            cv_.wait(lock, [&] { return !queue_.empty(); });
+            std::shared_ptr<MediaPlayer::Impl> impl = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            impl->join();
+            impl.reset();  // frees the decoders here too, unless a main-thread task still holds it
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::deque<std::shared_ptr<MediaPlayer::Impl>> queue_;
+};
+
+}  // namespace
 
 MediaPlayer::MediaPlayer(std::shared_ptr<MediaAsset> asset, PlayerOptions options)
     : impl_(std::make_shared<Impl>(std::move(asset), std::move(options))) {
@@ -67,7 +115,8 @@ MediaPlayer::MediaPlayer(std::shared_ptr<MediaAsset> asset, PlayerOptions option
 
 MediaPlayer::~MediaPlayer() {
     impl_->owner = nullptr;
-    impl_->shutdown();
+    impl_->stop();
+    Reaper::instance().hand(std::move(impl_));
 }
 
 Readiness MediaPlayer::readiness() const {

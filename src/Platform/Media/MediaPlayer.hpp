@@ -35,6 +35,8 @@ struct PlayerOptions {
 // "media-video", "media-audio") read and decode a few frames ahead into small bounded rings.
 // Callbacks (completions, observers, onEndOfItem) run on the main queue. The audio processor runs on
 // the output's audio thread. latestFrame() is for the frame loop (main thread) and never waits.
+// Destruction never waits either: callbacks stop at once, and a process-wide reaper thread joins the
+// decode threads and takes the player off its output.
 class MediaPlayer {
 public:
     explicit MediaPlayer(std::shared_ptr<MediaAsset> asset, PlayerOptions options = {});

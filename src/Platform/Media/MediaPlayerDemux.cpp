@@ -93,6 +93,10 @@ void MediaPlayer::Impl::pushEnd(uint64_t g, double offset, double target) {
 void MediaPlayer::Impl::demuxMain() {
     nameThread("media-demux");
     if (!open()) return;
+    {
+        std::lock_guard lock(m);
+        if (quit) return;  // torn down while opening: no decode threads to start
+    }
     postProgress(true);
     if (vIdx >= 0) videoThread = std::thread([this] { videoMain(); });
     if (aIdx >= 0) {

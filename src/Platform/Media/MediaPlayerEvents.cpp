@@ -7,11 +7,10 @@ namespace ombry::media {
 using namespace detail;
 
 void MediaPlayer::Impl::postProgress(bool force) {
-    {
-        std::lock_guard lock(m);
-        if (progressPosted && !force) return;
-        progressPosted = true;
-    }
+    // Posted under m: once stop() has set quit, nothing reaches the main queue (which may be gone).
+    std::lock_guard lock(m);
+    if (quit || (progressPosted && !force)) return;
+    progressPosted = true;
     std::weak_ptr<Impl> weak = weak_from_this();
     mainQueue().post([weak] {
         if (auto self = weak.lock()) self->onProgress();

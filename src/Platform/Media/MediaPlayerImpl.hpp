@@ -139,7 +139,7 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
     std::shared_ptr<AudioOutput> output;
     std::shared_ptr<AudioProcessor> processor;
     Timeline timeline;
-    // Set by shutdown: a file read or seek that would block the demux thread ends at once.
+    // Set by stop(): a file read or seek that would block the demux thread ends at once.
     std::atomic<bool> stopping{false};
     IoInterrupt io{&stopping};
 
@@ -236,7 +236,10 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
     // MediaPlayer.cpp
     double rangeEnd();
     void start();
-    void shutdown();
+    // Teardown: stop() on the main thread returns at once; join() on the reaper's thread waits for the
+    // decode threads and takes the player off the output.
+    void stop();
+    void join();
 
     // MediaPlayerDemux.cpp: demux thread
     void fail(MediaFailure f);

@@ -118,7 +118,7 @@ bool MediaPlayer::Impl::deliverVideo(const AVFrame* f, double t, uint64_t g, Sca
     // A clip that cannot keep up skips pictures whose time has passed rather than falling behind.
     {
         std::lock_guard lock(m);
-        if (g != gen) return false;
+        if (quit || g != gen) return false;
         const double c = tl.continuousAt(output->now());
         if (tl.moving() && videoFirst && t + frameDuration < c) {
             dropped.fetch_add(1, std::memory_order_relaxed);
