@@ -26,6 +26,8 @@ SyphonOutput::SyphonOutput(const std::string& name, GpuContext* context)
 }
 
 SyphonOutput::~SyphonOutput() {
+    // The ring's textures and fences belong to the compositor's context.
+    if (readback_ && context_) context_->makeCurrent();
     readback_.reset();
     if (server_) server_->stop();
 }

@@ -119,5 +119,7 @@ TEST_F(SyphonGl, ClientsGetTheFrameOfThisTick) {
         ASSERT_GE(bytes.size(), 4u);
         EXPECT_EQ((std::array<int, 4>{bytes[0], bytes[1], bytes[2], bytes[3]}), f.bgra);
     }
+    // The worker counts a frame once it has told the clients: wait for it to be done.
+    output.flush();
     EXPECT_EQ(output.framesPublished(), 3u);
 }

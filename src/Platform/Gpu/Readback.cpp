@@ -1,6 +1,7 @@
 #include "Platform/Gpu/Readback.hpp"
 
 #include "Platform/Gpu/GpuContext.hpp"
+#include "Platform/Ipc/ThreadName.hpp"
 
 namespace ombry {
 
@@ -187,6 +188,7 @@ void GpuThreadedReadback::Pixels::readInto(uint8_t* destination, int stride) con
 }
 
 void GpuThreadedReadback::readLoop() {
+    setCurrentThreadName("gpu-readback");
     const bool current = shared_->makeCurrent();
     {
         std::lock_guard lock(mutex_);
