@@ -26,12 +26,12 @@ std::filesystem::path mediaFixture(const std::string& name, const std::string& a
     return out;
 }
 
-std::filesystem::path orientedJpeg(int tag, const std::string& size) {
-    const std::string name = "quadrants-" + size + "-" + std::to_string(tag);
+std::filesystem::path orientedJpeg(int tag, const std::string& size, bool lossless) {
+    const std::string name = std::string(lossless ? "lossless-" : "quadrants-") + size + "-" + std::to_string(tag);
     const auto plain = mediaFixture(name + "-plain.jpg",
                                     "-f lavfi -i \"color=s=" + size + ",format=rgb24,geq=r='if(eq(lt(X,W/2),lt(Y,H/2)),255,0)'"
                                     ":g='if(gte(X,W/2),255,0)':b='if(gte(Y,H/2),255,0)'," + storedForExif(tag) +
-                                    "\" -frames:v 1 -pix_fmt yuvj444p -q:v 1");
+                                    "\" -frames:v 1 " + (lossless ? "-c:v ljpeg -strict -1 -pix_fmt bgr24" : "-pix_fmt yuvj444p -q:v 1"));
     if (plain.empty()) return {};
     const auto tagged = plain.parent_path() / (name + ".jpg");
     static std::mutex mutex;

@@ -26,8 +26,9 @@ int centreAlpha(const VideoFrame& f);
 
 // A JPEG of `size` (an even "WxH") whose upright picture has quadrants red (top left), green (top right),
 // blue (bottom left) and white (bottom right), stored turned and tagged with EXIF orientation `tag`
-// (1 to 8) so that applying the tag stands it upright again.
-std::filesystem::path orientedJpeg(int tag, const std::string& size = "32x16");
+// (1 to 8) so that applying the tag stands it upright again. `lossless`: a lossless JPEG, which
+// libjpeg-turbo cannot read and FFmpeg can.
+std::filesystem::path orientedJpeg(int tag, const std::string& size = "32x16", bool lossless = false);
 
 // 2 s, 30 fps, 64x48 H.264 (lossless, B-frames), frame numbers in luma; no audio.
 std::filesystem::path countingClip(double seconds = 2.0);

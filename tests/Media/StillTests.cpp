@@ -113,6 +113,17 @@ TEST(StillImage, JpegExifOrientationsStandUpright) {
     }
     // Without a box the picture comes at its own size.
     EXPECT_EQ(raster(test::orientedJpeg(6)).width, 16);
+    // A JPEG that libjpeg-turbo refuses is read by FFmpeg, and turned all the same.
+    for (int tag : {1, 6, 7}) {
+        SCOPED_TRACE("lossless, orientation " + std::to_string(tag));
+        const auto path = test::orientedJpeg(tag, "32x16", true);
+        ASSERT_FALSE(path.empty());
+        const StillImage img = raster(path);
+        ASSERT_TRUE(img.valid());
+        EXPECT_EQ(img.orientation, exifStageOrientation(tag));
+        EXPECT_EQ(uprightSize(img), std::pair(32, 16));
+        expectQuadrants(img);
+    }
 }
 
 TEST(StillImage, LargeJpegsDecodeAtTheSmallestScaleCoveringTheBox) {
