@@ -295,5 +295,78 @@ TEST(AudioTapNode, LeavesTheBusWhenDestroyed) {
     EXPECT_EQ(AudioTapNode::makeAudioMix(nullptr), nullptr);
 }
 
+TEST(AudioTapNode, GainSetBeforePrepareIsAppliedOncePrepared) {
+    // The host sets the level as soon as it builds the player; the player prepares the tap later. The
+    // clip must not go on air silent.
+    AudioTapNode node(true);
+    node.setCueGain(0.8, 0.01);
+    player(node).prepare(floatFormat(48000));
+    PlanarBlock b(2, 1000);
+    player(node).process(b.block);
+    EXPECT_NEAR(b.data[0][239], 0.4, 1e-6);
+    EXPECT_EQ(b.data[0][479], 0.8f);
+    EXPECT_EQ(b.data[1][999], 0.8f);
+    EXPECT_NEAR(node.peakL.load(), 0.8, 1e-12);
+}
+
+TEST(AudioTapNode, RePrepareMidRampContinuesTheRamp) {
+    // Half way up a 10 ms ramp to 1, the player reconfigures its audio (a seek, a new format): the gain
+    // goes on from where it stood, reaching the target one full ramp time later at the new rate.
+    struct Case {
+        double rate;
+        int rampFrames;
+    };
+    for (const Case& c : {Case{48000, 480}, Case{44100, 441}}) {
+        AudioTapNode node(true);
+        player(node).prepare(floatFormat(48000));
+        node.setCueGain(1.0, 0.01);
+        PlanarBlock first(1, 240);
+        player(node).process(first.block);
+        ASSERT_NEAR(first.data[0][239], 0.5, 1e-9);
+
+        player(node).prepare(floatFormat(c.rate, 1));
+        PlanarBlock second(1, 1000);
+        player(node).process(second.block);
+        EXPECT_NEAR(second.data[0][0], 0.5 + 0.5 / c.rampFrames, 1e-6) << c.rate;
+        for (int i = 1; i < 1000; ++i) ASSERT_GE(second.data[0][i], second.data[0][i - 1]) << c.rate << " " << i;
+        EXPECT_LT(second.data[0][c.rampFrames - 2], 1.0f) << c.rate;
+        EXPECT_EQ(second.data[0][c.rampFrames - 1], 1.0f) << c.rate;
+        EXPECT_EQ(second.data[0][999], 1.0f) << c.rate;
+    }
+}
+
+TEST(AudioTapNode, PeakIsTheHighestSampleSinceTheLastRead) {
+    // A loud block followed by a quiet one before the meter reads still reads loud, whether the blocks take
+    // the steady path or the ramping one.
+    for (const bool ramping : {false, true}) {
+        AudioTapNode node(true);
+        settle(node, 1.0);
+        if (ramping) node.setCueGain(0.5, 1.0);  // a slow fade: every block ramps
+        PlanarBlock loud(2, 480, 0.9f);
+        player(node).process(loud.block);
+        const double loudPeak = node.peakL.load();
+        ASSERT_GT(loudPeak, 0.89) << ramping;
+        PlanarBlock quiet(2, 480, 0.1f);
+        player(node).process(quiet.block);
+        EXPECT_EQ(node.peakL.exchange(0), loudPeak) << ramping;
+        EXPECT_EQ(node.peakR.exchange(0), loudPeak) << ramping;
+        // Once read, the next block starts afresh.
+        PlanarBlock next(2, 480, 0.1f);
+        player(node).process(next.block);
+        EXPECT_LT(node.peakL.load(), 0.11) << ramping;
+    }
+}
+
+TEST(AudioTapNode, MutedMonitorWithoutBusStillMetersTheCueLevel) {
+    // The steady path, with no bus to feed: the peak is taken after the cue gain, before the monitor gain.
+    AudioTapNode node(false);
+    settle(node, 0.5);
+    PlanarBlock b(2, 480, -0.8f);
+    player(node).process(b.block);
+    for (float v : b.data[0]) ASSERT_EQ(v, 0.0f);
+    EXPECT_NEAR(node.peakL.load(), 0.4, 1e-7);
+    EXPECT_NEAR(node.peakR.load(), 0.4, 1e-7);
+}
+
 }  // namespace
 }  // namespace ombry

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "Platform/MainQueue.hpp"
 #include "Render/Audio/AudioTapNode.hpp"
@@ -173,6 +174,61 @@ TEST_F(Meter, LoudestTapWinsPerSide) {
     // Not summed: two taps at -20 dBFS show -20 dBFS.
     EXPECT_NEAR(reports.back().l, 2.0 / 3, 0.004);
     EXPECT_NEAR(reports.back().r, 2.0 / 3, 0.004);
+}
+
+// Blocks through a real tap, as a player's audio thread hands them over.
+struct MeterWithTap : Meter {
+    void prepare(AudioTapNode& node, double gain) {
+        media::AudioFormat f;
+        f.sampleRate = 48000;
+        f.channels = 2;
+        static_cast<media::AudioProcessor&>(node).prepare(f);
+        node.setCueGain(gain, 0.001);
+    }
+    // One block of a steady level; returns the first output sample.
+    static float block(AudioTapNode& node, float value) {
+        std::vector<float> l(480, value), r(480, value);
+        float* planes[] = {l.data(), r.data()};
+        media::AudioBlock b{480, 2, false, planes};
+        static_cast<media::AudioProcessor&>(node).process(b);
+        return l[479];
+    }
+};
+
+TEST_F(MeterWithTap, FollowsTheCueGainNotTheMonitorGain) {
+    // The program meter with no bus running: a clip muted on the monitor still shows its cue level.
+    for (const bool audible : {true, false}) {
+        MeterEngine meter;
+        std::vector<MeterLevels> seen;
+        meter.onLevels = [&](const MeterLevels& m) { seen.push_back(m); };
+        auto node = std::make_shared<AudioTapNode>(audible);
+        prepare(*node, 0.5);
+        meter.registerTap(node);
+        float out = 0;
+        for (int i = 0; i < 30; ++i) {
+            out = block(*node, 0.8f);
+            q.advance(tick);
+        }
+        EXPECT_EQ(out, audible ? 0.4f : 0.0f);
+        ASSERT_FALSE(seen.empty());
+        EXPECT_NEAR(seen.back().l, MeterEngine::level(0.4), 0.004) << audible;
+        EXPECT_NEAR(seen.back().r, MeterEngine::level(0.4), 0.004) << audible;
+    }
+}
+
+TEST_F(MeterWithTap, ReadsTheLoudestBlockSinceTheLastTick) {
+    // Several blocks reach the tap between two ticks; the loud one is not hidden by the quiet one after it.
+    prepare(*tap, 1.0);
+    engine.registerTap(tap);
+    block(*tap, 0.05f);  // the gain ramp settles
+    q.advance(tick);
+    for (int i = 0; i < 30; ++i) {
+        block(*tap, 1.0f);
+        block(*tap, 0.001f);
+        q.advance(tick);
+    }
+    EXPECT_NEAR(reports.back().l, 1.0, 0.004);
+    EXPECT_NEAR(reports.back().r, 1.0, 0.004);
 }
 
 }  // namespace
