@@ -279,6 +279,38 @@ TEST_F(StageRendererTest, AStuckPlayerStartFailsTheTakeAtItsDeadlineAndTheNewest
     }
 }
 
+// The same deadline frees a preload whose preroll never completes: its player goes, its key is
+// dropped, and a take of that clip then loads it afresh.
+TEST_F(StageRendererTest, AStuckPreloadLetsGoOfItsPlayerAtTheDeadline) {
+    auto red = take(item("red", colourClip("red", 4.0)));
+    ASSERT_TRUE(until([&] { return onAir(red); }));
+    bool stalled = false;
+    double stalledAt = 0;
+    host().stallStart = [&](NativeLayerHost::StartStep step) {
+        if (step != NativeLayerHost::StartStep::preroll || stalled) return false;
+        stalledLoads += 1;
+        stalledAt = appClock().monotonic();
+        return stalled = true;
+    };
+    auto blue = item("blue", colourClip("blue"));
+    r->prepare(LayerId::media, "blue", MediaKind::video, std::nullopt, std::nullopt);
+    ASSERT_TRUE(until([&] { return stalled; }, 0.5));  // the preload first leaves a take 60 ms to come
+    EXPECT_EQ(host().livePlayers(), 2);
+    runFor(1.9);
+    EXPECT_TRUE(host().preparedKey());
+    ASSERT_TRUE(until([&] { return !host().preparedKey(); }, 0.2));
+    EXPECT_GE(appClock().monotonic() - stalledAt, 2.0);
+    stalledLoads = 0;  // a preload's failure is not reported: the seam's count is settled here
+    EXPECT_EQ(host().livePlayers(), 1);
+    EXPECT_FALSE(host().prepared());
+    EXPECT_TRUE(errors.empty());
+    const int loads = host().loadsStarted();
+    auto cue = take(blue);
+    ASSERT_TRUE(until([&] { return onAir(cue); }));
+    EXPECT_EQ(host().loadsStarted(), loads + 1);
+    expectPlaying(cue, kBlue);
+}
+
 // ---------------------------------------------------------------------------------- playback and status
 
 TEST_F(StageRendererTest, AClipWithAnEndTrimReportsEndedOnce) {
