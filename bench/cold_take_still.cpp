@@ -15,6 +15,9 @@
 #include "Platform/Clock.hpp"
 #include "Platform/Media/StillDecoder.hpp"
 #include "Render/NativeLayerHost.hpp"
+#include "Render/StageCompositor.hpp"
+
+#include <epoxy/gl.h>
 
 using namespace ombry;
 
@@ -29,9 +32,10 @@ const std::filesystem::path& dir() {
     return d;
 }
 
-// A photo-like picture (noise gives it a camera's entropy), stored on its side with orientation 6.
-std::filesystem::path photo(const std::string& name) {
-    const auto out = dir() / name;
+// A photo-like picture (noise gives it a camera's entropy) with EXIF orientation `tag`: 6, a portrait
+// stored on its side, as cameras write it; 1, a landscape.
+std::filesystem::path photo(const std::string& name, int tag = 6) {
+    const auto out = dir() / (std::to_string(tag) + "-" + name);
     if (std::filesystem::exists(out)) return out;
     const auto plain = dir() / "plain.jpg";
     if (!std::filesystem::exists(plain) &&
@@ -41,18 +45,20 @@ std::filesystem::path photo(const std::string& name) {
     std::ifstream in(plain, std::ios::binary);
     std::stringstream bytes;
     bytes << in.rdbuf();
-    std::ofstream(out, std::ios::binary) << test::withExifOrientation(bytes.str(), 6);
+    std::ofstream(out, std::ios::binary) << test::withExifOrientation(bytes.str(), tag);
     return out;
 }
 
 struct Stage : bench::BenchStage {
-    Stage() : BenchStage(true) {
-        for (const char* id : {"a", "b"}) add(id, MediaKind::image, photo(std::string(id) + ".jpg"));
+    explicit Stage(int tag) : BenchStage(true) {
+        for (const char* id : {"a", "b"}) add(id, MediaKind::image, photo(std::string(id) + ".jpg", tag));
     }
 };
 
+// Argument: the EXIF orientation. A 1080p stage needs the portrait at full size (filling the stage it
+// is 1920 wide), the landscape only at half size.
 void BM_ColdTakeStill12MP(benchmark::State& state) {
-    Stage s;
+    Stage s(int(state.range(0)));
     std::string showing;
     std::optional<double> takenAt, shownAt;
     auto* host = s.r->host(LayerId::media);
@@ -78,18 +84,35 @@ void BM_ColdTakeStill12MP(benchmark::State& state) {
         state.SetIterationTime(*shownAt - *takenAt);
     }
 }
-BENCHMARK(BM_ColdTakeStill12MP)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ColdTakeStill12MP)->Arg(6)->Arg(1)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
 
 // The decode alone, at the size a 1080p stage needs.
 void BM_DecodeStill12MP(benchmark::State& state) {
-    const auto path = photo("a.jpg");
+    const auto path = photo("a.jpg", int(state.range(0)));
     for (auto _ : state) {
         auto r = media::decodeStill(path, {1920, 1080});
         if (!std::holds_alternative<StillImage>(r)) state.SkipWithError("not decoded");
         benchmark::DoNotOptimize(r);
     }
 }
-BENCHMARK(BM_DecodeStill12MP)->Iterations(10)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodeStill12MP)->Arg(6)->Arg(1)->Iterations(10)->Unit(benchmark::kMillisecond);
+
+// The upload alone: the decoded picture made a texture, and the GPU done with it.
+void BM_ImageTexture12MP(benchmark::State& state) {
+    auto r = media::decodeStill(photo("a.jpg", int(state.range(0))), {1920, 1080});
+    if (!std::holds_alternative<StillImage>(r)) return state.SkipWithError("not decoded");
+    const StillImage& still = std::get<StillImage>(r);
+    bench::glContext().makeCurrent();
+    auto compositor = StageCompositor::create(bench::glContext());
+    if (!compositor.ok()) return state.SkipWithError("no compositor");
+    for (auto _ : state) {
+        auto texture = compositor.value()->makeImageTexture(still);
+        if (!texture.ok()) state.SkipWithError("no texture");
+        glFinish();
+    }
+    state.counters["pixels"] = double(still.width) * still.height;
+}
+BENCHMARK(BM_ImageTexture12MP)->Arg(6)->Arg(1)->Iterations(10)->Unit(benchmark::kMillisecond);
 
 // The reference: the ffmpeg CLI decoding the same file, process start included.
 void BM_FfmpegCliDecode12MP(benchmark::State& state) {
