@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "App/Models+Projects.hpp"
-#include "App/Models+SavedPlaylists.hpp"
+#include "App/ProjectOps.hpp"
+#include "App/SavedPlaylistOps.hpp"
 #include "Engine/Issues.hpp"
 #include "Engine/Store.hpp"
 #include "Platform/Product.hpp"
@@ -199,6 +199,7 @@ TEST_F(ProjectsTest, NewAndSaveAsThroughThePanels) {
     ASSERT_EQ(panels.saves.size(), 1u);
     EXPECT_EQ(panels.saves[0].suggestedName, "Untitled.ombry");
     EXPECT_EQ(panels.saves[0].directory, Store::projectsDir());
+    EXPECT_TRUE(panels.saves[0].canCreateFolders);
     EXPECT_EQ(panels.saves[0].mimeType, projectMimeType);
     ProjectDoc saved = readProject(copy);
     EXPECT_EQ(saved.name, "Tour");
@@ -208,9 +209,20 @@ TEST_F(ProjectsTest, NewAndSaveAsThroughThePanels) {
     EXPECT_EQ(projects.currentProjectURL(), copy);
     EXPECT_TRUE(app.selections.empty());  // save as leaves the selection alone
 
+    // Save As suggests the open project's own name; a new project always starts as "Untitled".
     panels.answer.reset();
-    projects.promptNewProject();  // cancelled
+    projects.promptSaveProjectAs();  // cancelled
+    projects.promptNewProject();     // cancelled
+    ASSERT_EQ(panels.saves.size(), 3u);
+    for (const auto& [request, suggested] : {std::pair{panels.saves[1], "Tour.ombry"},
+                                             std::pair{panels.saves[2], "Untitled.ombry"}}) {
+        EXPECT_EQ(request.suggestedName, suggested);
+        EXPECT_EQ(request.directory, Store::projectsDir()) << suggested;
+        EXPECT_TRUE(request.canCreateFolders) << suggested;
+        EXPECT_EQ(request.mimeType, projectMimeType) << suggested;
+    }
     EXPECT_EQ(projects.currentProjectURL(), copy);
+    EXPECT_TRUE(panels.opens.empty());
 
     panels.answer = Store::projectsDir() / "Fresh.ombry";
     projects.promptNewProject();
@@ -218,6 +230,27 @@ TEST_F(ProjectsTest, NewAndSaveAsThroughThePanels) {
     EXPECT_TRUE(library.groups().empty());
     EXPECT_EQ(app.current, std::set<SidebarItem>{SidebarItem::allPlaylists()});
     EXPECT_EQ(projects.recentsStore().recents.size(), 3u);
+}
+
+TEST_F(ProjectsTest, OpenPanelAsksForOneProjectFileWhereverTheDesktopStarts) {
+    projects.openInitialProject();
+    const fs::path show = writeProject("Show", ProjectDoc::make("Show"));
+
+    projects.promptOpenProject();  // cancelled
+    EXPECT_EQ(projects.currentProjectURL(), Store::projectsDir() / "Untitled.ombry");
+    panels.answer = show;
+    projects.promptOpenProject();
+    EXPECT_EQ(projects.currentProjectURL(), show);
+    EXPECT_EQ(library.projectName(), "Show");
+
+    ASSERT_EQ(panels.opens.size(), 2u);
+    for (const OpenPanelRequest& r : panels.opens) {
+        EXPECT_EQ(r.directory, std::nullopt);
+        EXPECT_FALSE(r.allowsMultiple);
+        EXPECT_FALSE(r.canChooseFolders);
+        EXPECT_EQ(r.mimeType, projectMimeType);
+    }
+    EXPECT_TRUE(panels.saves.empty());
 }
 
 TEST_F(ProjectsTest, CopyAndPastePlaylists) {

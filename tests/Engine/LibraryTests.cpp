@@ -5,6 +5,7 @@
 #include "Engine/Store.hpp"
 #include "Engine/TextBytes.hpp"
 #include "Platform/MainQueue.hpp"
+#include "Platform/Uuid.hpp"
 #include "support/TestEnv.hpp"
 
 using namespace ombry;
@@ -302,6 +303,29 @@ TEST_F(LibraryTest, PlaylistOperations) {
     EXPECT_EQ(lib.groups().size(), 3u);
 }
 
+TEST_F(LibraryTest, DeletingAPlaylistKeepsItsItems) {
+    adopt({makeItem("a", file("a.mov"), 0), makeItem("b", (folder / "gone.mov").string(), 1)});
+    Group g = lib.createGroup(std::string("Set"));
+    lib.addToGroup(g.id, "a");
+    lib.addToGroup(g.id, "b");
+    const std::vector<MediaItem> before = lib.media();
+    changes = 0;
+    fs::remove(docPath);
+
+    lib.deleteGroup("nope");
+    EXPECT_FALSE(written());
+    EXPECT_EQ(changes, 0);
+
+    lib.deleteGroup(g.id);
+    EXPECT_TRUE(lib.groups().empty());
+    EXPECT_EQ(lib.media(), before);
+    EXPECT_EQ(lib.offlineIds(), std::set<std::string>{"b"});
+    EXPECT_EQ(changes, 1);
+    ProjectDoc doc = onDisk();
+    EXPECT_TRUE(doc.groups.empty());
+    EXPECT_EQ(doc.media, before);
+}
+
 TEST_F(LibraryTest, AdoptRepairsSharedSlotsColoursAndOrders) {
     ProjectDoc doc = ProjectDoc::make("Show");
     doc.media = {makeItem("a", file("a.mov"), 5), makeItem("b", file("b.mov"), std::nullopt, 100),
@@ -314,18 +338,27 @@ TEST_F(LibraryTest, AdoptRepairsSharedSlotsColoursAndOrders) {
     EXPECT_EQ(lib.groups()[1].color, "#112233");
     EXPECT_EQ(lib.groups()[2].color, "#c2a064");
     EXPECT_EQ(lib.groups()[0].mediaIds, (std::vector<std::string>{"a", "b"}));
-    const auto& q2 = lib.groups()[1].mediaIds;
-    EXPECT_NE(q2[0], "b");
-    EXPECT_NE(q2[1], "a");
-    EXPECT_NE(q2[2], q2[1]);
-    EXPECT_EQ(q2[3], "ghost");
-    EXPECT_EQ(lib.media().size(), 7u);
+    // Q = [b, a, a, ghost] became [b', a', a'', ghost]: each copy is a real item made from its source.
+    ASSERT_EQ(lib.media().size(), 7u);
+    const MediaItem &bCopy = lib.media()[4], &aCopy = lib.media()[5], &aCopy2 = lib.media()[6];
+    EXPECT_EQ(lib.groups()[1].mediaIds, (std::vector<std::string>{bCopy.id, aCopy.id, aCopy2.id, "ghost"}));
+    EXPECT_EQ(bCopy.path, lib.item("b")->path);
+    EXPECT_EQ(aCopy.path, lib.item("a")->path);
+    EXPECT_EQ(aCopy2.path, lib.item("a")->path);
+    std::set<std::string> ids;
+    for (const auto& m : lib.media()) ids.insert(m.id);
+    EXPECT_EQ(ids.size(), 7u);
+    for (const auto* copy : {&bCopy, &aCopy, &aCopy2}) {
+        EXPECT_TRUE(isUuid(copy->id)) << copy->id;
+        EXPECT_EQ(lib.item(copy->id), copy);
+    }
     EXPECT_EQ(lib.offlineIds(), std::set<std::string>{"d"});
-    // Orders renumbered 0..n-1 without gaps: a=5, c=2, copies after their sources.
-    std::vector<double> sorted = orders();
-    std::sort(sorted.begin(), sorted.end());
-    EXPECT_EQ(sorted, (std::vector<double>{0, 1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(onDisk().media.size(), 7u);
+    // Copies take their source's order + 0.5 before the renumbering, so a's two copies sort right after a;
+    // b had no order, so its copy took 0.5 and sorts first. Items without an order follow, newest first.
+    //                                   a  b  c  d  b' a' a''
+    EXPECT_EQ(orders(), (std::vector<double>{2, 6, 1, 5, 0, 3, 4}));
+    EXPECT_EQ(onDisk().groups[1].mediaIds, lib.groups()[1].mediaIds);
+    EXPECT_EQ(onDisk().media, lib.media());
 
     // The plain example: orders [5, -, 2, -] become [1, 3, 0, 2]; numbered documents write nothing.
     ProjectDoc plain = ProjectDoc::make("Plain");
