@@ -1,4 +1,4 @@
-#include "App/Models+Projects.hpp"
+#include "App/ProjectOps.hpp"
 
 #include "Engine/Issues.hpp"
 #include "Engine/Store.hpp"

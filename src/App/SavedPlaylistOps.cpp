@@ -1,4 +1,4 @@
-#include "App/Models+SavedPlaylists.hpp"
+#include "App/SavedPlaylistOps.hpp"
 
 #include "Engine/Store.hpp"
 #include "Platform/Clock.hpp"
