@@ -55,6 +55,35 @@ void expectSameItem(const MediaItem& got, const MediaItem& want) {
     EXPECT_TRUE(got == want);  // no field left out above
 }
 
+// The one clip of both fixtures: the project's, and its copy in the saved playlist.
+MediaItem openerClip() {
+    return MediaItem{.id = "0A1B2C3D-4E5F-4061-8273-94A5B6C7D8E9",
+                     .kind = MediaKind::video,
+                     .name = "opener.mov",
+                     .path = "/srv/show/opener.mov",
+                     .duration = 12.5,
+                     .width = 1920,
+                     .height = 1080,
+                     .fps = 29.97,
+                     .sampleRate = 48000,
+                     .bitDepth = 24,
+                     .channels = 2,
+                     .probed = true,
+                     .probeVersion = 2,
+                     .addedAt = 1700000000000.5,
+                     .transitionType = TransitionType::crossfade,
+                     .layer = LayerId::overlay,
+                     .endAction = EndAction::loop,
+                     .loop = true,
+                     .fillMode = FillMode::fill,
+                     .trimStart = 1.25,
+                     .trimEnd = 11.75,
+                     .order = -2.5,
+                     .thumbAt = 1700000001000,
+                     .origin = MediaOrigin::cloud,
+                     .contentHash = "9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08"};
+}
+
 }  // namespace
 
 TEST(StoredDocuments, Project) {
@@ -70,32 +99,7 @@ TEST(StoredDocuments, Project) {
     EXPECT_EQ(doc.stage->background, "#102030");
 
     ASSERT_EQ(doc.media.size(), 1u);
-    MediaItem item;
-    item.id = "0A1B2C3D-4E5F-4061-8273-94A5B6C7D8E9";
-    item.kind = MediaKind::video;
-    item.name = "opener.mov";
-    item.path = "/srv/show/opener.mov";
-    item.duration = 12.5;
-    item.width = 1920;
-    item.height = 1080;
-    item.fps = 29.97;
-    item.sampleRate = 48000;
-    item.bitDepth = 24;
-    item.channels = 2;
-    item.probed = true;
-    item.probeVersion = 2;
-    item.addedAt = 1700000000000.5;
-    item.transitionType = TransitionType::crossfade;
-    item.layer = LayerId::overlay;
-    item.endAction = EndAction::loop;
-    item.loop = true;
-    item.fillMode = FillMode::fill;
-    item.trimStart = 1.25;
-    item.trimEnd = 11.75;
-    item.order = -2.5;
-    item.thumbAt = 1700000001000;
-    item.origin = MediaOrigin::cloud;
-    item.contentHash = "9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08";
+    const MediaItem item = openerClip();
     expectSameItem(doc.media[0], item);
 
     ASSERT_EQ(doc.groups.size(), 1u);
@@ -166,33 +170,7 @@ TEST(StoredDocuments, SavedPlaylists) {
     EXPECT_EQ(s.savedAt, 1700000003000);
 
     ASSERT_EQ(s.media.size(), 1u);
-    MediaItem item;
-    item.id = "3D4E5F60-7182-4394-A5B6-C7D8E9F00112";
-    item.kind = MediaKind::audio;
-    item.name = "walkin.wav";
-    item.path = "/srv/show/walkin.wav";
-    item.duration = 95.5;
-    item.width = 0;
-    item.height = 0;
-    item.fps = 0.5;
-    item.sampleRate = 44100;
-    item.bitDepth = 16;
-    item.channels = 6;
-    item.probed = false;
-    item.probeVersion = 1;
-    item.addedAt = 1700000004000;
-    item.transitionType = TransitionType::fade;
-    item.layer = LayerId::audio;
-    item.endAction = EndAction::clear;
-    item.loop = false;
-    item.fillMode = FillMode::fit;
-    item.trimStart = 0.5;
-    item.trimEnd = 90;
-    item.order = 3;
-    item.thumbAt = 1700000005000;
-    item.origin = MediaOrigin::upload;
-    item.contentHash = "60303ae22b998861bce3b28f33eec1be758a213c86c93c076dbe9f558c11c752";
-    expectSameItem(s.media[0], item);
+    expectSameItem(s.media[0], openerClip());
 
     expectWritesBack(store, "savedPlaylists.json");
 }
