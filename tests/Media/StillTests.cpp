@@ -271,12 +271,14 @@ TEST(StillImage, LoaderDeliversOnTheMainQueue) {
     const auto path = test::mediaFixture("l.png", "-f lavfi -i color=c=blue:s=8x8 -frames:v 1");
     StillLoader loader;
     std::optional<StillResult> got;
-    bool cancelledRan = false;
+    bool cancelledRan = false, laterRan = false;
     loader.load(path, {}, [&](StillResult r) { got = std::move(r); });
     loader.load(path, {}, [&](StillResult) { cancelledRan = true; }).cancel();
+    // Loads are answered in order: once a later one has answered, the cancelled one would have too.
+    loader.load(path, {}, [&](StillResult) { laterRan = true; });
     ASSERT_TRUE(q.waitUntil([&] { return got.has_value(); }));
     ASSERT_TRUE(std::holds_alternative<StillImage>(*got));
     EXPECT_EQ(std::get<StillImage>(*got).width, 8);
-    q.waitUntil([] { return false; }, 0.2);
+    ASSERT_TRUE(q.waitUntil([&] { return laterRan; }));
     EXPECT_FALSE(cancelledRan);
 }
