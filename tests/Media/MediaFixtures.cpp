@@ -88,4 +88,34 @@ int PlayerRig::shown(media::MediaPlayer& p) {
     return f ? frameNumber(*f) : -1;
 }
 
+LoopRun loopCountingClip(PlayerRig& rig, media::MediaPlayer& p, double lead) {
+    LoopRun run;
+    p.setActionAtEnd(media::ActionAtEnd::loop);
+    p.setLoopStart(0.2);
+    p.onEndOfItem = [&] { ++run.ends; };
+    const auto boundary = p.addBoundaryObserver({0.5}, [&] { ++run.passes; });
+    auto play = [&] {
+        if (!rig.preroll(p)) return false;
+        p.play();
+        rig.q.advance(lead);
+        std::vector<int> expected;
+        for (int n = 0; n < 30; ++n) expected.push_back(n);
+        for (int pass = 0; pass < 2; ++pass)
+            for (int n = 6; n < 30; ++n) expected.push_back(n);
+        for (int want : expected) {
+            if (!rig.frameIs(p, want)) {
+                ADD_FAILURE() << "wanted " << want << " shown " << rig.shown(p);
+                return false;
+            }
+            rig.q.advance(1.0 / 30);
+        }
+        return true;
+    };
+    run.everyFrame = play();
+    // The callbacks hold `run`: off before it goes.
+    p.onEndOfItem = nullptr;
+    p.removeObserver(boundary);
+    return run;
+}
+
 }  // namespace ombry::test

@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Platform/Clock.hpp"
 #include "Platform/Gpu/VideoFrame.hpp"
@@ -45,5 +46,14 @@ struct PlayerRig {
     bool frameIs(media::MediaPlayer& p, int n);
     int shown(media::MediaPlayer& p);
 };
+
+// Plays a 1 s counting clip looping from 0.2 s (frame 6): the first pass and two more, the virtual clock
+// stepping a frame at a time from `lead` seconds into the first. Every frame must show in turn.
+struct LoopRun {
+    bool everyFrame = false;
+    int ends = 0;    // end notices (none expected)
+    int passes = 0;  // crossings of 0.5 s
+};
+LoopRun loopCountingClip(PlayerRig& rig, media::MediaPlayer& p, double lead = 0);
 
 }  // namespace ombry::test

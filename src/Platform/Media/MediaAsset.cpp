@@ -73,7 +73,8 @@ void MediaAsset::run() {
     }
     if (!info.hasVideo && !info.hasAudio)
         return finish(std::nullopt, undecodable ? MediaFailure::unsupportedCodec() : MediaFailure::notMedia());
-    info.playable = (info.hasVideo || info.hasAudio) && info.duration > 0;
+    // A file that does not give its length still plays, to its end; its duration stays 0.
+    info.playable = info.hasVideo || info.hasAudio;
     if (!info.playable) return finish(std::nullopt, MediaFailure{MediaFailure::Code::format, "the file has no playable video or audio"});
     finish(info, std::nullopt);
 }

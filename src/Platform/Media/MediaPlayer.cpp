@@ -27,10 +27,10 @@ MediaPlayer::Impl::~Impl() {
     for (auto& e : aq) av_packet_free(&e.pkt);
 }
 
-// End of the playable range for the clock; unbounded until the file is open.
+// End of the playable range for the clock; unbounded until the file is open and its end is known.
 double MediaPlayer::Impl::rangeEnd() {
     std::lock_guard lock(m);
-    return ready == Readiness::ready ? endTime : std::numeric_limits<double>::infinity();
+    return ready == Readiness::ready && endTime > 0 ? endTime : std::numeric_limits<double>::infinity();
 }
 
 void MediaPlayer::Impl::start() {
@@ -157,7 +157,10 @@ void MediaPlayer::whenReady(double timeoutSeconds, std::function<void(Readiness)
 
 bool MediaPlayer::hasVideo() const { return readiness() == Readiness::ready && impl_->vIdx >= 0; }
 bool MediaPlayer::hasAudio() const { return readiness() == Readiness::ready && impl_->aIdx >= 0; }
-double MediaPlayer::duration() const { return readiness() == Readiness::ready ? impl_->duration : 0; }
+double MediaPlayer::duration() const {
+    std::lock_guard lock(impl_->m);
+    return impl_->ready == Readiness::ready ? impl_->duration : 0;
+}
 StageOrientation MediaPlayer::orientation() const {
     return readiness() == Readiness::ready ? impl_->orientation : StageOrientation::up;
 }

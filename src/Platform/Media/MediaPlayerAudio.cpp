@@ -65,6 +65,7 @@ void MediaPlayer::Impl::audioMain() {
     const AVStream* st = fmt->streams[aIdx];
     uint64_t decGen = 0, g = 0;
     double offset = 0, target = 0, end = 0;
+    double nextPt = 0, passEnd = 0;  // where the next sound of the pass falls when it has no time; the pass's end
     int cur = -1;  // block being filled
     PacketEntry e;
     // An empty block stays with the decoder (freeBlocks has one producer: the audio thread).
@@ -92,6 +93,7 @@ void MediaPlayer::Impl::audioMain() {
                 swr_free(&blocks[size_t(cur)].resampler);
             }
             if (!fresh) fresh = makeResampler(freshSkip);
+            nextPt = passEnd = 0;
         }
         offset = e.offset;
         target = e.target;
@@ -113,7 +115,7 @@ void MediaPlayer::Impl::audioMain() {
                 }
             }
             const int64_t ts = frame->best_effort_timestamp;
-            double pt = ts == AV_NOPTS_VALUE ? -1 : ts * av_q2d(st->time_base) - startTime;
+            double pt = ts == AV_NOPTS_VALUE ? nextPt : ts * av_q2d(st->time_base) - startTime;
             const int maxOut = swr_get_out_samples(swr, frame->nb_samples);
             conv.resize(size_t(std::max(maxOut, 0)) * size_t(channels));
             uint8_t* outp[1] = {reinterpret_cast<uint8_t*>(conv.data())};
@@ -121,6 +123,8 @@ void MediaPlayer::Impl::audioMain() {
             av_frame_unref(frame.get());
             if (n <= 0) continue;
             if (pt < 0) pt = 0;
+            nextPt = pt + double(n) / sampleRate;
+            passEnd = std::max(passEnd, nextPt);
             int skip = 0;
             if (pt < target) skip = std::min(n, int(std::llround((target - pt) * sampleRate)));
             if (end > 0) {
@@ -163,12 +167,8 @@ void MediaPlayer::Impl::audioMain() {
             publish();
             avcodec_flush_buffers(aDec.get());
             if (swr) swr_free(&swr);
-            std::unique_lock lock(m);
-            if (decGen == gen && !loopOn) {
-                audioEof = true;
-                lock.unlock();
-                postProgress();
-            }
+            passEnded(false, decGen, e.fileEnd, passEnd);
+            nextPt = passEnd = 0;
         }
     }
     if (swr) swr_free(&swr);

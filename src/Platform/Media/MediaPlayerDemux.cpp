@@ -50,6 +50,10 @@ bool MediaPlayer::Impl::open() {
         }
     }
     if (vIdx < 0 && aIdx < 0) return fail({MediaFailure::Code::format, "the file has no playable video or audio"}), false;
+    // A raw stream (H.264, HEVC) has no timestamps to seek or to show by.
+    noTimestamps = (fmt->iformat->flags & AVFMT_NOTIMESTAMPS) ||
+                   ((vIdx < 0 || fmt->streams[vIdx]->start_time == AV_NOPTS_VALUE) &&
+                    (aIdx < 0 || fmt->streams[aIdx]->start_time == AV_NOPTS_VALUE));
     if (duration <= 0) {
         const AVStream* st = fmt->streams[vIdx >= 0 ? vIdx : aIdx];
         if (st->duration != AV_NOPTS_VALUE) duration = ff::seconds(st->duration, st->time_base);
@@ -80,14 +84,46 @@ double MediaPlayer::Impl::packetTime(const AVPacket* p) const {
 }
 
 void MediaPlayer::Impl::seekFile(double t) {
+    // Without timestamps there is nothing to seek by: decoding starts afresh and counts up to `t`.
+    if (noTimestamps) {
+        av_seek_frame(fmt.get(), -1, 0, AVSEEK_FLAG_BYTE);
+        return;
+    }
     const int64_t ts = int64_t((t + startTime) * AV_TIME_BASE);
     if (av_seek_frame(fmt.get(), -1, ts, AVSEEK_FLAG_BACKWARD) < 0) av_seek_frame(fmt.get(), -1, ts, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY);
 }
 
-void MediaPlayer::Impl::pushEnd(uint64_t g, double offset, double target) {
-    if (vIdx >= 0) vq.push_back({nullptr, g, offset, target});
-    if (aIdx >= 0) aq.push_back({nullptr, g, offset, target});
+void MediaPlayer::Impl::pushEnd(uint64_t g, double offset, double target, bool fileEnd) {
+    if (vIdx >= 0) vq.push_back({nullptr, g, offset, target, fileEnd});
+    if (aIdx >= 0) aq.push_back({nullptr, g, offset, target, fileEnd});
     cv.notify_all();
+}
+
+// A file that does not give its length (a raw stream, a recording written live) plays until its
+// stream ends; where each stream's last picture or sample ended is then its duration. Under m; true
+// when the duration became known.
+bool MediaPlayer::Impl::learnFileEnd(bool video, double passEnd) {
+    double& mine = video ? videoFileEnd : audioFileEnd;
+    mine = std::max(mine, passEnd);
+    if (duration > 0 || (vIdx >= 0 && videoFileEnd < 0) || (aIdx >= 0 && audioFileEnd < 0)) return false;
+    const double end = std::max(videoFileEnd, audioFileEnd);
+    if (end <= 0) return false;
+    duration = end;
+    if (endTime <= 0 || endTime > end) endTime = end;
+    cv.notify_all();  // a loop waits for the end before its next pass
+    return true;
+}
+
+// A decoder drained the end of a pass that ended at `passEnd` (file time).
+void MediaPlayer::Impl::passEnded(bool video, uint64_t decoderGen, bool fileEnd, double passEnd) {
+    bool notify = false;
+    {
+        std::lock_guard lock(m);
+        if (decoderGen != gen) return;
+        notify = fileEnd && learnFileEnd(video, passEnd);
+        if (!loopOn) (video ? videoEof : audioEof) = notify = true;
+    }
+    if (notify) postProgress();
 }
 
 void MediaPlayer::Impl::demuxMain() {
@@ -154,7 +190,7 @@ void MediaPlayer::Impl::demuxMain() {
             continue;
         }
         if (err < 0) {
-            pushEnd(g, offset, passTarget);
+            pushEnd(g, offset, passTarget, true);
             passDone = true;
             continue;
         }
@@ -167,7 +203,7 @@ void MediaPlayer::Impl::demuxMain() {
         if (end > 0 && packetTime(pkt) > end + 1.0) (isV ? vPast : aPast) = true;
         if (vPast && aPast) {
             av_packet_unref(pkt);
-            pushEnd(g, offset, passTarget);
+            pushEnd(g, offset, passTarget, false);
             passDone = true;
             continue;
         }

@@ -43,6 +43,7 @@ void MediaPlayer::Impl::onProgress() {
         if (tl.end != end) {
             tl.end = end;
             timeline.write(tl);
+            reschedule();  // an end learned while playing: the end notice and the boundaries move
         }
     }
     if (r != Readiness::unknown) {

@@ -82,6 +82,7 @@ struct PacketEntry {
     uint64_t gen = 0;
     double offset = 0;  // added to the pass's timestamps (loops)
     double target = 0;  // the pass starts here: earlier pictures and samples are not shown
+    bool fileEnd = false;  // with pkt null: the pass ended at the end of the file, not at the end trim
 };
 
 // Shared by all threads. Written on the main thread only, read anywhere (seqlock).
@@ -156,7 +157,9 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
     size_t queuedBytes = 0;
     bool loopOn = false;
     double loopStart = 0;
-    double endTime = 0;
+    double endTime = 0;  // 0 while unknown: no end trim and a file that does not give its length
+    double duration = 0;  // 0 until known: from the container, or once a pass reaches the file's end
+    double videoFileEnd = -1, audioFileEnd = -1;  // where each stream's last pass to the file's end ended
     // video
     std::array<std::shared_ptr<VideoFrame>, kPoolFrames> pool;
     std::deque<std::shared_ptr<VideoFrame>> ring;
@@ -174,7 +177,7 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
     int vIdx = -1, aIdx = -1;
     ff::CodecPtr vDec, aDec;
     double startTime = 0;
-    double duration = 0;
+    bool noTimestamps = false;  // a raw stream: times are counted from its start, seeks go to the start
     double frameDuration = 1.0 / 30;
     StageOrientation orientation = StageOrientation::up;
     int natW = 0, natH = 0;
@@ -246,7 +249,9 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
     bool open();
     double packetTime(const AVPacket* p) const;
     void seekFile(double t);
-    void pushEnd(uint64_t g, double offset, double target);
+    void pushEnd(uint64_t g, double offset, double target, bool fileEnd);
+    bool learnFileEnd(bool video, double passEnd);
+    void passEnded(bool video, uint64_t decoderGen, bool fileEnd, double passEnd);
     void demuxMain();
     bool popEntry(std::deque<PacketEntry>& q, PacketEntry& out, uint64_t& decoderGen);
     static int sendPacket(AVCodecContext* dec, const AVPacket* pkt);

@@ -156,6 +156,7 @@ void MediaPlayer::Impl::videoMain() {
     double pendingT = 0;
     uint64_t decGen = 0, g = 0;
     double offset = 0, target = 0, end = 0;
+    double nextPt = 0, passEnd = 0;  // where the next picture of the pass falls when it has no time; the pass's end
     const AVStream* st = fmt->streams[vIdx];
     PacketEntry e;
     auto flushPending = [&] {
@@ -171,6 +172,7 @@ void MediaPlayer::Impl::videoMain() {
             av_frame_unref(pending.get());
             hasPending = false;
             decGen = g;
+            nextPt = passEnd = 0;
         }
         offset = e.offset;
         target = e.target;
@@ -185,7 +187,9 @@ void MediaPlayer::Impl::videoMain() {
             const int r = avcodec_receive_frame(vDec.get(), frame.get());
             if (r < 0) break;
             const int64_t ts = frame->best_effort_timestamp;
-            const double pt = ts == AV_NOPTS_VALUE ? 0 : ts * av_q2d(st->time_base) - startTime;
+            const double pt = ts == AV_NOPTS_VALUE ? nextPt : ts * av_q2d(st->time_base) - startTime;
+            nextPt = pt + frameDuration;
+            passEnd = std::max(passEnd, nextPt);
             // Past the end trim, or before the seek target: not shown. The last frame at or before the
             // target is kept until the next one shows it was the one on show at the target.
             if (end > 0 && pt >= end - kEps) {
@@ -211,12 +215,8 @@ void MediaPlayer::Impl::videoMain() {
             // End of a pass: the decoder is drained; reset it for the next pass or a seek.
             flushPending();
             avcodec_flush_buffers(vDec.get());
-            std::unique_lock lock(m);
-            if (decGen == gen && !loopOn) {
-                videoEof = true;
-                lock.unlock();
-                postProgress();
-            }
+            passEnded(true, decGen, e.fileEnd, passEnd);
+            nextPt = passEnd = 0;
         }
     }
 }
