@@ -165,6 +165,7 @@ void BM_CutSequence(benchmark::State& state) {
     state.counters["ticks"] = all.ticks;
     state.counters["worst_upload_ms"] = worstUpload * 1000;
     state.counters["uploads_skipped"] = double(r->compositor().uploadsSkipped());
+    state.counters["frames_dropped"] = double(r->compositor().framesDropped());
     r->removeView(view.get());
     r.reset();
 }

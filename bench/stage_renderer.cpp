@@ -138,6 +138,10 @@ void BM_TickThreeLayers1080p(benchmark::State& state) {
     state.counters["worst_ms"] = worst * 1000;
     state.counters["budget_ms"] = kFrame * 1000;
     state.counters["composed"] = double(s.r->framesComposed());
+    // Video frames not shown because every plane set was still being read by the GPU.
+    state.counters["uploads_skipped"] = double(s.r->compositor().uploadsSkipped());
+    // Ticks that composed nothing because the GPU was still on the frame before the last.
+    state.counters["frames_dropped"] = double(s.r->compositor().framesDropped());
 }
 BENCHMARK(BM_TickThreeLayers1080p)->UseManualTime()->Iterations(240)->Unit(benchmark::kMillisecond);
 

@@ -45,8 +45,11 @@ constexpr std::array<GpuSampling, 5> allSamplings = {GpuSampling::rgbaPremultipl
 constexpr uint64_t idleFramesBeforeRelease = 120;
 constexpr size_t maxIdleVideoTextures = 8;
 // Plane sets of one format and size that may wait for the GPU to finish reading them before a frame is
-// skipped: enough for three layers with two frames queued.
-constexpr size_t maxVideoTexturesInFlight = 6;
+// skipped: enough for four layers with every frame in flight. They do not count as idle.
+constexpr size_t maxVideoTexturesInFlight = 12;
+// Frames the GPU may still be working on when the next one is composed (this one included); past that the
+// frame is dropped, so a GPU that cannot keep up shows each frame a frame late at most, not ever later.
+constexpr uint64_t maxFramesInFlight = 2;
 
 // The vertex shader takes the corners as uniforms: no vertex buffer per draw.
 void uploadCorners(GLint location, const QuadVertices& v) {
@@ -236,6 +239,11 @@ void StageCompositor::drawTextured(const StageTexture& texture, const QuadVertic
 
 bool StageCompositor::render(const std::vector<StageDraw>& draws, const std::array<float, 4>& bg) {
     if (!target_ || !context_.makeCurrent()) return false;
+    const uint64_t frame = fences_.upcoming();
+    if (frame > maxFramesInFlight && !fences_.passed(frame - maxFramesInFlight)) {
+        ++framesDropped_;
+        return false;
+    }
     glBindFramebuffer(GL_FRAMEBUFFER, target_.framebuffer());
     glViewport(0, 0, target_.width(), target_.height());
     glDisable(GL_SCISSOR_TEST);
@@ -351,7 +359,9 @@ void StageCompositor::flushTextureCache() {
     std::erase_if(videoCache_, [&](const CachedVideo& c) {
         return c.texture.use_count() == 1 && flushes_ - c.lastUsed > idleFramesBeforeRelease;
     });
-    auto idle = [](const CachedVideo& c) { return c.texture.use_count() == 1; };
+    auto idle = [this](const CachedVideo& c) {
+        return c.texture.use_count() == 1 && fences_.passed(c.texture->fencedBy_);
+    };
     while (size_t(std::count_if(videoCache_.begin(), videoCache_.end(), idle)) > maxIdleVideoTextures) {
         auto oldest = videoCache_.end();
         for (auto it = videoCache_.begin(); it != videoCache_.end(); ++it)

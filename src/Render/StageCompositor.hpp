@@ -163,7 +163,9 @@ public:
     const GpuRenderTarget& target() const { return target_; }
 
     // Clears the target to the premultiplied background (straight RGBA 0..1) and draws `draws` in order,
-    // skipping those with opacity 0 or less. False when there is no target.
+    // skipping those with opacity 0 or less. False when there is no target, and when the GPU has not yet
+    // executed the frame before the last one (this frame is dropped, counted in framesDropped(), rather
+    // than waited for or queued behind them).
     bool render(const std::vector<StageDraw>& draws, const std::array<float, 4>& background);
     // Fits the stage into the surface (black bars; transparent bars and rounded corners when the radius,
     // in points, is above 0).
@@ -175,6 +177,7 @@ public:
     // Seconds this thread has spent turning frames and stills into textures, for the benchmarks.
     double uploadSeconds() const { return uploadSeconds_; }
     uint64_t uploadsSkipped() const { return uploadsSkipped_; }
+    uint64_t framesDropped() const { return framesDropped_; }
     // The fence that follows each rendered frame; tests replace its probe.
     FrameFences& frameFences() { return fences_; }
 
@@ -217,6 +220,7 @@ private:
     GLuint current_ = 0;
     double uploadSeconds_ = 0;
     uint64_t uploadsSkipped_ = 0;
+    uint64_t framesDropped_ = 0;
     FrameFences fences_;
 };
 

@@ -1,6 +1,7 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <optional>
 
 #include "GlTestSupport.hpp"
 
@@ -210,36 +211,61 @@ TEST_F(VideoTextures, PlanesTheGpuMayStillReadAreNeverWritten) {
     auto clock = std::make_shared<FenceClock>();
     compositor().frameFences().setProbe(std::make_unique<FakeProbe>(clock));
     VideoFrame frame;
-    std::shared_ptr<StageTexture> shown;
-    std::map<const StageTexture*, uint64_t> drawnUnder;  // set -> the fence after the frame that last drew it
+    std::vector<std::shared_ptr<StageTexture>> shown(14);  // layers of one size; the last one drawn on top
+    // Set -> the fence after the last frame that drew it (a set given back may leave its address to a new one).
+    std::map<const StageTexture*, std::pair<std::weak_ptr<StageTexture>, uint64_t>> drawnUnder;
     std::array<Rgba, 4> onStage{};
-    int skipped = 0;
-    for (int i = 0; i < 24; ++i) {
-        if (i == 12) clock->passedThrough = 3;  // the GPU catches up with the first three frames only
-        fillQuadrants(frame, 16, 8, VideoPixelFormat::yuv420p, quadrants(i));
-        auto next = compositor().makeVideoTexture(frame);
-        if (next) {
-            auto it = drawnUnder.find(next.get());
-            if (it != drawnUnder.end()) {
-                EXPECT_LE(it->second, clock->passedThrough) << "frame " << i << " wrote planes still being read";
+    int n = 0, skipped = 0;
+    // One frame of `layers` layers, with the GPU `lag` frames behind (none: it stalls where it is).
+    auto frameOf = [&](size_t layers, std::optional<uint64_t> lag) {
+        if (lag) clock->passedThrough = clock->inserted > *lag ? clock->inserted - *lag : 0;
+        std::array<Rgba, 4> top = onStage;
+        std::vector<StageDraw> draws;
+        for (size_t l = 0; l < layers; ++l, ++n) {
+            fillQuadrants(frame, 16, 8, VideoPixelFormat::yuv420p, quadrants(n));
+            if (auto next = compositor().makeVideoTexture(frame)) {
+                auto it = drawnUnder.find(next.get());
+                if (it != drawnUnder.end() && it->second.first.lock() == next) {
+                    EXPECT_LE(it->second.second, clock->passedThrough) << "frame " << n << " wrote planes being read";
+                }
+                shown[l] = next;
+                if (l + 1 == layers) top = quadrants(n);
+            } else {
+                ++skipped;  // the layer keeps its picture
             }
-            shown = next;
-            onStage = quadrants(i);
-        } else {
-            ++skipped;
+            draws.push_back(StageDraw::textured(shown[l], whole(), 1));
         }
-        ASSERT_TRUE(shown);
-        ASSERT_TRUE(compositor().render({StageDraw::textured(shown, whole(), 1)}, {0, 0, 0, 0}));
-        drawnUnder[shown.get()] = clock->inserted;
-        // A skipped frame leaves the previous picture on the stage.
-        EXPECT_TRUE(showsQuadrants(readTarget(compositor().target()), onStage)) << "frame " << i;
+        const bool rendered = compositor().render(draws, {0, 0, 0, 0});
+        if (rendered) {
+            for (size_t l = 0; l < layers; ++l) drawnUnder[shown[l].get()] = {shown[l], clock->inserted};
+            onStage = top;
+        }
+        // A dropped frame leaves the previous one on the stage.
+        EXPECT_TRUE(showsQuadrants(readTarget(compositor().target()), onStage)) << "frame " << n;
         compositor().flushTextureCache();
+        return rendered;
+    };
+
+    // Three layers, the GPU a frame behind: every frame is composed, and after the first frames the ring
+    // has what it needs.
+    size_t sets = 0;
+    for (int i = 0; i < 12; ++i) {
+        EXPECT_TRUE(frameOf(3, 1)) << i;
+        if (i == 5) sets = compositor().cachedVideoTextures();
     }
-    // Six sets wait for the GPU besides the one on show, then frames are skipped rather than waited for;
-    // once the first frames pass, their sets come back one at a time.
-    EXPECT_EQ(compositor().cachedVideoTextures(), 7u);
+    EXPECT_EQ(compositor().cachedVideoTextures(), sets);
+    EXPECT_EQ(skipped, 0);
+    // Fourteen layers: the sets still being read reach the bound and some layers keep their picture.
+    for (int i = 0; i < 6; ++i) EXPECT_TRUE(frameOf(14, 1)) << i;
+    EXPECT_GT(skipped, 0);
     EXPECT_EQ(compositor().uploadsSkipped(), uint64_t(skipped));
-    EXPECT_EQ(skipped, 24 - 7 - 3);
+    // A frame behind is as far as it may fall: when it stalls there, frames are dropped instead of queued
+    // behind the others.
+    for (int i = 0; i < 4; ++i) EXPECT_FALSE(frameOf(3, std::nullopt)) << i;
+    EXPECT_EQ(compositor().framesDropped(), 4u);
+    // It catches up: composing resumes with the newest pictures.
+    EXPECT_TRUE(frameOf(3, 0));
+    EXPECT_TRUE(frameOf(3, 0));
     EXPECT_LE(clock->outstanding, int(FrameFences::capacity));
 }
 
