@@ -87,6 +87,8 @@ void takeLatency(benchmark::State& state, bool prepared, int width, int height) 
     state.counters["frames60"] = benchmark::Counter(frames / double(std::max(n, 1)));
     state.counters["ticks"] = benchmark::Counter(ticks / double(std::max(n, 1)));
     state.counters["worst_ticks"] = benchmark::Counter(worstTicks);
+    // Frames the compositor skipped because the GPU was still reading every buffer: explains outliers.
+    state.counters["uploads_skipped"] = double(s.r->compositor().uploadsSkipped());
 }
 
 void BM_TakeLatencyPrepared1080p(benchmark::State& state) { takeLatency(state, true, 1920, 1080); }

@@ -56,18 +56,20 @@ void SlotMedia::pullFrame(StageCompositor& compositor, double hostTime) {
     auto frame = player->latestFrame(hostTime);
     if (!frame) return;
     if (frame.get() == lastFrame_ && frame->serial == lastSerial_) return;
-    lastFrame_ = frame.get();
-    lastSerial_ = frame->serial;
     if (!loggedFrameSize) {
         loggedFrameSize = true;
         const int ms = playIssuedAt == 0 ? -1 : static_cast<int>((hostTime - playIssuedAt) * 1000.0);
         metric("frame1 " + std::to_string(frame->width) + "\u00d7" + std::to_string(frame->height) + " at " +
                std::to_string(ms) + "ms" + logLabel);
     }
-    if (auto texture_ = compositor.makeVideoTexture(*frame)) {
-        texture = std::move(texture_);
-        ++framesDelivered;
-    }
+    // A frame the GPU could not take now (busy or refused) is tried again on the next pull: a paused
+    // clip gets no newer one, and would otherwise never show.
+    auto made = compositor.makeVideoTexture(*frame);
+    if (!made) return;
+    lastFrame_ = frame.get();
+    lastSerial_ = frame->serial;
+    texture = std::move(made);
+    ++framesDelivered;
 }
 
 // ------------------------------------------------------------------------------------------------- Host

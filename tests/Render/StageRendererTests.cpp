@@ -228,6 +228,23 @@ TEST_F(StageRendererTest, APreparedClipShowsInTheFirstFrameAfterItsTake) {
     EXPECT_TRUE(looksLike(centre(), kBlue)) << centre().r << "," << centre().g << "," << centre().b;
 }
 
+// The GPU cannot take the preloaded clip's first picture (refused, or all its buffers still being read):
+// the picture is uploaded on a later pull all the same, so a clip taken paused does not stay invisible.
+TEST_F(StageRendererTest, AFirstPictureTheGpuCouldNotTakeIsUploadedOnALaterPull) {
+    item("blue", colourClip("blue"));
+    gl->refuse = true;
+    r->prepare(LayerId::media, "blue", MediaKind::video, std::nullopt, std::nullopt);
+    ASSERT_TRUE(until([&] { return host().prepared() != nullptr; }));
+    EXPECT_FALSE(host().prepared()->texture);
+    gl->refuse = false;
+    MediaItem blue = item("blue", colourClip("blue"));
+    auto cue = take(blue, TransitionType::cut, 0, {.playing = false});
+    ASSERT_TRUE(until([&] { return onAir(cue); }));
+    ASSERT_TRUE(frame());
+    EXPECT_TRUE(looksLike(centre(), kBlue)) << centre().r << "," << centre().g << "," << centre().b;
+    EXPECT_EQ(host().slot(host().activeIndex()).media->player->rate(), 0);
+}
+
 // A new player whose start-trim seek or preroll never completes: the take fails as timed out after the
 // same 2 s the readiness wait allows, the previous clip plays on meanwhile, and the states that arrived
 // behind the stuck take collapse to the newest, which then goes on air.
