@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "AudioTestSupport.hpp"
 #include "Platform/MainQueue.hpp"
 #include "Platform/Media/AudioOutput.hpp"
 #include "Platform/Media/SeqLockPair.hpp"
@@ -17,17 +18,7 @@ namespace {
 using media::AudioOutput;
 using media::AudioSource;
 using media::SeqLockPair;
-
-// Waits, without a fixed sleep, until `done` holds; false after a generous bound.
-template <class F>
-bool spinUntil(F done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::yield();
-    }
-    return true;
-}
+using test::eventually;
 
 TEST(SeqLockPair, ReadersNeverSeeATornPair) {
     SeqLockPair pair(1, 2);
@@ -100,7 +91,7 @@ TEST(AudioOutputSources, AddAndRemoveWhileMixing) {
                 ASSERT_TRUE(output->addSource(source.get()));
                 // Half are removed at once, in the middle of whatever mix is running; half once they
                 // have been mixed.
-                if (i % 2 && !spinUntil([&] { return source->renders.load() > 0; })) unrendered.fetch_add(1);
+                if (i % 2 && !eventually([&] { return source->renders.load() > 0; })) unrendered.fetch_add(1);
                 output->removeSource(source.get());
                 source->retired.store(true);
                 EXPECT_GE(source->framesSeen, 0);  // the plain read the race detector checks
@@ -110,7 +101,7 @@ TEST(AudioOutputSources, AddAndRemoveWhileMixing) {
     for (auto& t : churn) t.join();
     // Removed sources stay removed while mixing goes on.
     const int64_t before = mixes.load();
-    ASSERT_TRUE(spinUntil([&] { return mixes.load() > before + 20; }));
+    ASSERT_TRUE(eventually([&] { return mixes.load() > before + 20; }));
     stop.store(true);
     mixer.join();
 

@@ -46,6 +46,15 @@ void settle(AudioTapNode& node, double gain, int channels = 2) {
     node.peakR.exchange(0);
 }
 
+// Prepares the node at 48 kHz, mono, and runs the first half of a 10 ms ramp from 0 to 1.
+void halfWayUp(AudioTapNode& node) {
+    player(node).prepare(floatFormat(48000, 1));
+    node.setCueGain(1.0, 0.01);
+    PlanarBlock first(1, 240);
+    player(node).process(first.block);
+    ASSERT_NEAR(first.data[0][239], 0.5, 1e-9);
+}
+
 int64_t buffered(const TapAudioRing& ring) { return ring.writeIdx.load() - ring.readIdx.load(); }
 
 TEST(AtomicDouble, ExchangeAndRaise) {
@@ -106,11 +115,7 @@ TEST(AudioTapNode, TargetAndRampAreLimited) {
 
 TEST(AudioTapNode, NewTargetMidRampRestartsFromTheCurrentGain) {
     AudioTapNode node(true);
-    player(node).prepare(floatFormat(48000));
-    node.setCueGain(1.0, 0.01);
-    PlanarBlock first(1, 240);
-    player(node).process(first.block);
-    ASSERT_NEAR(first.data[0][239], 0.5, 1e-9);
+    halfWayUp(node);
 
     node.setCueGain(0.0, 0.01);
     PlanarBlock second(1, 600);
@@ -318,12 +323,7 @@ TEST(AudioTapNode, RePrepareMidRampContinuesTheRamp) {
     };
     for (const Case& c : {Case{48000, 480}, Case{44100, 441}}) {
         AudioTapNode node(true);
-        player(node).prepare(floatFormat(48000));
-        node.setCueGain(1.0, 0.01);
-        PlanarBlock first(1, 240);
-        player(node).process(first.block);
-        ASSERT_NEAR(first.data[0][239], 0.5, 1e-9);
-
+        halfWayUp(node);
         player(node).prepare(floatFormat(c.rate, 1));
         PlanarBlock second(1, 1000);
         player(node).process(second.block);

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include <pthread.h>
 #include <vector>
@@ -12,6 +13,28 @@
 #include "Render/Audio/ProgramAudioBus.hpp"
 
 namespace ombry::test {
+
+// Waits on the real clock until `done` holds, without a fixed sleep; false after a generous bound.
+template <class F>
+bool eventually(F done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    return true;
+}
+
+// Whether this system lets a thread into a real-time scheduling class at all; tried on a throwaway thread.
+inline bool realtimeAllowed() {
+    bool ok = false;
+    std::thread([&] {
+        sched_param p{};
+        p.sched_priority = 1;
+        ok = pthread_setschedparam(pthread_self(), SCHED_FIFO, &p) == 0;
+    }).join();
+    return ok;
+}
 
 // A bus clock that lets the bus thread make one pass per step(); time moves to each pass's due time.
 class StepBusClock final : public BusClock {

@@ -20,6 +20,7 @@ namespace {
 
 using platform::PriorityResult;
 using platform::ThreadRole;
+using test::realtimeAllowed;
 
 struct Scheduling {
     int policy = -1;
@@ -39,17 +40,6 @@ Scheduling ofThisThread() {
 
 // Runs `body` on a fresh thread, so whatever it does to its scheduling dies with it.
 void onFreshThread(const std::function<void()>& body) { std::thread(body).join(); }
-
-// Whether this system lets a thread into a real-time class at all.
-bool realtimeAllowed() {
-    bool ok = false;
-    onFreshThread([&] {
-        sched_param p{};
-        p.sched_priority = 1;
-        ok = pthread_setschedparam(pthread_self(), SCHED_FIFO, &p) == 0;
-    });
-    return ok;
-}
 
 // Capabilities are per thread on Linux: this thread loses CAP_SYS_NICE, the rest of the process keeps it.
 void dropSysNice() {

@@ -14,6 +14,7 @@
 #include <future>
 #include <thread>
 
+#include "AudioTestSupport.hpp"
 #include "MediaFixtures.hpp"
 #include "PulseServer.hpp"
 #include "Platform/Clock.hpp"
@@ -27,7 +28,9 @@ using namespace ombry::media;
 
 namespace {
 
+using test::eventually;
 using test::PulseServer;
+using test::realtimeAllowed;
 
 // The server for the life of a test, with PULSE_SERVER pointing at it.
 struct PulseFixture {
@@ -88,17 +91,6 @@ private:
 
 constexpr uintmax_t kBytesPerSecond = 48000 * 8;
 
-// Waits on the real clock for `done`, up to a generous bound.
-template <class F>
-bool eventually(F done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
 // A steady level on both channels, noting the scheduling of the thread that mixes it.
 class LevelSource final : public AudioSource {
 public:
@@ -121,16 +113,6 @@ PulseServer::Options withSecondSink() {
     PulseServer::Options options;
     options.extraSinks = {"ombry_second"};
     return options;
-}
-
-bool realtimeAllowed() {
-    bool ok = false;
-    std::thread([&] {
-        sched_param p{};
-        p.sched_priority = 1;
-        ok = pthread_setschedparam(pthread_self(), SCHED_FIFO, &p) == 0;
-    }).join();
-    return ok;
 }
 
 }  // namespace
