@@ -162,6 +162,21 @@ TEST(StillImage, LargeJpegsDecodeAtTheSmallestScaleCoveringTheBox) {
     }
 }
 
+TEST(StillImage, TruncatedJpegShowsWhatArrived) {
+    const auto path = test::orientedJpeg(1, "800x600");
+    ASSERT_FALSE(path.empty());
+    const std::string whole = test::readFile(path);
+    const auto cut = test::tempDir("cut") / "cut.jpg";
+    test::writeFile(cut, whole.substr(0, whole.size() * 3 / 5));
+    const StillImage img = raster(cut);
+    ASSERT_TRUE(img.valid());
+    EXPECT_EQ(img.width, 800);
+    EXPECT_EQ(img.height, 600);
+    const Px topLeft = px(img, 200, 150);
+    EXPECT_GT(topLeft.r, 200);
+    EXPECT_LT(topLeft.g, 60);
+}
+
 // Swscale's vector code writes whole blocks: a picture converted into a buffer laid out as FFmpeg asks
 // (padded rows and tail) must leave whatever follows that buffer alone, whatever its size.
 TEST(StillImage, ConversionStaysInsideThePaddedBuffer) {
@@ -255,8 +270,10 @@ TEST(StillImage, UnreadableAndOversizedImagesFail) {
     png += std::string("\0\0\0\0", 4) + std::string(64, '\0');
     test::writeFile(dir / "huge.png", png);
     const auto wide = test::mediaFixture("wide.png", "-f lavfi -i color=c=red:s=8200x2 -frames:v 1");
+    const auto wideJpeg = test::mediaFixture("wide.jpg", "-f lavfi -i color=c=red:s=8200x2 -frames:v 1 -pix_fmt yuvj420p");
     test::writeFile(dir / "broken.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10\" height=\"10\"><rect");
-    for (auto path : {dir / "junk.png", dir / "huge.png", wide, dir / "missing.png", dir / "broken.svg"}) {
+    test::writeFile(dir / "junk.jpg", std::string("\xFF\xD8\xFF\xE0", 4) + std::string(500, 'x'));
+    for (auto path : {dir / "junk.png", dir / "huge.png", wide, wideJpeg, dir / "junk.jpg", dir / "missing.png", dir / "broken.svg"}) {
         SCOPED_TRACE(path.string());
         auto r = decodeStill(path);
         ASSERT_TRUE(std::holds_alternative<MediaFailure>(r));
