@@ -234,7 +234,7 @@ void MediaPlayer::Impl::renderAdd(float* out, int frames, double startTime) {
         resetFifo();
     }
     front(g);  // returns stale blocks to the decoder even while paused
-    const Timeline::State tl = timeline.read();
+    const Timeline::State& tl = timeline.readOnAudioThread();
     if (!tl.moving()) return;
     // The clock may start within this block or after it (play() anchors at the render head or
     // later): the sound starts there, not earlier.

@@ -85,7 +85,8 @@ struct PacketEntry {
     bool fileEnd = false;  // with pkt null: the pass ended at the end of the file, not at the end trim
 };
 
-// Shared by all threads. Written on the main thread only, read anywhere (seqlock).
+// The player's clock. Written on the main thread only. The output's audio thread reads it wait-free from
+// a triple buffer; any other thread reads it through a seqlock, retrying while a write is under way.
 class Timeline {
 public:
     struct State {
@@ -113,10 +114,41 @@ public:
         }
         bool moving() const { return !frozen && rate != 0; }
     };
+    // Any thread but the audio thread.
     State read() const;
-    void write(const State& st);
+    // The output's audio thread (one reader at a time): never waits, never retries.
+    const State& readOnAudioThread();
+    // Main thread. `midway` runs with the write half done (tests hold a write open with it).
+    template <class Midway = void (*)()>
+    void write(const State& st, Midway&& midway = [] {}) {
+        // Seqlock: the odd count is ordered before the fields by the release fence; a reader whose
+        // acquire fence follows a field it read sees the count change.
+        const uint64_t s = seq_.load(std::memory_order_relaxed);
+        seq_.store(s + 1, std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_release);
+        anchorHost_.store(st.anchorHost, std::memory_order_relaxed);
+        anchorMedia_.store(st.anchorMedia, std::memory_order_relaxed);
+        rate_.store(st.rate, std::memory_order_relaxed);
+        State& back = slots_[back_];
+        back.anchorHost = st.anchorHost;
+        back.anchorMedia = st.anchorMedia;
+        midway();
+        back = st;
+        frozen_.store(st.frozen, std::memory_order_relaxed);
+        loop_.store(st.loop, std::memory_order_relaxed);
+        loopStart_.store(st.loopStart, std::memory_order_relaxed);
+        end_.store(st.end, std::memory_order_relaxed);
+        seq_.store(s + 2, std::memory_order_release);
+        // Triple buffer: the filled slot becomes the fresh middle one; the old middle one is the next to fill.
+        back_ = uint8_t(middle_.exchange(uint8_t(back_ | kFresh), std::memory_order_acq_rel) & kIndex);
+    }
 
 private:
+    static constexpr uint8_t kIndex = 3, kFresh = 4;
+    std::array<State, 3> slots_{};
+    std::atomic<uint8_t> middle_{1};  // index of the middle slot, and kFresh when published since last taken
+    uint8_t back_ = 0;                // main thread's
+    uint8_t front_ = 2;               // audio thread's
     std::atomic<uint64_t> seq_{0};
     std::atomic<double> anchorHost_{0}, anchorMedia_{0}, rate_{0}, loopStart_{0}, end_{0};
     std::atomic<bool> frozen_{true}, loop_{false};

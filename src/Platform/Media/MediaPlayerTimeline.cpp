@@ -21,16 +21,10 @@ Timeline::State Timeline::read() const {
     }
 }
 
-void Timeline::write(const State& st) {
-    seq_.fetch_add(1, std::memory_order_acq_rel);
-    anchorHost_.store(st.anchorHost, std::memory_order_relaxed);
-    anchorMedia_.store(st.anchorMedia, std::memory_order_relaxed);
-    rate_.store(st.rate, std::memory_order_relaxed);
-    frozen_.store(st.frozen, std::memory_order_relaxed);
-    loop_.store(st.loop, std::memory_order_relaxed);
-    loopStart_.store(st.loopStart, std::memory_order_relaxed);
-    end_.store(st.end, std::memory_order_relaxed);
-    seq_.fetch_add(1, std::memory_order_release);
+const Timeline::State& Timeline::readOnAudioThread() {
+    if (middle_.load(std::memory_order_relaxed) & kFresh)
+        front_ = uint8_t(middle_.exchange(front_, std::memory_order_acq_rel) & kIndex);
+    return slots_[front_];
 }
 
 double MediaPlayer::Impl::nowContinuous() const { return timeline.read().continuousAt(output->now()); }
