@@ -515,6 +515,8 @@ void NativeLayerHost::reveal(const TransitionSpec& transition, Slot& incoming, S
 void NativeLayerHost::collectDraws(std::vector<StageDraw>& draws, double now) {
     for (auto& slot : slots_)
         if (slot.media) slot.media->pullFrame(compositor_, now);
+    // A preload whose first picture the GPU could not take yet gets it now, still ahead of its take.
+    if (prepared_ && !prepared_->texture) prepared_->pullFrame(compositor_, now);
     const StageSize stage = stageSize_;
     const int first = slots_[1].visual.zPosition < slots_[0].visual.zPosition ? 1 : 0;
     for (int i : {first, 1 - first}) {

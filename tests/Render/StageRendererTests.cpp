@@ -228,21 +228,34 @@ TEST_F(StageRendererTest, APreparedClipShowsInTheFirstFrameAfterItsTake) {
     EXPECT_TRUE(looksLike(centre(), kBlue)) << centre().r << "," << centre().g << "," << centre().b;
 }
 
-// The GPU cannot take the preloaded clip's first picture (refused, or all its buffers still being read):
-// the picture is uploaded on a later pull all the same, so a clip taken paused does not stay invisible.
-TEST_F(StageRendererTest, AFirstPictureTheGpuCouldNotTakeIsUploadedOnALaterPull) {
-    item("blue", colourClip("blue"));
+// The GPU cannot take a clip's first picture when it is loaded (refused here; in the field all its
+// buffers may still be read): a clip taken paused gets no newer picture, so the same one is uploaded on
+// a later frame instead of the layer staying empty.
+TEST_F(StageRendererTest, APausedClipWhoseFirstUploadFailedShowsOnALaterFrame) {
+    gl->refuse = true;
+    auto cue = take(item("blue", colourClip("blue")), TransitionType::cut, 0, {.playing = false});
+    ASSERT_TRUE(until([&] { return onAir(cue); }));
+    EXPECT_FALSE(host().slot(host().activeIndex()).media->texture);
+    gl->refuse = false;
+    ASSERT_TRUE(frame());
+    EXPECT_TRUE(looksLike(centre(), kBlue)) << centre().r << "," << centre().g << "," << centre().b;
+    EXPECT_EQ(host().slot(host().activeIndex()).media->player->rate(), 0);
+}
+
+// Likewise a preload's first picture is uploaded on a later frame, ahead of the take, which then shows
+// in the first frame after it.
+TEST_F(StageRendererTest, APreloadWhoseFirstUploadFailedGetsItBeforeItsTake) {
+    auto blue = item("blue", colourClip("blue"));
     gl->refuse = true;
     r->prepare(LayerId::media, "blue", MediaKind::video, std::nullopt, std::nullopt);
     ASSERT_TRUE(until([&] { return host().prepared() != nullptr; }));
     EXPECT_FALSE(host().prepared()->texture);
     gl->refuse = false;
-    MediaItem blue = item("blue", colourClip("blue"));
-    auto cue = take(blue, TransitionType::cut, 0, {.playing = false});
-    ASSERT_TRUE(until([&] { return onAir(cue); }));
+    ASSERT_TRUE(frame());
+    EXPECT_TRUE(host().prepared()->texture);
+    take(blue);
     ASSERT_TRUE(frame());
     EXPECT_TRUE(looksLike(centre(), kBlue)) << centre().r << "," << centre().g << "," << centre().b;
-    EXPECT_EQ(host().slot(host().activeIndex()).media->player->rate(), 0);
 }
 
 // A new player whose start-trim seek or preroll never completes: the take fails as timed out after the
