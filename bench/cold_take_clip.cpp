@@ -11,8 +11,7 @@
 #include <optional>
 #include <vector>
 
-#include "BenchGl.hpp"
-#include "Engine/ProgramStore.hpp"
+#include "BenchStage.hpp"
 #include "Platform/Clock.hpp"
 #include "Platform/MainQueue.hpp"
 #include "Platform/Media/AudioOutput.hpp"
@@ -45,42 +44,10 @@ std::filesystem::path clip(int n) {
     return out;
 }
 
-struct Stage {
-    LoopQueue q;
-    ScopedMainQueue scope{q};
-    std::unique_ptr<NativeStageRenderer> r;
-    ProgramStore store{StageConfig{1920, 1080, 60, "transparent"}};
-    std::map<std::string, MediaItem> items;
-
-    Stage() {
-        bench::glContext().makeCurrent();
-        RendererOptions options;
-        options.frameClock = std::make_unique<TimerFrameClock>(60);  // composes at 60 Hz, as on air
-        options.audioOutput = media::AudioOutput::createNull(true);
-        r = NativeStageRenderer::create(bench::glContext(), nullptr, std::move(options));
-        r->resolvePath = [this](const std::string& id) -> std::optional<std::string> {
-            auto it = items.find(id);
-            return it == items.end() ? std::nullopt : std::optional<std::string>(it->second.path);
-        };
-        store.onChange = [this](const ProgramState& s) { r->apply(s); };
-        for (int n = 0; n < 2; ++n) {
-            MediaItem m;
-            m.id = "clip" + std::to_string(n);
-            m.name = m.id;
-            m.path = clip(n).string();
-            items[m.id] = m;
-        }
-    }
-    // Runs the loop until `pred` holds (checked every millisecond).
-    void runUntil(const std::function<bool()>& pred) {
-        std::function<void()> check = [&] {
-            if (pred())
-                q.quit();
-            else
-                q.postAfter(0.001, check);
-        };
-        q.post(check);
-        q.run();
+// Composes at 60 Hz, as on air.
+struct Stage : bench::BenchStage {
+    Stage() : BenchStage(true) {
+        for (int n = 0; n < 2; ++n) add("clip" + std::to_string(n), MediaKind::video, clip(n));
     }
 };
 
