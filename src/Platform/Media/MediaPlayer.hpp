@@ -52,8 +52,10 @@ public:
 
     bool hasVideo() const;
     bool hasAudio() const;
-    double duration() const;  // the file's duration
-    double endTime() const;   // end of the playable range: the end trim when set and shorter
+    // The file's duration; 0 while unknown (a file that does not give its length), the real one once
+    // playback has reached the file's end.
+    double duration() const;
+    double endTime() const;  // end of the playable range: the end trim when set and shorter; 0 while unknown
     StageOrientation orientation() const;
     int naturalWidth() const;
     int naturalHeight() const;
