@@ -47,6 +47,7 @@ void AppState::wire() {
         program.clearLayer(layer);
         if (advances && !cycleDone) advanceInPlaylist(cue.mediaId);
     };
+    r.apply(program.state());
 }
 
 }  // namespace ombry
