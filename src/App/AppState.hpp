@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "App/AppServices.hpp"
-#include "App/Models+Projects.hpp"
-#include "App/Models+SavedPlaylists.hpp"
+#include "App/ProjectOps.hpp"
+#include "App/SavedPlaylistOps.hpp"
 #include "Engine/Issues.hpp"
 #include "Engine/Library.hpp"
 #include "Engine/MediaRegistry.hpp"
