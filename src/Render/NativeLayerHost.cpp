@@ -141,7 +141,8 @@ void NativeLayerHost::report(SlotMedia& media, bool ended) {
     status.cueId = media.cueId;
     status.mediaId = media.mediaId;
     status.currentTime = finiteTime(media.player->currentTime());
-    status.duration = media.duration;
+    // A file that does not give its length reports 0 until the player has found its end.
+    status.duration = media.duration > 0 ? media.duration : finiteTime(media.player->duration());
     status.playing = media.player->rate() > 0 && !media.ended;
     status.ended = ended;
     onStatus(status);
@@ -659,7 +660,8 @@ void NativeLayerHost::buildPlayer(std::shared_ptr<media::MediaAsset> asset, cons
     media->tap = std::move(tap);
     media->orientation = options.video ? info.orientation : StageOrientation::up;
     media->duration = std::isfinite(info.duration) && info.duration > 0 ? info.duration : 0;
-    if (trimEnd > 0 && trimEnd < media->duration) media->duration = trimEnd;
+    // With no known length the end trim is the best known end of the playable range.
+    if (trimEnd > 0 && (media->duration == 0 || trimEnd < media->duration)) media->duration = trimEnd;
     media->trimStart = trimStart;
     ++livePlayers_;
     metric("players=" + std::to_string(livePlayers_));

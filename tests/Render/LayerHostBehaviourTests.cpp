@@ -193,4 +193,28 @@ TEST_F(LayerHostTest, AStalePreloadDisposesItsPlayer) {
     EXPECT_EQ(host().livePlayers(), 1);
 }
 
+// A raw stream gives no length: its status reads duration 0 while it plays, its real length once it has
+// ended; an end trim still stops it, and is its duration from the start.
+TEST_F(LayerHostTest, AClipOfUnknownLengthReportsItOnceKnownAndHonoursItsEndTrim) {
+    const auto raw = fixture("red-1s.h264", "-f lavfi -i color=c=red:s=64x36:r=30:d=1 -c:v libx264 -pix_fmt yuv420p -f h264");
+    ASSERT_FALSE(raw.empty());
+    auto cue = take(item("raw", raw));
+    ASSERT_TRUE(until([&] { return onAir(cue); }));
+    ASSERT_FALSE(statuses.empty());
+    EXPECT_EQ(statuses.back().duration, 0);
+    ASSERT_TRUE(until([&] { return !statuses.empty() && statuses.back().ended; }, 3.0));
+    EXPECT_NEAR(statuses.back().duration, 1.0, 0.05);
+    EXPECT_FALSE(statuses.back().playing);
+
+    auto trimmed = item("trimmed", raw);
+    trimmed.trimEnd = 0.5;
+    statuses.clear();
+    auto second = take(trimmed);
+    ASSERT_TRUE(until([&] { return onAir(second); }));
+    ASSERT_TRUE(until([&] { return !statuses.empty() && statuses.back().ended; }, 3.0));
+    EXPECT_EQ(statuses.back().cueId, second.cueId);
+    EXPECT_NEAR(statuses.back().duration, 0.5, 1e-9);
+    EXPECT_NEAR(statuses.back().currentTime, 0.5, 0.05);
+}
+
 }  // namespace

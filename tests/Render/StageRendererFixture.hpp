@@ -141,7 +141,9 @@ protected:
                 if (!media || media->disposed || !media->videoOutput || !media->player) continue;
                 const auto& player = *media->player;
                 if (player.readiness() != media::Readiness::ready) continue;
-                const bool picturesToCome = player.currentTime() < media->duration - 0.1;
+                // A file that does not give its length has pictures to come until the player has found its end.
+                const double end = media->duration > 0 ? media->duration : player.duration();
+                const bool picturesToCome = end <= 0 || player.currentTime() < end - 0.1;
                 if (picturesToCome && player.bufferedFrames() == 0) return false;
             }
         }
