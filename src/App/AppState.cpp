@@ -56,6 +56,7 @@ AppState::AppState(AppEnvironment env) : program(StageConfig{stageWidth, stageHe
 AppState::~AppState() {
     *alive_ = false;
     advanceTask_.cancel();
+    cloudPlaylistPushTask_.cancel();
 }
 
 void AppState::loadSideFiles() {

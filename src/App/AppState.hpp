@@ -46,6 +46,10 @@ struct AppEnvironment {
         probeVideoCodec;
     // Opens the file of the clip expected next; defaults to the asset warmer.
     std::function<void(const std::string& path)> warm;
+    // The remotes' transport message: each playback report of the primary layer.
+    std::function<void(const TransportStatus&)> pushTransport;
+    // The debounced push of the playlist list to the cloud inbox.
+    std::function<void()> pushCloudPlaylists;
     // Processor cores for the probe limit; 0 asks the system.
     unsigned activeCores = 0;
 };
@@ -93,6 +97,10 @@ public:
     bool previewConnected = false;
     bool started = false;
     int outputCount = 0;
+    const std::set<DisplayId>& openDisplayIDs() const { return openDisplayIDs_; }
+    const std::vector<DisplayOutputManager::DisplayInfo>& displayList() const { return displayList_; }
+    static constexpr double cloudPushDelay = 2.0;
+    bool rescanInFlight() const { return rescanInFlight_; }
     const MediaRegistry& mediaRegistry() const { return mediaRegistry_; }
     const MediaTombstones& mediaTombstones() const { return mediaTombstones_; }
 
@@ -137,6 +145,10 @@ private:
     // Seeks the layer of the cue that ended to its start and plays it again when it was playing.
     void restartLayer(LayerId layer);
     void wire();
+    // The first of media, audio, overlay, background that holds a cue.
+    std::optional<LayerId> primaryLayer() const;
+    void refreshOpenDisplays();
+    void schedulePlaylistPush();
     void loadSideFiles();
 
     AppEnvironment env_;
@@ -154,6 +166,10 @@ private:
     MediaTombstones mediaTombstones_;
     AppSettings settings_ = AppSettings::defaults();
     TaskHandle advanceTask_;
+    TaskHandle cloudPlaylistPushTask_;
+    bool rescanInFlight_ = false;
+    std::set<DisplayId> openDisplayIDs_;
+    std::vector<DisplayOutputManager::DisplayInfo> displayList_;
     bool lastTriggerWasAutomatic_ = false;
     double masterVolumeDB_ = 0;
     std::optional<std::string> selectedItemId_;

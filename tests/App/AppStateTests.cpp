@@ -54,6 +54,8 @@ protected:
     std::vector<std::string> probed;
     std::map<std::string, std::optional<std::uint32_t>> codecs;  // by path; absent: "avc1"
     std::vector<TransportCommandMessage> transports;
+    std::vector<LayerId> remoteTransports;
+    int cloudPushes = 0;
     std::unique_ptr<AppState> app;
 
     void SetUp() override {
@@ -110,6 +112,8 @@ protected:
         };
         e.fatal = [](IssueCode code) { throw FatalCalled{code}; };
         e.beep = [this] { ++beeps; };
+        e.pushTransport = [this](const TransportStatus& s) { remoteTransports.push_back(s.layer); };
+        e.pushCloudPlaylists = [this] { ++cloudPushes; };
         e.warm = [this](const std::string& path) { warmed.push_back(path); };
         e.probeVideoCodec = [this](const std::string& path, auto done) {
             probed.push_back(path);
@@ -598,20 +602,30 @@ TEST_F(AppStateTest, AnErrorAfterAnAutomaticTakeAdvancesAndAnAllFailingLoopStops
     EXPECT_EQ(failed->count, 1);
 }
 
-TEST_F(AppStateTest, AMissingFileErrorMarksTheClipOfflineAndAManualTakeDoesNotAdvance) {
+TEST_F(AppStateTest, AnErrorForADeletedFileMarksTheClipOfflineAndAManualTakeDoesNotAdvance) {
     make();
-    const MediaItem a = add(video());
+    const fs::path copy = test::tempDir("deleted") / "deleted.mp4";
+    fs::copy_file(video(), copy);
+    const MediaItem a = add(copy.string());
     const MediaItem b = add(video());
     playlist({a.id, b.id}, [](Group& g) { g.advanceOnEnd = true; });
     ASSERT_TRUE(app->trigger(a, false));
-    bool rescanned = false;
-    app->previewRenderer().onError(LayerId::media, onAir()->cueId, IssueCode::mediaMissing);
+    ASSERT_TRUE(q.waitUntil([&] { return settled(); }, 20.0));
+    fs::remove(copy);
+    app->previewRenderer().onError(LayerId::media, onAir()->cueId, IssueCode::mediaFormat);
     EXPECT_FALSE(onAir());
     EXPECT_TRUE(app->library.offlineIds().count(a.id));
-    ASSERT_TRUE(issue(IssueCode::mediaMissing));
-    // The rescan finds the file still there and lifts the mark.
-    rescanned = q.waitUntil([&] { return !app->library.offlineIds().count(a.id); }, 20.0);
-    EXPECT_TRUE(rescanned);
+    EXPECT_TRUE(app->rescanInFlight());
+    ASSERT_TRUE(issue(IssueCode::mediaFormat));
+    EXPECT_EQ(issue(IssueCode::mediaFormat)->subject, "deleted.mp4");
+    // The clip whose file is still there stays online, and the manual take advanced nothing.
+    ASSERT_TRUE(app->trigger(b, false));
+    app->previewRenderer().onError(LayerId::media, onAir()->cueId, IssueCode::mediaFormat);
+    EXPECT_FALSE(onAir());
+    EXPECT_FALSE(app->library.offlineIds().count(b.id));
+    // The rescan that started finds the deleted file still gone.
+    EXPECT_TRUE(q.waitUntil([&] { return !app->rescanInFlight(); }, 20.0));
+    EXPECT_TRUE(app->library.offlineIds().count(a.id));
 }
 
 // Preloading.
@@ -660,6 +674,80 @@ TEST_F(AppStateTest, SelectingAClipPreparesItOnItsLayerOnlyAfterStartUp) {
     app->setSelectedItemId(a.id);
     EXPECT_EQ(preparedOn(LayerId::overlay), over.id);
     EXPECT_FALSE(preparedOn(LayerId::media));
+}
+
+// Wiring.
+
+TEST_F(AppStateTest, OnlyThePrimaryLayerReachesTheRemotes) {
+    make();
+    const MediaItem v = add(video());
+    const MediaItem tone = add(audio());
+    auto report = [&](LayerId l, bool ended = false) {
+        const auto& cue = onAir(l);
+        app->previewRenderer().onStatus({l, cue ? cue->cueId : "gone", "m", 1, 60, true, ended});
+    };
+    ASSERT_TRUE(app->trigger(v, false));
+    ASSERT_TRUE(app->trigger(tone, false));
+    remoteTransports.clear();
+    report(LayerId::audio);
+    EXPECT_TRUE(remoteTransports.empty());
+    report(LayerId::media);
+    EXPECT_EQ(remoteTransports, std::vector<LayerId>{LayerId::media});
+    app->program.clearLayer(LayerId::media);
+    report(LayerId::audio);
+    EXPECT_EQ(remoteTransports.back(), LayerId::audio);
+    app->program.clearAll();
+    remoteTransports.clear();
+    report(LayerId::audio);
+    EXPECT_TRUE(remoteTransports.empty());
+}
+
+TEST_F(AppStateTest, ThreeLibraryChangesWithCloudUploadOnGiveOnePushAfterTwoSeconds) {
+    make();
+    AppSettings s = app->settings();
+    s.cloudUploadEnabled = true;
+    app->setSettings(s);
+    const MediaItem a = add(video());
+    Group g = app->library.createGroup("List");
+    app->library.addToGroup(g.id, a.id);
+    advance(1.9);
+    EXPECT_EQ(cloudPushes, 0);
+    advance(0.1);
+    EXPECT_EQ(cloudPushes, 1);
+    advance(5);
+    EXPECT_EQ(cloudPushes, 1);
+    // With cloud upload off nothing is scheduled.
+    s.cloudUploadEnabled = false;
+    app->setSettings(s);
+    add(video());
+    advance(3);
+    EXPECT_EQ(cloudPushes, 1);
+}
+
+TEST_F(AppStateTest, EachLostDisplayIsReportedInOrder) {
+    make();
+    app->displays().onDisplaysLost({"Left", "Right"});
+    const auto& recent = IssueLog::shared().recent();  // newest first
+    ASSERT_EQ(recent.size(), 2u);
+    EXPECT_EQ(recent[0].code, IssueCode::displayDisconnected);
+    EXPECT_EQ(recent[0].subject, "Right");
+    EXPECT_EQ(recent[1].subject, "Left");
+    EXPECT_TRUE(app->openDisplayIDs().empty());
+}
+
+TEST_F(AppStateTest, AChangedStageGoesIntoTheProjectOnce) {
+    make();
+    app->program.setStage([](StageConfig& s) { s.fps = 30; });
+    ASSERT_TRUE(app->library.stage());
+    EXPECT_EQ(app->library.stage()->fps, 30);
+    const auto doc = decodeJsonText<ProjectDoc>(test::readFile(*app->library.documentURL()));
+    ASSERT_TRUE(doc.stage);
+    EXPECT_EQ(doc.stage->fps, 30);
+    // A program change that keeps the stage writes nothing.
+    const auto written = fs::last_write_time(*app->library.documentURL());
+    fs::last_write_time(*app->library.documentURL(), written - std::chrono::hours(1));
+    app->program.setBlack(true);
+    EXPECT_EQ(fs::last_write_time(*app->library.documentURL()), written - std::chrono::hours(1));
 }
 
 }  // namespace
