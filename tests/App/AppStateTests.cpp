@@ -50,6 +50,7 @@ protected:
     std::shared_ptr<media::AudioOutput> out = media::AudioOutput::createNull(false);
     int beeps = 0;
     bool rendererFails = false;
+    bool realWarmer = false;
     std::vector<std::string> warmed;
     std::vector<std::string> probed;
     std::map<std::string, std::optional<std::uint32_t>> codecs;  // by path; absent: "avc1"
@@ -114,7 +115,7 @@ protected:
         e.beep = [this] { ++beeps; };
         e.pushTransport = [this](const TransportStatus& s) { remoteTransports.push_back(s.layer); };
         e.pushCloudPlaylists = [this] { ++cloudPushes; };
-        e.warm = [this](const std::string& path) { warmed.push_back(path); };
+        if (!realWarmer) e.warm = [this](const std::string& path) { warmed.push_back(path); };
         e.probeVideoCodec = [this](const std::string& path, auto done) {
             probed.push_back(path);
             auto it = codecs.find(path);
@@ -748,6 +749,46 @@ TEST_F(AppStateTest, AChangedStageGoesIntoTheProjectOnce) {
     fs::last_write_time(*app->library.documentURL(), written - std::chrono::hours(1));
     app->program.setBlack(true);
     EXPECT_EQ(fs::last_write_time(*app->library.documentURL()), written - std::chrono::hours(1));
+}
+
+// End to end.
+
+TEST_F(AppStateTest, APlaylistThatAdvancesOnEndGoesToTheNextClipWithoutABlankFrame) {
+    realWarmer = true;
+    make();
+    app->program.setStage([](StageConfig& st) {
+        st.width = stage_test::W;
+        st.height = stage_test::H;
+        st.fps = 30;
+    });
+    const MediaItem a = add(stage_test::colourClip("red", 1.0).string());
+    const MediaItem b = add(stage_test::colourClip("blue", 1.0).string());
+    playlist({a.id, b.id}, [](Group& g) { g.advanceOnEnd = true; });
+    ASSERT_TRUE(app->trigger(a, false));
+    // The next clip is opening while the first one plays.
+    ASSERT_TRUE(AssetWarmer::warmed());
+    EXPECT_EQ(AssetWarmer::warmed()->path(), b.path);
+
+    auto centre = [&] {
+        return test::readTarget(app->previewRenderer().compositor().target()).at(stage_test::W / 2, stage_test::H / 2);
+    };
+    bool sawRed = false, sawBlue = false;
+    int blankAfterRed = 0;
+    for (int frame = 0; frame < 150 && !(sawBlue && onAir()->mediaId == b.id && frame > 0); ++frame) {
+        advance(1.0 / 30);
+        out->pump();
+        app->previewRenderer().tick(appClock().monotonic());
+        const auto px = centre();
+        if (stage_test::looksLike(px, stage_test::kRed)) sawRed = true;
+        else if (stage_test::looksLike(px, stage_test::kBlue)) sawBlue = sawRed;
+        else if (sawRed) ++blankAfterRed;
+        ASSERT_TRUE(onAir());
+    }
+    EXPECT_TRUE(sawRed);
+    EXPECT_TRUE(sawBlue);
+    EXPECT_EQ(blankAfterRed, 0);
+    EXPECT_EQ(onAir()->mediaId, b.id);
+    EXPECT_TRUE(app->lastTriggerWasAutomatic());
 }
 
 }  // namespace
