@@ -101,6 +101,9 @@ public:
     const std::vector<DisplayOutputManager::DisplayInfo>& displayList() const { return displayList_; }
     static constexpr double cloudPushDelay = 2.0;
     bool rescanInFlight() const { return rescanInFlight_; }
+    // The latest program audio levels; onMeter follows every report, equal or not.
+    const MeterLevels& meter() const { return meter_; }
+    std::function<void(const MeterLevels&)> onMeter;
     const MediaRegistry& mediaRegistry() const { return mediaRegistry_; }
     const MediaTombstones& mediaTombstones() const { return mediaTombstones_; }
 
@@ -168,6 +171,7 @@ private:
     TaskHandle advanceTask_;
     TaskHandle cloudPlaylistPushTask_;
     bool rescanInFlight_ = false;
+    MeterLevels meter_;
     std::set<DisplayId> openDisplayIDs_;
     std::vector<DisplayOutputManager::DisplayInfo> displayList_;
     bool lastTriggerWasAutomatic_ = false;

@@ -67,6 +67,10 @@ void AppState::wire() {
         program.clearLayer(layer);
         if (advances && !cycleDone) advanceInPlaylist(cue.mediaId);
     };
+    meterEngine_->onLevels = [this](const MeterLevels& levels) {
+        meter_ = levels;
+        if (onMeter) onMeter(meter_);
+    };
     displays_->onDisplaysLost = [this](const std::vector<std::string>& names) {
         refreshOpenDisplays();
         for (const auto& name : names) IssueLog::shared().report(IssueCode::displayDisconnected, name, std::nullopt, true);

@@ -725,6 +725,18 @@ TEST_F(AppStateTest, ThreeLibraryChangesWithCloudUploadOnGiveOnePushAfterTwoSeco
     EXPECT_EQ(cloudPushes, 1);
 }
 
+TEST_F(AppStateTest, EveryMeterReportReachesTheStateEvenWhenEqual) {
+    make();
+    int reports = 0;
+    app->onMeter = [&](const MeterLevels&) { ++reports; };
+    const MeterLevels levels{0.5, 0.25, 0.75, 0.5};
+    app->meterEngine().onLevels(levels);
+    app->meterEngine().onLevels(levels);
+    EXPECT_EQ(reports, 2);
+    EXPECT_EQ(app->meter().l, 0.5);
+    EXPECT_EQ(app->meter().pr, 0.5);
+}
+
 TEST_F(AppStateTest, EachLostDisplayIsReportedInOrder) {
     make();
     app->displays().onDisplaysLost({"Left", "Right"});
