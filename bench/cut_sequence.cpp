@@ -17,7 +17,7 @@
 #include "Render/NativeLayerHost.hpp"
 #include "Render/NativeStageRenderer.hpp"
 #include "Render/NativeStageView.hpp"
-#include "BenchGl.hpp"
+#include "BenchStage.hpp"
 
 using namespace ombry;
 
@@ -69,34 +69,15 @@ struct Cut {
 
 void BM_CutSequence(benchmark::State& state) {
     const int w = int(state.range(0)), h = int(state.range(1));
-    GpuContext& gl = bench::glContext();
-    gl.makeCurrent();
-    LoopQueue q;
-    ScopedMainQueue scope(q);
-    RendererOptions options;
-    options.audioOutput = media::AudioOutput::createNull(true);
-    auto r = NativeStageRenderer::create(gl, nullptr, std::move(options));
-    if (!r) std::abort();
-    std::map<std::string, MediaItem> items;
-    auto add = [&](const std::string& id, const std::filesystem::path& path, MediaKind kind) {
-        MediaItem m;
-        m.id = id;
-        m.name = id;
-        m.kind = kind;
-        m.path = path.string();
-        items[id] = m;
-    };
-    add("v1", video(w, h, "red"), MediaKind::video);
-    add("v2", video(w, h, "blue"), MediaKind::video);
-    add("s1", still(w, h, "green"), MediaKind::image);
-    add("s2", still(w, h, "yellow"), MediaKind::image);
-    r->resolvePath = [&](const std::string& id) -> std::optional<std::string> {
-        auto it = items.find(id);
-        return it == items.end() ? std::nullopt : std::optional<std::string>(it->second.path);
-    };
-    ProgramStore store{StageConfig{w, h, 60, "transparent"}};
-    store.onChange = [&](const ProgramState& s) { r->apply(s); };
-    r->apply(store.state());
+    bench::BenchStage s(false, w, h);  // the benchmark ticks the renderer itself
+    auto& q = s.q;
+    auto& r = s.r;
+    auto& store = s.store;
+    auto& items = s.items;
+    s.add("v1", MediaKind::video, video(w, h, "red"));
+    s.add("v2", MediaKind::video, video(w, h, "blue"));
+    s.add("s1", MediaKind::image, still(w, h, "green"));
+    s.add("s2", MediaKind::image, still(w, h, "yellow"));
     auto view = std::make_shared<HeadlessView>(w, h);
     r->addView(view);
 

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "AudioTestSupport.hpp"
+#include "support/ThreadScheduling.hpp"
 #include "Platform/Log.hpp"
 #include "Platform/ThreadPriority.hpp"
 #include "Render/Audio/ProgramAudioBus.hpp"
@@ -22,21 +23,8 @@ using platform::PriorityResult;
 using platform::ThreadRole;
 using test::realtimeAllowed;
 
-struct Scheduling {
-    int policy = -1;
-    int priority = -1;
-    int nice = 0;
-};
-
-Scheduling ofThisThread() {
-    Scheduling s;
-    sched_param p{};
-    pthread_getschedparam(pthread_self(), &s.policy, &p);
-    s.priority = p.sched_priority;
-    errno = 0;
-    s.nice = getpriority(PRIO_PROCESS, id_t(gettid()));
-    return s;
-}
+using test::Scheduling;
+const auto ofThisThread = test::schedulingOfThisThread;
 
 // Runs `body` on a fresh thread, so whatever it does to its scheduling dies with it.
 void onFreshThread(const std::function<void()>& body) { std::thread(body).join(); }

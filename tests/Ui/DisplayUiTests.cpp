@@ -33,6 +33,7 @@
 #include "Ui/QtMainQueue.hpp"
 #include "Ui/QtScreens.hpp"
 #include "XvfbServer.hpp"
+#include "support/ThreadScheduling.hpp"
 #include "support/TestEnv.hpp"
 
 namespace ombry::ui {
@@ -228,19 +229,8 @@ TEST_F(DisplayUiTest, FrameLoopTimerStaysQuietWhileAWindowPaces) {
     clock.stop();
 }
 
-struct Scheduling {
-    int policy = -1;
-    int priority = 0;
-    int nice = 0;
-};
-Scheduling schedulingOfThisThread() {
-    Scheduling s;
-    sched_param param{};
-    pthread_getschedparam(pthread_self(), &s.policy, &param);
-    s.priority = param.sched_priority;
-    s.nice = getpriority(PRIO_PROCESS, id_t(gettid()));
-    return s;
-}
+using test::Scheduling;
+using test::schedulingOfThisThread;
 
 TEST_F(DisplayUiTest, PresenterRunsAtARaisedPriorityWhereTheSystemAllows) {
     // What this process may get, tried on a thread of its own.
