@@ -12,6 +12,7 @@
 #include "Engine/ProgramStore.hpp"
 #include "Platform/MainQueue.hpp"
 #include "Platform/Media/AudioOutput.hpp"
+#include "Render/NativeLayerHost.hpp"
 #include "Render/NativeStageRenderer.hpp"
 
 namespace ombry::bench {
@@ -46,6 +47,18 @@ struct BenchStage {
         m.kind = kind;
         m.path = path.string();
         items[id] = m;
+    }
+
+    // The media layer draws `cueId`'s picture fully and nothing of the other slot: a cut has landed.
+    bool showsFully(const std::string& cueId, double now) const {
+        auto* host = r->host(LayerId::media);
+        for (int i = 0; i < 2; ++i) {
+            const auto& slot = host->slot(i);
+            if (slot.cue && slot.cue->cueId == cueId && slot.media && slot.media->texture &&
+                slot.visual.opacity.value(now) == 1 && host->slot(1 - i).visual.opacity.value(now) == 0)
+                return true;
+        }
+        return false;
     }
 
     // Runs the loop until `pred` holds (checked every millisecond).

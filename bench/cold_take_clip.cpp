@@ -82,13 +82,7 @@ void BM_ColdTake1080p60(benchmark::State& state) {
     using Time = std::chrono::steady_clock::time_point;
     std::optional<Time> shownAt, loadedAt;
     s.r->setCompositeConsumer("probe", [&](const GpuRenderTarget&, int) {
-        const double now = appClock().monotonic();
-        for (int i = 0; i < 2; ++i) {
-            const auto& slot = host->slot(i);
-            if (!shownAt && slot.cue && slot.cue->cueId == showing && slot.media && slot.media->texture &&
-                slot.visual.opacity.value(now) == 1 && host->slot(1 - i).visual.opacity.value(now) == 0)
-                shownAt = std::chrono::steady_clock::now();
-        }
+        if (!shownAt && s.showsFully(showing, appClock().monotonic())) shownAt = std::chrono::steady_clock::now();
     });
     std::vector<double> takes, loads, ffmpeg, ffmpegStart;
     int n = 0;

@@ -61,16 +61,10 @@ void BM_ColdTakeStill12MP(benchmark::State& state) {
     Stage s(int(state.range(0)));
     std::string showing;
     std::optional<double> takenAt, shownAt;
-    auto* host = s.r->host(LayerId::media);
     s.r->setCompositeConsumer("probe", [&](const GpuRenderTarget&, int) {
         if (!takenAt || shownAt) return;
         const double now = appClock().monotonic();
-        for (int i = 0; i < 2; ++i) {
-            const auto& slot = host->slot(i);
-            if (slot.cue && slot.cue->cueId == showing && slot.media && slot.media->texture &&
-                slot.visual.opacity.value(now) == 1)
-                shownAt = now;
-        }
+        if (s.showsFully(showing, now)) shownAt = now;
     });
     int n = 0;
     for (auto _ : state) {

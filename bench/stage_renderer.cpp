@@ -54,13 +54,9 @@ void takeLatency(benchmark::State& state, bool prepared, int width, int height) 
     s.r->setCompositeConsumer("probe", [&](const GpuRenderTarget&, int) {
         if (!takenAt || shownAt) return;
         const double now = appClock().monotonic();
-        for (int i = 0; i < 2; ++i) {
-            const auto& slot = host->slot(i);
-            if (slot.cue && slot.cue->cueId == showing && slot.media && slot.media->texture &&
-                slot.visual.opacity.value(now) == 1 && host->slot(1 - i).visual.opacity.value(now) == 0) {
-                shownAt = now;
-                shownTick = s.r->framesComposed();
-            }
+        if (s.showsFully(showing, now)) {
+            shownAt = now;
+            shownTick = s.r->framesComposed();
         }
     });
     int n = 0;
