@@ -6,6 +6,9 @@
 
 namespace ombry {
 
+// Plain text, as every other program pastes it.
+inline constexpr const char* plainTextType = "text/plain";
+
 // The desktop's general clipboard, by data type ("com.dovel.Ombry.playlist"). Another program may replace
 // its content at any moment.
 class Clipboard {

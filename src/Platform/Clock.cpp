@@ -21,13 +21,17 @@ double SystemClock::wallMs() const {
 }
 double SystemClock::boottime() const { return readClock(CLOCK_BOOTTIME); }
 
-ManualClock::ManualClock(double monotonicStart, double wallStartMs) : mono_(monotonicStart), wall_(wallStartMs) {}
+ManualClock::ManualClock(double monotonicStart, double wallStartMs)
+    : mono_(monotonicStart), boot_(monotonicStart), wall_(wallStartMs) {}
 
 void ManualClock::advance(double seconds) {
-    double m = mono_.load();
-    mono_.store(m + seconds);
-    double w = wall_.load();
-    wall_.store(w + seconds * 1000.0);
+    mono_.store(mono_.load() + seconds);
+    suspend(seconds);
+}
+
+void ManualClock::suspend(double seconds) {
+    boot_.store(boot_.load() + seconds);
+    wall_.store(wall_.load() + seconds * 1000.0);
 }
 
 Clock& appClock() { return *current.load(); }

@@ -28,13 +28,17 @@ public:
     explicit ManualClock(double monotonicStart = 1000.0, double wallStartMs = 1.7e12);
     double monotonic() const override { return mono_.load(); }
     double wallMs() const override { return wall_.load(); }
-    double boottime() const override { return mono_.load(); }
+    double boottime() const override { return boot_.load(); }
+    // Time passes with the machine awake: all three clocks move.
     void advance(double seconds);
+    // The machine sleeps: the boot-time and wall clocks move, the monotonic clock stands still.
+    void suspend(double seconds);
     void setMonotonic(double seconds) { mono_.store(seconds); }
     void setWallMs(double ms) { wall_.store(ms); }
 
 private:
     std::atomic<double> mono_;
+    std::atomic<double> boot_;
     std::atomic<double> wall_;
 };
 

@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace ombry {
 
@@ -18,6 +19,8 @@ struct OpenPanelRequest {
     bool allowsMultiple = false;
     bool canChooseFolders = false;
     std::string mimeType;
+    std::string title;                    // empty: the desktop's default
+    std::vector<std::string> extensions;  // lower-case, without the dot; files of these only, when given
 };
 
 class FilePanels {
@@ -25,6 +28,11 @@ public:
     virtual ~FilePanels() = default;
     virtual std::optional<std::filesystem::path> runSavePanel(const SavePanelRequest& request) = 0;
     virtual std::optional<std::filesystem::path> runOpenPanel(const OpenPanelRequest& request) = 0;
+    // Every chosen item, in the panel's order; empty when cancelled.
+    virtual std::vector<std::filesystem::path> runOpenPanelMultiple(const OpenPanelRequest& request) {
+        if (auto one = runOpenPanel(request)) return {*one};
+        return {};
+    }
 };
 
 }  // namespace ombry

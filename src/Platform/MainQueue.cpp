@@ -1,8 +1,16 @@
 #include "Platform/MainQueue.hpp"
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <cassert>
+#include <cerrno>
 #include <chrono>
+#include <cmath>
+#include <cstdint>
 #include <stdexcept>
+#include <system_error>
 
 namespace ombry {
 namespace {
@@ -87,19 +95,44 @@ TaskHandle ManualQueue::postAfter(double seconds, Task fn) {
     return h;
 }
 
+TaskHandle ManualQueue::postAfterBoot(double seconds, Task fn) {
+    if (!(seconds > 0)) seconds = 0;
+    std::lock_guard lock(waitMutex_);
+    auto h = bootTasks_.pushAt(clock_.boottime() + seconds, std::move(fn));
+    arrived_.notify_all();
+    return h;
+}
+
 void ManualQueue::runPending() {
     Task t;
-    while (tasks_.takeReady(now(), t)) {
+    // The two clocks are sums of the same steps taken in different orders: a boot-time due reached on the
+    // monotonic clock may be short of it by a rounding error.
+    while (tasks_.takeReady(now(), t) || bootTasks_.takeReady(clock_.boottime() + 1e-9, t)) {
         t();
         t = nullptr;
     }
+}
+
+double ManualQueue::nextDue() {
+    const double mono = tasks_.nextDue();
+    double boot = bootTasks_.nextDue();
+    // While awake both clocks move together: a boot-time due is as far ahead on the monotonic clock.
+    if (boot >= 0) boot = std::max(now(), boot - (clock_.boottime() - now()));
+    if (mono < 0) return boot;
+    if (boot < 0) return mono;
+    return std::min(mono, boot);
+}
+
+void ManualQueue::suspend(double seconds) {
+    if (seconds > 0) clock_.suspend(seconds);
+    runPending();
 }
 
 void ManualQueue::advance(double seconds) {
     const double target = now() + seconds;
     runPending();
     for (;;) {
-        double due = tasks_.nextDue();
+        double due = nextDue();
         if (due < 0 || due > target) break;
         if (due > now()) clock_.advance(due - now());
         runPending();
@@ -128,21 +161,34 @@ bool ManualQueue::waitUntil(const std::function<bool()>& pred, double realSecond
 
 // LoopQueue
 
-LoopQueue::LoopQueue() : owner_(std::this_thread::get_id()) {}
+LoopQueue::LoopQueue() : owner_(std::this_thread::get_id()), wakeFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+    if (wakeFd_ < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+}
+
+LoopQueue::~LoopQueue() { ::close(wakeFd_); }
+
+void LoopQueue::wake() {
+    const std::uint64_t one = 1;
+    while (::write(wakeFd_, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+}
 
 void LoopQueue::post(Task fn) {
     tasks_.push(std::move(fn));
-    std::lock_guard lock(mutex_);
-    ++generation_;
-    wake_.notify_all();
+    wake();
 }
 
 TaskHandle LoopQueue::postAfter(double seconds, Task fn) {
     if (!(seconds > 0)) seconds = 0;
     auto h = tasks_.pushAt(now() + seconds, std::move(fn));
-    std::lock_guard lock(mutex_);
-    ++generation_;
-    wake_.notify_all();
+    wake();
+    return h;
+}
+
+TaskHandle LoopQueue::postAfterBoot(double seconds, Task fn) {
+    if (!(seconds > 0)) seconds = 0;
+    auto h = bootTasks_.pushAt(appClock().boottime() + seconds, std::move(fn));
+    wake();
     return h;
 }
 
@@ -152,28 +198,38 @@ void LoopQueue::run() {
     owner_.store(std::this_thread::get_id());
     quit_.store(false);
     while (!quit_.load()) {
-        uint64_t seen;
-        {
-            std::lock_guard lock(mutex_);
-            seen = generation_;
-        }
         Task t;
-        if (tasks_.takeReady(now(), t)) {
+        if (tasks_.takeReady(now(), t) || bootTasks_.takeReady(appClock().boottime(), t)) {
             t();
             continue;
         }
-        std::unique_lock lock(mutex_);
-        if (generation_ != seen || quit_.load()) continue;
-        double due = tasks_.nextDue();
-        auto wait = due < 0 ? std::chrono::duration<double>(0.1) : std::chrono::duration<double>(due - now());
-        if (wait.count() > 0) wake_.wait_for(lock, wait);
+        // Sleep until a post, the next monotonic timer, or the boot-time timer (which also ends the sleep
+        // when the machine wakes past it).
+        const double bootDue = bootTasks_.nextDue();
+        if (bootDue >= 0)
+            bootTimer_.armAt(bootDue);
+        else
+            bootTimer_.disarm();
+        const double due = tasks_.nextDue();
+        timespec timeout{};
+        if (due >= 0) {
+            const double wait = std::max(0.0, due - now());
+            timeout.tv_sec = time_t(wait);
+            timeout.tv_nsec = long((wait - double(timeout.tv_sec)) * 1e9);
+        }
+        pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {bootTimer_.fd(), POLLIN, 0}};
+        if (::ppoll(fds, 2, due >= 0 ? &timeout : nullptr, nullptr) <= 0) continue;
+        if (fds[0].revents & POLLIN) {
+            std::uint64_t posts = 0;
+            [[maybe_unused]] const auto n = ::read(wakeFd_, &posts, sizeof posts);
+        }
+        if (fds[1].revents & POLLIN) bootTimer_.acknowledge();
     }
 }
 
 void LoopQueue::quit() {
     quit_.store(true);
-    std::lock_guard lock(mutex_);
-    wake_.notify_all();
+    wake();
 }
 
 ScopedMainQueue::ScopedMainQueue(MainQueue& q) : previous_(installed.load()), previousClock_(&appClock()) {

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "Platform/BootTimer.hpp"
 #include "Platform/Clock.hpp"
 
 namespace ombry {
@@ -37,6 +38,9 @@ public:
     virtual ~MainQueue() = default;
     virtual void post(Task fn) = 0;
     virtual TaskHandle postAfter(double seconds, Task fn) = 0;
+    // Like postAfter, on the boot-time clock: time the machine spends asleep counts towards the delay, so a
+    // wait that spans a suspend ends on time in the world (or at once on waking when it is already due).
+    virtual TaskHandle postAfterBoot(double seconds, Task fn) = 0;
     // Monotonic seconds of the queue's clock.
     virtual double now() const = 0;
     virtual bool isMainThread() const = 0;
@@ -76,6 +80,7 @@ public:
     ~ManualQueue() override;
     void post(Task fn) override;
     TaskHandle postAfter(double seconds, Task fn) override;
+    TaskHandle postAfterBoot(double seconds, Task fn) override;
     double now() const override { return clock_.monotonic(); }
     bool isMainThread() const override { return std::this_thread::get_id() == owner_; }
 
@@ -83,14 +88,21 @@ public:
     void runPending();
     // Moves virtual time forward, running each timer at its due time, in order.
     void advance(double seconds);
+    // The machine sleeps for `seconds` and wakes: only boot-time timers see the time pass; those that fell
+    // due meanwhile run on waking.
+    void suspend(double seconds);
     // For work finished on real threads: runs posted tasks as they arrive until pred() holds
     // or `realSeconds` of real time pass. Virtual time does not move.
     bool waitUntil(const std::function<bool()>& pred, double realSeconds = 10.0);
     ManualClock& clock() { return clock_; }
 
 private:
+    // The earliest timer of either clock, in monotonic seconds; negative when none.
+    double nextDue();
+
     ManualClock clock_;
     TaskList tasks_;
+    TaskList bootTasks_;
     std::thread::id owner_;
     std::mutex waitMutex_;
     std::condition_variable arrived_;
@@ -100,8 +112,12 @@ private:
 class LoopQueue final : public MainQueue {
 public:
     LoopQueue();
+    ~LoopQueue() override;
+    LoopQueue(const LoopQueue&) = delete;
+    LoopQueue& operator=(const LoopQueue&) = delete;
     void post(Task fn) override;
     TaskHandle postAfter(double seconds, Task fn) override;
+    TaskHandle postAfterBoot(double seconds, Task fn) override;
     double now() const override;
     bool isMainThread() const override { return std::this_thread::get_id() == owner_.load(); }
     // Runs until quit() is called.
@@ -109,12 +125,14 @@ public:
     void quit();
 
 private:
+    void wake();
+
     TaskList tasks_;
+    TaskList bootTasks_;
     std::atomic<std::thread::id> owner_;
     std::atomic<bool> quit_{false};
-    std::mutex mutex_;
-    uint64_t generation_ = 0;  // bumped under mutex_ by every post, so run() never sleeps past one
-    std::condition_variable wake_;
+    int wakeFd_ = -1;  // an eventfd written by every post, so run() never sleeps past one
+    BootTimer bootTimer_;
 };
 
 // Installs a queue (and its clock, for a ManualQueue) for the life of a scope; restores the previous one.

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sched.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <thread>
 #include <vector>
 
@@ -64,6 +69,96 @@ TEST(ManualQueue, InstallsItsClock) {
         EXPECT_DOUBLE_EQ(appClock().wallMs() - wall, 1500.0);
     }
     EXPECT_GE(appClock().monotonic(), before);  // system clock again
+}
+
+// A sleep of the machine counts for boot-time timers only; those that fell due while asleep run on waking.
+TEST(ManualQueue, BootTimeTimersCountTheTimeAsleep) {
+    ManualQueue q;
+    ScopedMainQueue scope(q);
+    std::vector<std::string> ran;
+    mainQueue().postAfterBoot(10, [&] { ran.push_back("boot10"); });
+    mainQueue().postAfter(10, [&] { ran.push_back("mono10"); });
+    TaskHandle cancelled = mainQueue().postAfterBoot(5, [&] { ran.push_back("cancelled"); });
+    mainQueue().postAfterBoot(30, [&] { ran.push_back("boot30"); });
+    cancelled.cancel();
+    q.advance(2);
+    q.suspend(7);
+    EXPECT_TRUE(ran.empty());
+    q.advance(1);  // 10 s of boot time, 3 s awake
+    EXPECT_EQ(ran, std::vector<std::string>{"boot10"});
+    q.suspend(25);  // boot30 fell due asleep: it runs on waking
+    EXPECT_EQ(ran, (std::vector<std::string>{"boot10", "boot30"}));
+    q.advance(7);
+    EXPECT_EQ(ran, (std::vector<std::string>{"boot10", "boot30", "mono10"}));
+}
+
+// Awake, boot-time and monotonic timers keep one order by due time.
+TEST(ManualQueue, BootAndMonotonicTimersInterleaveByDueTime) {
+    ManualQueue q;
+    ScopedMainQueue scope(q);
+    q.suspend(100);  // the clocks no longer read alike
+    std::vector<int> ran;
+    for (int s : {3, 1, 5}) mainQueue().postAfterBoot(s, [&ran, s] { ran.push_back(s); });
+    for (int s : {2, 4}) mainQueue().postAfter(s, [&ran, s] { ran.push_back(s); });
+    q.advance(4.5);
+    EXPECT_EQ(ran, (std::vector<int>{1, 2, 3, 4}));
+    q.advance(0.5);
+    EXPECT_EQ(ran.back(), 5);
+}
+
+TEST(LoopQueue, RunsBootTimeTimersAndSkipsCancelledOnes) {
+    LoopQueue q;
+    ScopedMainQueue scope(q);
+    std::vector<int> seen;
+    const double start = appClock().boottime();
+    TaskHandle cancelled = q.postAfterBoot(0.01, [&] { seen.push_back(0); });
+    cancelled.cancel();
+    q.postAfterBoot(0.03, [&] {
+        seen.push_back(2);
+        q.quit();
+    });
+    std::thread other([&] { q.postAfterBoot(0.02, [&] { seen.push_back(1); }); });
+    other.join();
+    q.run();
+    EXPECT_EQ(seen, (std::vector<int>{1, 2}));
+    EXPECT_GE(appClock().boottime() - start, 0.03 - 1e-3);
+}
+
+// In a time namespace whose boot clock runs a day ahead of its monotonic clock, a boot-time timer of 50 ms
+// fires after 50 ms: it is armed on the boot clock, not on the monotonic clock with a boot-clock reading
+// (that would wait a day). The loop runs in a child, since the namespace applies to children only.
+TEST(LoopQueue, BootTimeTimerIsArmedOnTheBootClock) {
+    const pid_t outer = ::fork();
+    ASSERT_GE(outer, 0);
+    if (outer == 0) {
+        if (::unshare(CLONE_NEWTIME) != 0) ::_exit(77);
+        static const char offsets[] = "boottime 86400 0\n";
+        const int fd = ::open("/proc/self/timens_offsets", O_WRONLY | O_CLOEXEC);
+        if (fd < 0 || ::write(fd, offsets, sizeof offsets - 1) != ssize_t(sizeof offsets - 1)) ::_exit(77);
+        ::close(fd);
+        const pid_t inner = ::fork();
+        if (inner < 0) ::_exit(2);
+        if (inner == 0) {
+            ::alarm(20);  // a timer on the wrong clock ends the child here instead of a day later
+            LoopQueue q;
+            ScopedMainQueue scope(q);
+            bool fired = false;
+            q.postAfterBoot(0.05, [&] {
+                fired = true;
+                q.quit();
+            });
+            q.run();
+            ::_exit(fired ? 0 : 1);
+        }
+        int status = 0;
+        ::waitpid(inner, &status, 0);
+        ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 3);
+    }
+    int status = 0;
+    ::waitpid(outer, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no time namespaces here";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(LoopQueue, RunsPostsAndTimersUntilQuit) {

@@ -259,6 +259,30 @@ StillResult decodeStill(const std::string& path, StillSize needed) {
     return decodeRaster(path);
 }
 
+std::optional<PixelSize> stillPixelSize(const std::string& path) {
+    const auto head = readHead(path, 64 * 1024);
+    static const uint8_t pngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (head.size() >= 24 && std::memcmp(head.data(), pngSignature, 8) == 0 && std::memcmp(&head[12], "IHDR", 4) == 0) {
+        auto be32 = [&](size_t o) { return uint32_t(head[o]) << 24 | uint32_t(head[o + 1]) << 16 | uint32_t(head[o + 2]) << 8 | head[o + 3]; };
+        const uint32_t w = be32(16), h = be32(20);
+        if (w < 1 || h < 1 || w > INT_MAX || h > INT_MAX) return std::nullopt;
+        return PixelSize{int(w), int(h)};
+    }
+    if (looksLikeJpeg(head)) {
+        TjHandle tj;
+        int w = 0, h = 0, subsamp = 0, colorspace = 0;
+        if (tj.h && tjDecompressHeader3(tj.h, head.data(), static_cast<unsigned long>(head.size()), &w, &h, &subsamp,
+                                        &colorspace) == 0 && w > 0 && h > 0)
+            return PixelSize{w, h};
+    }
+    // Other formats (and a JPEG whose frame header lies further in): decoded.
+    const StillResult r = decodeStill(path);
+    if (const auto* img = std::get_if<StillImage>(&r)) return PixelSize{img->width, img->height};
+    if (const auto* svg = std::get_if<std::shared_ptr<const ScalableImage>>(&r))
+        return PixelSize{int((*svg)->width() + 0.5), int((*svg)->height() + 0.5)};
+    return std::nullopt;
+}
+
 StillLoader::StillLoader() {
     thread_ = std::thread([shared = shared_] {
         pthread_setname_np(pthread_self(), "still-decode");

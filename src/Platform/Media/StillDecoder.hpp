@@ -38,6 +38,10 @@ struct StillSize {
 // main thread, or use StillLoader.
 StillResult decodeStill(const std::string& path, StillSize needed = {});
 
+// A still file's pixel size, read from its header where the format allows (PNG, JPEG), else by decoding it.
+// Nothing when it cannot be read.
+std::optional<PixelSize> stillPixelSize(const std::string& path);
+
 // Decodes stills in order on a background thread ("still-decode"); results come back on the main
 // queue. Destroying the loader waits for the decode in flight and drops the rest.
 class StillLoader {
