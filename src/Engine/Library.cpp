@@ -14,10 +14,6 @@ namespace fs = std::filesystem;
 namespace ombry {
 namespace {
 
-const std::set<std::string> videoExt = {"mp4", "m4v", "mov", "webm", "mkv", "ogv"};
-const std::set<std::string> imageExt = {"png", "jpg", "jpeg", "gif", "webp", "bmp", "svg", "avif"};
-const std::set<std::string> audioExt = {"mp3", "m4a", "aac", "wav", "flac", "ogg", "oga"};
-
 const char* const palette[8] = {"#7596b8", "#6fb495", "#c2a064", "#9b8fc4",
                                 "#cd7f7f", "#5fb0c9", "#c98f5f", "#7fb88f"};
 
@@ -35,7 +31,11 @@ const std::vector<std::string>& spaceSeparators() {
     return seps;
 }
 
-std::string trimSpaces(std::string s) {
+}  // namespace
+
+Library::Library() : projectId_(makeUuid()) {}
+
+std::string Library::trimSpaces(std::string s) {
     bool again = true;
     while (again && !s.empty()) {
         again = false;
@@ -52,10 +52,6 @@ std::string trimSpaces(std::string s) {
     }
     return s;
 }
-
-}  // namespace
-
-Library::Library() : projectId_(makeUuid()) {}
 
 Library::~Library() { flushTask_.cancel(); }
 

@@ -26,6 +26,10 @@ public:
 
     static constexpr const char* defaultGroupColor = "#5f6670";
     static constexpr double coalesceSeconds = 0.4;
+    // The lower-case file extensions of each media kind.
+    static inline const std::set<std::string> videoExt{"mp4", "m4v", "mov", "webm", "mkv", "ogv"};
+    static inline const std::set<std::string> imageExt{"png", "jpg", "jpeg", "gif", "webp", "bmp", "svg", "avif"};
+    static inline const std::set<std::string> audioExt{"mp3", "m4a", "aac", "wav", "flac", "ogg", "oga"};
 
     Library();
     ~Library();
@@ -61,6 +65,8 @@ public:
     // not UTF-8 could never be written into the project document, so every way in (adding, dropping,
     // relinking, pasting, uploads) asks this first.
     static std::optional<std::string> refusal(const std::filesystem::path& path);
+    // Without leading and trailing tabs and Unicode spaces; line breaks stay.
+    static std::string trimSpaces(std::string s);
 
     // Items and playlists. Unknown ids do nothing. Files refused by `refusal` are left out, their
     // sentences appended to `refused` when given.

@@ -6,33 +6,15 @@
 #include "Engine/TextBytes.hpp"
 #include "Platform/MainQueue.hpp"
 #include "Platform/Uuid.hpp"
+#include "support/ShowRecords.hpp"
 #include "support/TestEnv.hpp"
 
 using namespace ombry;
+using test::makeGroup;
+using test::makeItem;
 namespace fs = std::filesystem;
 
 namespace {
-
-MediaItem makeItem(const std::string& id, const std::string& path, std::optional<double> order = std::nullopt,
-                   double addedAt = 0) {
-    MediaItem m;
-    m.id = id;
-    m.kind = Library::kind(path).value_or(MediaKind::video);
-    m.name = fs::path(path).filename().string();
-    m.path = path;
-    m.order = order;
-    m.addedAt = addedAt;
-    return m;
-}
-
-Group makeGroup(const std::string& id, std::vector<std::string> ids, std::optional<std::string> color = "#112233") {
-    Group g;
-    g.id = id;
-    g.name = id;
-    g.mediaIds = std::move(ids);
-    g.color = std::move(color);
-    return g;
-}
 
 struct LibraryTest : ::testing::Test {
     ManualQueue q;
