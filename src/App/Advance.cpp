@@ -68,10 +68,10 @@ void AppState::advanceInPlaylist(const std::string& fromId) {
 
 void AppState::restartLayer(LayerId layer) {
     const auto& active = program.state().layers[layer].active;
-    if (!active || !program.onTransport) return;
+    if (!active) return;
     const bool playing = active->playing;
-    program.onTransport(TransportCommandMessage{layer, "seek", 0.0});
-    if (playing) program.onTransport(TransportCommandMessage{layer, "play", std::nullopt});
+    sendTransport(layer, "seek", 0.0);
+    if (playing) sendTransport(layer, "play", std::nullopt);
 }
 
 void AppState::scheduleAutoAdvance(const MediaItem& item, const Group* p) {
@@ -79,7 +79,8 @@ void AppState::scheduleAutoAdvance(const MediaItem& item, const Group* p) {
     std::weak_ptr<bool> alive = alive_;
     const std::string id = item.id;
     auto handle = std::make_shared<TaskHandle>();
-    *handle = mainQueue().postAfter(*p->advanceSeconds, [this, alive, id, handle] {
+    // The boot-time clock: a show left running while the machine sleeps advances on time when it wakes.
+    *handle = mainQueue().postAfterBoot(*p->advanceSeconds, [this, alive, id, handle] {
         if (alive.expired() || handle->cancelled()) return;
         advanceTask_ = {};
         advanceInPlaylist(id);

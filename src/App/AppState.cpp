@@ -18,8 +18,9 @@ std::filesystem::path outputBundleDir() {
 
 int AppState::probeLimitFor(unsigned cores) { return std::clamp<int>(int(std::min(cores, 64u)), 1, 6); }
 
-AppState::AppState(AppEnvironment env) : program(StageConfig{stageWidth, stageHeight, stageFps, "transparent"}),
-                                         env_(std::move(env)) {
+AppState::AppState(AppEnvironment env)
+    : program(StageConfig{initialStageWidth, initialStageHeight, initialStageFps, "transparent"}),
+      env_(std::move(env)) {
     if (!env_.fatal) env_.fatal = [](IssueCode code) { Issue::fatal(code); };
     if (!env_.warm) env_.warm = [](const std::string& path) { AssetWarmer::warm(path); };
     if (!env_.screens || !env_.panels || !env_.clipboard || !env_.makeRenderer)
@@ -46,6 +47,7 @@ AppState::AppState(AppEnvironment env) : program(StageConfig{stageWidth, stageHe
     if (auto stored = Store::loadDoc<AppSettings>(Store::dir() / "settings.json")) setSettings(std::move(*stored));
 
     // 7. Callbacks, before anything below changes the program or the library.
+    makeIntake();
     wire();
 
     // 8 to 11.
@@ -56,6 +58,8 @@ AppState::AppState(AppEnvironment env) : program(StageConfig{stageWidth, stageHe
 AppState::~AppState() {
     *alive_ = false;
     advanceTask_.cancel();
+    remoteDropTask_.cancel();
+    companionDropTask_.cancel();
     cloudPlaylistPushTask_.cancel();
 }
 
@@ -70,11 +74,6 @@ void AppState::setSelection(std::set<SidebarItem> selection) {
     selection_ = std::move(selection);
     selectedIds_.clear();
     selectionAnchorId_.reset();
-}
-
-void AppState::setSettings(AppSettings settings) {
-    settings_ = std::move(settings);
-    Store::saveDoc(settings_, Store::dir() / "settings.json");
 }
 
 }  // namespace ombry

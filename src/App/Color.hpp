@@ -1,5 +1,7 @@
 #pragma once
 // Display colours of the view models, free of any UI toolkit. Components are 0 to 1.
+#include <optional>
+#include <string>
 
 namespace ombry {
 
@@ -14,5 +16,11 @@ struct Hsb {
     bool operator==(const Hsb&) const = default;
     Rgba rgba() const;
 };
+
+// The tint of sections and playlists without a usable colour.
+inline constexpr Rgba grayTint{0.5, 0.5, 0.5, 1};
+
+// A playlist colour "#rrggbb" (either case) as opaque sRGB; nothing for anything else.
+std::optional<Rgba> color(const std::optional<std::string>& hex);
 
 }  // namespace ombry

@@ -109,7 +109,7 @@ void AppProjects::promptNewProject() {
 }
 
 void AppProjects::promptOpenProject() {
-    auto url = panels_.runOpenPanel({std::nullopt, false, false, projectMimeType});
+    auto url = panels_.runOpenPanel({std::nullopt, false, false, projectMimeType, {}, {}});
     if (url) openProject(*url);
 }
 

@@ -91,6 +91,9 @@ struct PendingSequenceImport {
 // Why a display may not take a program window while the settings do not allow it.
 enum class DisplayBlockReason { primary, controller };
 
+// What the program output shows: the status pill's "LIVE", "BLACK" or "OFFLINE".
+enum class OutputStatus { live, black, offline };
+
 // "m:ss" of the rounded duration; empty when it is absent, not above 0 or not a usable number.
 std::string displayDuration(const MediaItem& item);
 // "Video · 1920×1080 · 29p", "Audio · 48 kHz · 24-bit".

@@ -2,13 +2,17 @@
 #include <filesystem>
 
 #include "App/AppState.hpp"
+#include "Engine/Store.hpp"
 
 namespace ombry {
 
 void AppState::wire() {
     NativeStageRenderer& r = *previewRenderer_;
     program.onChange = [this, &r](const ProgramState& state) {
+        if (auto* server = outputServer()) server->broadcastState(state);
         r.apply(state);
+        pushSnapshot();
+        syncStayAwake();
         // The project carries the stage: written once per real change of it.
         const auto& stored = library.stage();
         if (!stored || stored->width != state.stage.width || stored->height != state.stage.height ||
@@ -17,7 +21,10 @@ void AppState::wire() {
             library.writeDoc();
         }
     };
-    program.onTransport = [&r](const TransportCommandMessage& command) { r.applyTransport(command); };
+    program.onTransport = [this, &r](const TransportCommandMessage& command) {
+        if (auto* server = outputServer()) server->sendTransport(command);
+        r.applyTransport(command);
+    };
     r.resolvePath = [this](const std::string& id) -> std::optional<std::string> {
         if (const MediaItem* m = library.item(id)) return m->path;
         return std::nullopt;
@@ -30,7 +37,10 @@ void AppState::wire() {
             if (const Group* p = playlist(active->mediaId)) failedInCycle_.erase(p->id);
         if (status.ended) handleClipEnd(status.layer, status.cueId);
         // Remotes follow the primary layer only, as it stands after the clip end was handled.
-        if (primaryLayer() == status.layer && env_.pushTransport) env_.pushTransport(status);
+        if (primaryLayer() != status.layer) return;
+        const ControlTransportMessage message{status.layer, status.currentTime, status.duration, status.playing};
+        if (auto* remote = controlServer()) remote->pushTransport(message);
+        if (auto* remote = bleRemote()) remote->pushTransport(message);
     };
     r.onEnding = [this](LayerId layer, const std::string& cueId) { handleClipEnd(layer, cueId); };
     r.onError = [this](LayerId layer, const std::string& cueId, IssueCode code) {
@@ -58,11 +68,7 @@ void AppState::wire() {
         std::error_code ec;
         if (item && !std::filesystem::exists(path, ec)) {
             library.markOffline(item->id);
-            rescanInFlight_ = true;
-            std::weak_ptr<bool> alive = alive_;
-            library.rescanOffline([this, alive](bool) {
-                if (!alive.expired()) rescanInFlight_ = false;
-            });
+            cascadeOfflineRescan();
         }
         program.clearLayer(layer);
         if (advances && !cycleDone) advanceInPlaylist(cue.mediaId);
@@ -80,8 +86,111 @@ void AppState::wire() {
         refreshOpenDisplays();
     };
     displayList_ = displays_->displays();
-    library.onChange = [this] { schedulePlaylistPush(); };
+    library.onChange = [this] {
+        if (auto* server = outputServer()) server->updateMediaIndex(library.mediaIndex());
+        refreshThumbIndex();
+        pushSnapshot();
+        schedulePlaylistPush();
+    };
+    wireLinks();
     r.apply(program.state());
+}
+
+// The parts call these on their own threads, possibly after the state has gone: each callback holds the
+// state weakly from the moment it is made and touches nothing of it off the main queue.
+void AppState::wireLinks() {
+    performHook = [this](const ControlCommand& command) { return performControl(command); };
+    snapshotHook = [this]() -> std::optional<ControlSnapshot> { return controlSnapshot(); };
+    const std::weak_ptr<bool> alive = alive_;
+    auto onMain = onMainWhileAlive();
+    auto perform = [this, alive](ControlCommand command, RemoteLink::Reply reply) {
+        mainQueue().post([this, alive, command = std::move(command), reply = std::move(reply)] {
+            if (alive.expired() || !performHook) return reply(ControlResult::badRequest("shutting down"));
+            reply(performHook(command));
+        });
+    };
+    if (auto* remote = controlServer()) {
+        remote->perform = perform;
+        remote->snapshot = [this, alive](ControlServerLink::SnapshotReply reply) {
+            mainQueue().post([this, alive, reply = std::move(reply)] {
+                if (alive.expired() || !snapshotHook) return reply(std::nullopt);
+                reply(snapshotHook());
+            });
+        };
+        remote->ingestUpload = [this, alive](UploadIngestRequest request, ControlServerLink::IngestReply reply) {
+            mainQueue().post([this, alive, request = std::move(request), reply = std::move(reply)]() mutable {
+                if (alive.expired()) return reply(UploadIngestResult::failed("shutting down"));
+                ingestUploadedFile(std::move(request), std::move(reply));
+            });
+        };
+        remote->uploadPlaylists = [this, alive](ControlServerLink::PlaylistsReply reply) {
+            mainQueue().post([this, alive, reply = std::move(reply)] {
+                reply(alive.expired() ? std::vector<UploadPlaylistInfo>{} : uploadPlaylists());
+            });
+        };
+        // Addresses reported while the server is stopped or still starting are dropped: its start sets them.
+        remote->onInfoChange = [this, onMain](ServerInfo info) {
+            onMain([this, info = std::move(info)] {
+                if (controlServerInfo_) controlServerInfo_ = info;
+            });
+        };
+        remote->onClientsChanged = [this, onMain](int remotes, int companions) {
+            onMain([this, remotes, companions] {
+                wifiRemoteCount_ = remotes;
+                companionCount_ = companions;
+                updateRemoteCounts();
+            });
+        };
+    }
+    if (auto* remote = bleRemote()) {
+        remote->perform = perform;
+        remote->onClientsChanged = [this, onMain](int count) { onMain([this, count] {
+            bleRemoteCount_ = count;
+            updateRemoteCounts();
+        }); };
+        // A report that arrives while the remote is switched off (it is stopping) leaves the state as it was.
+        remote->onStateChange = [this, onMain](bt::BluetoothState state) {
+            onMain([this, state] {
+                if (settings_.bleRemoteEnabled) bleState_ = state;
+            });
+        };
+    }
+    if (auto* server = outputServer())
+        server->onConnections = [this, onMain](int count) { onMain([this, count] {
+            outputCount = count;
+            syncStayAwake();
+        }); };
+}
+
+void AppState::pushSnapshot() {
+    if (!snapshotHook || (!controlServer() && !bleRemote())) return;
+    const auto snapshot = snapshotHook();
+    if (!snapshot) return;
+    if (auto* remote = controlServer()) remote->push(*snapshot);
+    if (auto* remote = bleRemote()) remote->push(*snapshot);
+}
+
+void AppState::refreshThumbIndex() {
+    MediaIndex index;
+    for (const MediaItem& m : library.media())
+        if (m.thumbAt) index[m.id] = (Store::thumbnailDir() / (m.id + ".jpg")).string();
+    if (auto* server = outputServer()) server->updateThumbIndex(index);
+    if (auto* remote = controlServer()) remote->updateThumbIndex(index);
+    if (auto* remote = bleRemote()) remote->updateThumbIndex(std::move(index));
+}
+
+void AppState::cascadeOfflineRescan() {
+    if (env_.intake)
+        env_.intake->cascadeOfflineRescan();
+    else
+        intake_->cascadeOfflineRescan();
+}
+
+void AppState::probeMissing() {
+    if (env_.intake)
+        env_.intake->probeMissing();
+    else
+        intake_->probeMissing();
 }
 
 std::optional<LayerId> AppState::primaryLayer() const {
@@ -93,16 +202,21 @@ std::optional<LayerId> AppState::primaryLayer() const {
 void AppState::refreshOpenDisplays() {
     const auto open = displays_->openDisplays();
     openDisplayIDs_ = std::set<DisplayId>(open.begin(), open.end());
+    syncStayAwake();
 }
 
 void AppState::schedulePlaylistPush() {
     if (!settings_.cloudUploadEnabled) return;
     cloudPlaylistPushTask_.cancel();
     std::weak_ptr<bool> alive = alive_;
-    cloudPlaylistPushTask_ = mainQueue().postAfter(cloudPushDelay, [this, alive] {
+    // On the boot-time clock, like every wait that may span a sleep of the machine.
+    cloudPlaylistPushTask_ = mainQueue().postAfterBoot(cloudPushDelay, [this, alive] {
         if (alive.expired()) return;
         cloudPlaylistPushTask_ = {};
-        if (env_.pushCloudPlaylists) env_.pushCloudPlaylists();
+        if (!env_.cloudInbox) return;
+        std::vector<std::string> names;
+        for (const Group& g : library.groups()) names.push_back(g.name);
+        env_.cloudInbox->pushPlaylists(settings_, std::move(names));
     });
 }
 

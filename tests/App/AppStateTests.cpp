@@ -1,170 +1,13 @@
 // The application state over the real renderer on the headless context, real generated clips and the
 // virtual clock.
-#include <gtest/gtest.h>
+#include "AppStateFixture.hpp"
 
-#include <cmath>
-#include <limits>
-
-#include "App/AppState.hpp"
-#include "Engine/Store.hpp"
-#include "Render/NativeLayerHost.hpp"
-#include "StageRendererFixture.hpp"
-#include "support/TestEnv.hpp"
+#include <thread>
 
 using namespace ombry;
-namespace fs = std::filesystem;
+using namespace ombry::app_test;
 
 namespace {
-
-struct NoScreens final : ScreenProvider {
-    std::vector<DisplayScreen> screens() const override { return {}; }
-};
-struct NoPanels final : FilePanels {
-    std::optional<fs::path> runSavePanel(const SavePanelRequest&) override { return std::nullopt; }
-    std::optional<fs::path> runOpenPanel(const OpenPanelRequest&) override { return std::nullopt; }
-};
-struct FatalCalled {
-    IssueCode code;
-};
-
-void emptySupportFolder() {
-    for (const auto& e : fs::directory_iterator(Store::dir()))
-        if (e.path() != Store::projectsDir() && e.path() != Store::mediaDir() && e.path() != Store::thumbnailDir())
-            fs::remove_all(e.path());
-    for (const auto& e : fs::directory_iterator(Store::projectsDir())) fs::remove_all(e.path());
-}
-
-const Issue* issue(IssueCode code) {
-    for (const auto& i : IssueLog::shared().recent())
-        if (i.code == code) return &i;
-    return nullptr;
-}
-
-class AppStateTest : public test::GlTest {
-protected:
-    ManualQueue q;
-    std::unique_ptr<ScopedMainQueue> scope;
-    NoScreens screens;
-    NoPanels panels;
-    MemoryClipboard clipboard;
-    std::shared_ptr<media::AudioOutput> out = media::AudioOutput::createNull(false);
-    int beeps = 0;
-    bool rendererFails = false;
-    bool realWarmer = false;
-    std::vector<std::string> warmed;
-    std::vector<std::string> probed;
-    std::map<std::string, std::optional<std::uint32_t>> codecs;  // by path; absent: "avc1"
-    std::vector<TransportCommandMessage> transports;
-    std::vector<LayerId> remoteTransports;
-    int cloudPushes = 0;
-    std::unique_ptr<AppState> app;
-
-    void SetUp() override {
-        GlTest::SetUp();
-        scope = std::make_unique<ScopedMainQueue>(q);
-        emptySupportFolder();
-        IssueLog::shared().clear();
-    }
-    void TearDown() override {
-        if (app) {
-            EXPECT_TRUE(q.waitUntil([this] { return settled(); }, 20.0)) << "loads still busy at the end";
-            app.reset();
-        }
-        q.runPending();
-        scope.reset();
-        GlTest::TearDown();
-    }
-    bool settled() {
-        // Takes finish on the frame loop: a frame at the current virtual time, as the frame clock would.
-        app->previewRenderer().tick(appClock().monotonic());
-        if (auto warmedAsset = AssetWarmer::warmed();
-            warmedAsset && warmedAsset->readiness() == media::Readiness::unknown)
-            return false;
-        for (LayerId l : {LayerId::background, LayerId::media, LayerId::overlay, LayerId::audio}) {
-            const auto* h = app->previewRenderer().host(l);
-            if (!h) continue;
-            if (h->loadsInFlight() > 0) return false;
-            for (const auto* m : {h->slot(0).media.get(), h->slot(1).media.get(), h->prepared().get()})
-                if (m && !m->disposed && m->player && m->player->readiness() == media::Readiness::unknown)
-                    return false;
-        }
-        return true;
-    }
-
-    // Loads open on real threads against a time limit on the virtual clock: let them land before time moves.
-    // Frames of 50 ms, each after the real threads have caught up, as the frame clock would run them.
-    void advance(double seconds) {
-        const double end = appClock().monotonic() + seconds;
-        while (appClock().monotonic() < end) {
-            ASSERT_TRUE(q.waitUntil([this] { return settled(); }, 20.0)) << "loads did not land";
-            q.advance(std::min(0.05, end - appClock().monotonic()));
-        }
-        ASSERT_TRUE(q.waitUntil([this] { return settled(); }, 20.0)) << "loads did not land";
-    }
-
-    AppEnvironment env() {
-        AppEnvironment e;
-        e.screens = &screens;
-        e.panels = &panels;
-        e.clipboard = &clipboard;
-        e.makeRenderer = [this](MeterEngine* meters) -> std::unique_ptr<NativeStageRenderer> {
-            if (rendererFails) return nullptr;
-            return NativeStageRenderer::create(*context(), meters, {.frameClock = nullptr, .audioOutput = out});
-        };
-        e.fatal = [](IssueCode code) { throw FatalCalled{code}; };
-        e.beep = [this] { ++beeps; };
-        e.pushTransport = [this](const TransportStatus& s) { remoteTransports.push_back(s.layer); };
-        e.pushCloudPlaylists = [this] { ++cloudPushes; };
-        if (!realWarmer) e.warm = [this](const std::string& path) { warmed.push_back(path); };
-        e.probeVideoCodec = [this](const std::string& path, auto done) {
-            probed.push_back(path);
-            auto it = codecs.find(path);
-            done(it == codecs.end() ? std::optional<std::uint32_t>(AppState::fourCC('a', 'v', 'c', '1')) : it->second);
-        };
-        return e;
-    }
-    AppState& make() {
-        app = std::make_unique<AppState>(env());
-        app->transitionDuration = 0;  // cuts, so that takes land without moving the clock
-        auto sendOn = app->program.onTransport;
-        app->program.onTransport = [this, sendOn](const TransportCommandMessage& m) {
-            transports.push_back(m);
-            sendOn(m);
-        };
-        return *app;
-    }
-
-    // Long enough that no clip ends by itself while a test moves the clock.
-    static std::string video(const std::string& colour = "red") { return stage_test::colourClip(colour, 60).string(); }
-    static std::string image() { return stage_test::stillImage("blue").string(); }
-    static std::string audio() {
-        return stage_test::fixture("tone.wav", "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1").string();
-    }
-    MediaItem add(const std::string& path) {
-        auto added = app->library.add({path});
-        EXPECT_EQ(added.size(), 1u);
-        return added.at(0);
-    }
-    // A clip whose file has gone and which the library knows to be offline.
-    MediaItem addMissing() {
-        const fs::path copy = test::tempDir("gone") / "gone.mp4";
-        fs::copy_file(video(), copy);
-        MediaItem m = add(copy.string());
-        fs::remove(copy);
-        app->library.markOffline(m.id);
-        return m;
-    }
-    Group playlist(const std::vector<std::string>& ids, std::function<void(Group&)> setup = {}) {
-        Group g = app->library.createGroup("P");
-        for (const auto& id : ids) app->library.addToGroup(g.id, id);
-        g = *std::find_if(app->library.groups().begin(), app->library.groups().end(),
-                          [&](const Group& x) { return x.id == g.id; });
-        if (setup) setup(g);
-        app->library.updateGroup(g);
-        return g;
-    }
-    const std::optional<ActiveCue>& onAir(LayerId l = LayerId::media) { return app->program.state().layers[l].active; }
-};
 
 // Construction.
 
@@ -173,7 +16,7 @@ TEST_F(AppStateTest, ConstructionStartsFromTheDefaultsAndWritesNoSettings) {
     EXPECT_EQ(app->selection(), std::set<SidebarItem>{SidebarItem::allPlaylists()});
     EXPECT_EQ(app->masterTransition, AppTransition::fade);
     EXPECT_DOUBLE_EQ(app->transitionDuration, 0.6);
-    EXPECT_TRUE(app->uiVisible);
+    EXPECT_TRUE(app->uiVisible());
     EXPECT_FALSE(app->previewConnected);
     EXPECT_FALSE(app->started);
     EXPECT_EQ(app->settings(), AppSettings::defaults());
@@ -266,6 +109,29 @@ TEST_F(AppStateTest, AnOfflineClipWhoseFileCameBackGoesLiveAndLosesItsMark) {
     EXPECT_TRUE(app->trigger(a, false));
     EXPECT_TRUE(onAir());
     EXPECT_FALSE(app->library.offlineIds().count(a.id));
+}
+
+TEST_F(AppStateTest, ATakeNeitherLiftsNorMindsBlackAndFollowsAChangedLayer) {
+    make();
+    MediaItem a = add(video());
+    app->program.setBlack(true);
+    ASSERT_TRUE(app->trigger(a, false));
+    ASSERT_TRUE(onAir());
+    EXPECT_TRUE(app->program.state().black);
+    // The toggle looks at the layer, not at the output: under black a manual re-take still clears.
+    EXPECT_TRUE(app->trigger(a, false));
+    EXPECT_FALSE(onAir());
+    app->program.setBlack(false);
+    // Moved to the overlay while on air: taken there, and the old cue stays on the media layer.
+    ASSERT_TRUE(app->trigger(a, false));
+    const std::string old = onAir()->cueId;
+    app->library.setMeta(a.id, [](MediaItem& m) { m.layer = LayerId::overlay; });
+    a.layer = LayerId::overlay;
+    ASSERT_TRUE(app->trigger(a, false));
+    ASSERT_TRUE(onAir());
+    EXPECT_EQ(onAir()->cueId, old);
+    ASSERT_TRUE(onAir(LayerId::overlay));
+    EXPECT_EQ(onAir(LayerId::overlay)->mediaId, a.id);
 }
 
 TEST_F(AppStateTest, TransitionsComeFromTheClipThenThePlaylistThenTheMasterAndNeverFade) {
@@ -460,6 +326,74 @@ TEST_F(AppStateTest, AClipEndAdvancesPastDanglingAndMissingClipsAndStopsAtTheEnd
     EXPECT_EQ(onAir()->cueId, last);
 }
 
+// The end of the clip on air: its playlist advances, or else the clip's own end action applies.
+TEST_F(AppStateTest, AClipEndAdvancesItsPlaylistOrAppliesItsEndAction) {
+    enum class After { next, same, empty };
+    struct Case {
+        const char* name;
+        std::optional<bool> advanceOnEnd, loops;
+        std::optional<EndAction> endAction;
+        bool lastMissing;  // the playlist's last clip has lost its file
+        int ending;        // index of the clip that ends
+        After after;
+        int next = 0;  // index of the clip taken, for After::next
+    };
+    const Case cases[] = {
+        {"looping, last ends", true, true, std::nullopt, false, 2, After::next, 0},
+        {"not looping, last ends", true, false, EndAction::clear, false, 2, After::same},
+        {"not looping, next missing", true, false, std::nullopt, true, 1, After::same},
+        {"looping, last missing", true, true, std::nullopt, true, 1, After::next, 0},
+        {"no advance, clear", std::nullopt, std::nullopt, EndAction::clear, false, 0, After::empty},
+        {"no advance, hold", std::nullopt, std::nullopt, EndAction::hold, false, 0, After::same},
+        {"advance off, clear", false, true, EndAction::clear, false, 1, After::empty},
+    };
+    make();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        IssueLog::shared().clear();
+        std::vector<MediaItem> clips{add(video()), add(video()), c.lastMissing ? addMissing() : add(video())};
+        for (auto& m : clips) {
+            app->library.setMeta(m.id, [&](MediaItem& x) { x.endAction = c.endAction; });
+            m.endAction = c.endAction;
+        }
+        playlist({clips[0].id, clips[1].id, clips[2].id}, [&](Group& g) {
+            g.advanceOnEnd = c.advanceOnEnd;
+            g.loopPlaylist = c.loops;
+        });
+        ASSERT_TRUE(app->trigger(clips[size_t(c.ending)], true));
+        const std::string cue = onAir()->cueId;
+        app->handleClipEnd(LayerId::media, cue);
+        switch (c.after) {
+            case After::next:
+                ASSERT_TRUE(onAir());
+                EXPECT_EQ(onAir()->mediaId, clips[size_t(c.next)].id);
+                break;
+            case After::same:
+                ASSERT_TRUE(onAir());
+                EXPECT_EQ(onAir()->cueId, cue);
+                break;
+            case After::empty: EXPECT_FALSE(onAir()); break;
+        }
+        EXPECT_EQ(issue(IssueCode::mediaMissing) != nullptr, c.lastMissing);
+        app->program.clearAll();
+    }
+}
+
+// A report of the end of the clip on air is handled before the primary layer is chosen: a media clip that
+// clears itself at its end leaves the audio layer primary, and its own last report is not sent.
+TEST_F(AppStateTest, AnEndReportIsHandledBeforeThePrimaryLayerIsChosen) {
+    make();
+    MediaItem v = add(video());
+    app->library.setMeta(v.id, [](MediaItem& m) { m.endAction = EndAction::clear; });
+    v.endAction = EndAction::clear;
+    ASSERT_TRUE(app->trigger(v, false));
+    ASSERT_TRUE(app->trigger(add(audio()), false));
+    control->transports.clear();
+    app->previewRenderer().onStatus({LayerId::media, onAir()->cueId, v.id, 60, 60, false, true});
+    EXPECT_FALSE(onAir());
+    EXPECT_TRUE(control->transports.empty());
+}
+
 TEST_F(AppStateTest, ALateEndReportAndAnEndOutsideAnAdvancingPlaylist) {
     make();
     MediaItem a = add(video());
@@ -604,6 +538,7 @@ TEST_F(AppStateTest, AnErrorAfterAnAutomaticTakeAdvancesAndAnAllFailingLoopStops
 }
 
 TEST_F(AppStateTest, AnErrorForADeletedFileMarksTheClipOfflineAndAManualTakeDoesNotAdvance) {
+    withLinks = false;  // the library's own rescan, and every link left out
     make();
     const fs::path copy = test::tempDir("deleted") / "deleted.mp4";
     fs::copy_file(video(), copy);
@@ -689,18 +624,18 @@ TEST_F(AppStateTest, OnlyThePrimaryLayerReachesTheRemotes) {
     };
     ASSERT_TRUE(app->trigger(v, false));
     ASSERT_TRUE(app->trigger(tone, false));
-    remoteTransports.clear();
+    control->transports.clear();
     report(LayerId::audio);
-    EXPECT_TRUE(remoteTransports.empty());
+    EXPECT_TRUE(control->transports.empty());
     report(LayerId::media);
-    EXPECT_EQ(remoteTransports, std::vector<LayerId>{LayerId::media});
+    EXPECT_EQ(control->transportLayers(), std::vector<LayerId>{LayerId::media});
     app->program.clearLayer(LayerId::media);
     report(LayerId::audio);
-    EXPECT_EQ(remoteTransports.back(), LayerId::audio);
+    EXPECT_EQ(control->transportLayers().back(), LayerId::audio);
     app->program.clearAll();
-    remoteTransports.clear();
+    control->transports.clear();
     report(LayerId::audio);
-    EXPECT_TRUE(remoteTransports.empty());
+    EXPECT_TRUE(control->transports.empty());
 }
 
 TEST_F(AppStateTest, ThreeLibraryChangesWithCloudUploadOnGiveOnePushAfterTwoSeconds) {
@@ -712,17 +647,253 @@ TEST_F(AppStateTest, ThreeLibraryChangesWithCloudUploadOnGiveOnePushAfterTwoSeco
     Group g = app->library.createGroup("List");
     app->library.addToGroup(g.id, a.id);
     advance(1.9);
-    EXPECT_EQ(cloudPushes, 0);
+    EXPECT_TRUE(cloud->pushes.empty());
     advance(0.1);
-    EXPECT_EQ(cloudPushes, 1);
+    ASSERT_EQ(cloud->pushes.size(), 1u);
+    EXPECT_EQ(cloud->pushes[0].names, std::vector<std::string>{"List"});
+    EXPECT_TRUE(cloud->pushes[0].settings.cloudUploadEnabled);
     advance(5);
-    EXPECT_EQ(cloudPushes, 1);
+    EXPECT_EQ(cloud->pushes.size(), 1u);
     // With cloud upload off nothing is scheduled.
     s.cloudUploadEnabled = false;
     app->setSettings(s);
     add(video());
     advance(3);
-    EXPECT_EQ(cloudPushes, 1);
+    EXPECT_EQ(cloud->pushes.size(), 1u);
+}
+
+// A show left running while the machine sleeps advances on waking once its time has passed in the world.
+TEST_F(AppStateTest, TheAdvanceTimerCountsTheTimeTheMachineSleeps) {
+    make();
+    const MediaItem a = add(video());
+    const MediaItem b = add(video());
+    playlist({a.id, b.id}, [](Group& g) { g.advanceSeconds = 10; });
+    ASSERT_TRUE(app->trigger(a, false));
+    advance(2);
+    q.suspend(7);
+    ASSERT_TRUE(q.waitUntil([this] { return settled(); }, 20.0));
+    EXPECT_EQ(onAir()->mediaId, a.id);
+    advance(1);
+    EXPECT_EQ(onAir()->mediaId, b.id);
+}
+
+TEST_F(AppStateTest, ProgramChangesAndTransportGoToTheOutputServerInOrder) {
+    make();
+    const MediaItem a = add(video());
+    playlist({a.id}, [](Group& g) {
+        g.advanceOnEnd = true;
+        g.loopPlaylist = true;
+    });
+    server->states.clear();
+    ASSERT_TRUE(app->trigger(a, false));
+    app->setMasterVolumeDB(-20);
+    ASSERT_EQ(server->states.size(), 2u);
+    EXPECT_EQ(server->states[0].layers[LayerId::media].active->mediaId, a.id);
+    EXPECT_EQ(server->states[1], app->program.state());
+    EXPECT_LT(server->states[0].rev, server->states[1].rev);
+    // The restart of a one-clip loop goes out as transport to the pages too.
+    app->handleClipEnd(LayerId::media, onAir()->cueId);
+    ASSERT_EQ(server->transports.size(), 2u);
+    EXPECT_EQ(server->transports[0].action, "seek");
+    EXPECT_EQ(server->transports[1].action, "play");
+}
+
+TEST_F(AppStateTest, LibraryChangesSendTheMediaAndThumbnailIndexes) {
+    make();
+    const MediaItem a = add(video());
+    ASSERT_FALSE(server->mediaIndexes.empty());
+    EXPECT_EQ(server->mediaIndexes.back(), (MediaIndex{{a.id, a.path}}));
+    EXPECT_EQ(server->thumbIndexes.back(), MediaIndex{});
+    app->library.setMeta(a.id, [](MediaItem& m) { m.thumbAt = 1.7e12; });
+    const MediaIndex thumbs{{a.id, (Store::thumbnailDir() / (a.id + ".jpg")).string()}};
+    EXPECT_EQ(server->thumbIndexes.back(), thumbs);
+    ASSERT_FALSE(control->thumbIndexes.empty());
+    EXPECT_EQ(control->thumbIndexes.back(), thumbs);
+    ASSERT_FALSE(ble->thumbIndexes.empty());
+    EXPECT_EQ(ble->thumbIndexes.back(), thumbs);
+}
+
+// The servers and the Bluetooth remote report from their own threads: counts, the Bluetooth state and the
+// control server's addresses land on the main queue, and a report that arrives after the state has gone
+// does nothing.
+TEST_F(AppStateTest, StatusReportsHopToTheMainQueue) {
+    make();
+    std::thread([this] {
+        server->onConnections(2);
+        control->onClientsChanged(3, 1);
+        ble->onClientsChanged(4);
+    }).join();
+    EXPECT_EQ(app->outputCount, 0);  // nothing touched off the main thread
+    ASSERT_TRUE(q.waitUntil([this] { return app->bleRemoteCount() == 4; }, 20.0));
+    EXPECT_EQ(app->outputCount, 2);
+    EXPECT_EQ(app->wifiRemoteCount(), 3);
+    EXPECT_EQ(app->companionCount(), 1);
+    // The Bluetooth state counts only while the Bluetooth remote is on in the settings.
+    auto reportState = [&](bt::BluetoothState state) {
+        std::thread([&] { ble->onStateChange(state); }).join();
+        q.runPending();
+    };
+    reportState(bt::BluetoothState::poweredOn);
+    EXPECT_FALSE(app->bleState());
+    AppSettings s = app->settings();
+    s.bleRemoteEnabled = true;
+    app->setSettings(s);
+    reportState(bt::BluetoothState::poweredOn);
+    EXPECT_EQ(app->bleState(), bt::BluetoothState::poweredOn);
+    s.bleRemoteEnabled = false;
+    app->setSettings(s);
+    reportState(bt::BluetoothState::poweredOff);
+    EXPECT_FALSE(app->bleState());  // stopping the remote clears it, and a late report sets nothing
+    // Addresses of the control server count only once its start has set them.
+    auto reportInfo = [&](std::int64_t port) {
+        std::thread([&] { control->onInfoChange(ServerInfo{port, "http://localhost:" + std::to_string(port) + "/", {}}); })
+            .join();
+        q.runPending();
+    };
+    reportInfo(7341);
+    EXPECT_FALSE(app->controlServerInfo());
+    app->setControlServerInfo(ServerInfo{7342, "http://localhost:7342/", {}});
+    reportInfo(7343);
+    ASSERT_TRUE(app->controlServerInfo());
+    EXPECT_EQ(app->controlServerInfo()->port, 7343);
+    app.reset();
+    server->onConnections(5);
+    q.runPending();
+}
+
+// Each program and library change sends both remotes one new snapshot; playback reports of the primary
+// layer go to both as transport messages.
+TEST_F(AppStateTest, RemotesGetASnapshotPerChangeAndTheTransportOfThePrimaryLayer) {
+    make();
+    int built = 0;
+    app->snapshotHook = [&]() -> std::optional<ControlSnapshot> {
+        ++built;
+        ControlSnapshot snapshot;
+        snapshot.rev = app->program.state().rev;
+        snapshot.clips.resize(app->library.media().size());
+        return snapshot;
+    };
+    const MediaItem a = add(video());  // a library change
+    ASSERT_EQ(built, 1);
+    ASSERT_EQ(control->snapshots.size(), 1u);
+    EXPECT_EQ(control->snapshots[0].clips.size(), 1u);
+    EXPECT_EQ(ble->snapshots, control->snapshots);
+    ASSERT_TRUE(app->trigger(a, false));  // a program change
+    ASSERT_EQ(built, 2);
+    ASSERT_EQ(control->snapshots.size(), 2u);
+    EXPECT_EQ(control->snapshots[1].rev, app->program.state().rev);
+    EXPECT_EQ(ble->snapshots, control->snapshots);
+
+    app->previewRenderer().onStatus({LayerId::media, onAir()->cueId, a.id, 12.5, 60, true, false});
+    const ControlTransportMessage expected{LayerId::media, 12.5, 60, true};
+    ASSERT_EQ(control->transports.size(), 1u);
+    EXPECT_EQ(control->transports[0], expected);
+    EXPECT_EQ(ble->transports, control->transports);
+}
+
+// The remote-control server's and the Bluetooth remote's hooks are called on their own threads: the work
+// runs on the main queue and the reply is given there; once the state has gone a command or an upload is
+// answered "shutting down", a snapshot with nothing and the playlist list empty.
+TEST_F(AppStateTest, RemoteCommandsAndSnapshotRequestsRunOnTheMainQueue) {
+    make();
+    std::vector<std::string> ran;
+    app->performHook = [&](const ControlCommand& command) {
+        ran.push_back(describe(command) + (q.isMainThread() ? " on main" : " elsewhere"));
+        return ControlResult::notFound("no clip x");
+    };
+    app->snapshotHook = [&]() -> std::optional<ControlSnapshot> {
+        ControlSnapshot snapshot;
+        snapshot.rev = 42;
+        return snapshot;
+    };
+    const Group list = app->library.createGroup("Walk-in");
+    std::vector<ControlResult> results;
+    std::vector<std::optional<ControlSnapshot>> snapshots;
+    std::vector<std::vector<UploadPlaylistInfo>> playlists;
+    std::vector<UploadIngestResult> ingests;
+    auto ask = [&] {
+        // A landed upload: the ingest owns the file from the hand-over on.
+        const fs::path landed = Store::mediaIncomingDir() / "landed.mp4";
+        fs::create_directories(landed.parent_path());
+        fs::copy_file(video(), landed, fs::copy_options::overwrite_existing);
+        std::thread([&] {
+            control->perform(control::ClearAll{}, [&](ControlResult r) { results.push_back(r); });
+            ble->perform(control::Black{ToggleOp::on}, [&](ControlResult r) { results.push_back(r); });
+            control->uploadPlaylists([&](std::vector<UploadPlaylistInfo> l) { playlists.push_back(std::move(l)); });
+            control->ingestUpload({landed.string(), "Walk-in loop.mp4", std::nullopt, list.id, std::nullopt},
+                                  [&](UploadIngestResult r) { ingests.push_back(std::move(r)); });
+            control->snapshot([&](std::optional<ControlSnapshot> s) { snapshots.push_back(std::move(s)); });
+        }).join();
+    };
+    ask();
+    EXPECT_TRUE(ran.empty());
+    ASSERT_TRUE(q.waitUntil([&] { return snapshots.size() == 1; }, 20.0));
+    EXPECT_EQ(ran, (std::vector<std::string>{describe(control::ClearAll{}) + " on main",
+                                             describe(control::Black{ToggleOp::on}) + " on main"}));
+    EXPECT_EQ(results, (std::vector<ControlResult>{ControlResult::notFound("no clip x"),
+                                                   ControlResult::notFound("no clip x")}));
+    ASSERT_TRUE(snapshots[0]);
+    EXPECT_EQ(snapshots[0]->rev, 42);
+    ASSERT_EQ(playlists.size(), 1u);
+    EXPECT_EQ(playlists[0], (std::vector<UploadPlaylistInfo>{{list.id, "Walk-in"}}));
+    ASSERT_TRUE(q.waitUntil([&] { return ingests.size() == 1; }, 60.0));
+    ASSERT_TRUE(ingests[0].ok) << ingests[0].message;
+    ASSERT_TRUE(app->library.item(ingests[0].id));
+    EXPECT_EQ(app->playlist(ingests[0].id)->id, list.id);
+
+    ASSERT_TRUE(q.waitUntil([&] { return settled() && app->intake().probesInFlight() == 0; }, 20.0));
+    app.reset();
+    ask();
+    q.runPending();
+    EXPECT_EQ(playlists.back(), std::vector<UploadPlaylistInfo>{});
+    ASSERT_EQ(ingests.size(), 2u);
+    EXPECT_EQ(ingests[1], UploadIngestResult::failed("shutting down"));
+    ASSERT_EQ(results.size(), 4u);
+    EXPECT_EQ(results[2], ControlResult::badRequest("shutting down"));
+    EXPECT_EQ(results[3], ControlResult::badRequest("shutting down"));
+    ASSERT_EQ(snapshots.size(), 2u);
+    EXPECT_FALSE(snapshots[1]);
+    EXPECT_EQ(ran.size(), 2u);
+}
+
+// As wired: a remote's command is carried out on the program, and the snapshots sent and asked for are
+// the application's own.
+TEST_F(AppStateTest, RemoteCommandsReachThePlaybackAndSnapshotsDescribeTheProgram) {
+    make();
+    const MediaItem a = add(video());
+    ASSERT_TRUE(app->trigger(a, false));
+    ASSERT_FALSE(control->snapshots.empty());
+    EXPECT_EQ(control->snapshots.back(), app->controlSnapshot());
+    ASSERT_TRUE(control->snapshots.back().layers.media);
+    EXPECT_EQ(control->snapshots.back().layers.media->mediaId, a.id);
+    std::optional<ControlResult> result;
+    std::optional<std::optional<ControlSnapshot>> asked;
+    std::thread([&] {
+        control->perform(control::ClearAll{}, [&](ControlResult r) { result = r; });
+        control->snapshot([&](std::optional<ControlSnapshot> s) { asked = std::move(s); });
+    }).join();
+    ASSERT_TRUE(q.waitUntil([&] { return asked.has_value(); }, 20.0));
+    EXPECT_EQ(result, ControlResult::ok());
+    EXPECT_FALSE(onAir());
+    ASSERT_TRUE(*asked);
+    EXPECT_EQ((*asked)->rev, app->program.state().rev);
+    EXPECT_FALSE((*asked)->layers.media);
+    EXPECT_EQ(ble->snapshots.back(), **asked);
+}
+
+TEST_F(AppStateTest, IntakeProbesAndLooksForLostFiles) {
+    make();
+    const int probesAtOpen = intake->probes;
+    app->probeMissing();
+    EXPECT_EQ(intake->probes, probesAtOpen + 1);
+    const fs::path copy = test::tempDir("lost") / "lost.mp4";
+    fs::copy_file(video(), copy);
+    const MediaItem a = add(copy.string());
+    ASSERT_TRUE(app->trigger(a, false));
+    fs::remove(copy);
+    app->previewRenderer().onError(LayerId::media, onAir()->cueId, IssueCode::mediaFormat);
+    EXPECT_EQ(intake->rescans, 1);
+    EXPECT_FALSE(app->rescanInFlight());  // intake's search, not the library's
 }
 
 TEST_F(AppStateTest, EveryMeterReportReachesTheStateEvenWhenEqual) {

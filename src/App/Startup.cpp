@@ -1,0 +1,66 @@
+// Start-up: what construction leaves undone (ports, outputs, intake, keep-awake), once, after launch.
+#include "App/AppState.hpp"
+#include "Engine/Store.hpp"
+
+namespace ombry {
+
+void AppState::start() {
+    if (started) return;
+    started = true;
+    installKeyboardMonitor();
+    if (auto* server = outputServer()) server->updateMediaIndex(library.mediaIndex());
+    refreshThumbIndex();
+    previewRenderer_->apply(program.state());
+    applyMonitorDevice();
+    setSyphonEnabled(settings_.syphonOutputEnabled);
+    setNDIEnabled(settings_.ndiOutputEnabled);
+    applyNdiDelay();
+    previewConnected = true;
+
+    // The servers answer later, on the main queue; start-up goes on meanwhile, as the rest does not need
+    // their ports.
+    auto onMain = onMainWhileAlive();
+    auto* server = outputServer();
+    if (server)
+        server->start(outputServerPort, [this, onMain](ServerStartResult result) {
+            onMain([this, result = std::move(result)] {
+                if (const auto* info = std::get_if<ServerInfo>(&result)) {
+                    serverInfo = *info;
+                    IssueLog::shared().resolve(IssueCode::outputServerFailed, std::nullopt);
+                    if (auto* s = outputServer()) s->broadcastState(program.state());
+                    syncStayAwake();
+                } else {
+                    IssueLog::shared().report(IssueCode::outputServerFailed, std::nullopt,
+                                              std::string("no free port from ") + std::to_string(outputServerPort),
+                                              true);
+                }
+            });
+        });
+    else
+        IssueLog::shared().report(IssueCode::outputServerFailed, std::nullopt, std::string("no output server"), true);
+    syncControlServer();
+
+    if (settings_.autoRelinkFolderPath)
+        library.autoRelink(*settings_.autoRelinkFolderPath, [this, onMain](std::vector<MediaItem> relinked) {
+            onMain([this, relinked = std::move(relinked)] {
+                for (const MediaItem& item : relinked) probeAndThumbnail(item);
+            });
+        });
+    scanIngestFolder();
+    syncCloudPolling();
+    probeMissing();
+    trackingShowActivity_ = true;
+    syncStayAwake();
+}
+
+void AppState::syncStayAwake() {
+    if (!trackingShowActivity_) return;
+    const bool live = onAir();
+    if (live && !awakeActivity_) {
+        if (env_.keepAwake) awakeActivity_ = env_.keepAwake->begin("A show is on air");
+    } else if (!live && awakeActivity_) {
+        awakeActivity_.reset();
+    }
+}
+
+}  // namespace ombry
