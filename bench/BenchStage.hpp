@@ -17,6 +17,30 @@
 
 namespace ombry::bench {
 
+// The media layer draws `cueId`'s picture fully and nothing of the other slot: a cut has landed.
+inline bool showsFully(const NativeStageRenderer& r, const std::string& cueId, double now) {
+    auto* host = r.host(LayerId::media);
+    for (int i = 0; i < 2; ++i) {
+        const auto& slot = host->slot(i);
+        if (slot.cue && slot.cue->cueId == cueId && slot.media && slot.media->texture &&
+            slot.visual.opacity.value(now) == 1 && host->slot(1 - i).visual.opacity.value(now) == 0)
+            return true;
+    }
+    return false;
+}
+
+// Runs the loop until `pred` holds (checked every millisecond).
+inline void runUntil(LoopQueue& q, const std::function<bool()>& pred) {
+    std::function<void()> check = [&] {
+        if (pred())
+            q.quit();
+        else
+            q.postAfter(0.001, check);
+    };
+    q.post(check);
+    q.run();
+}
+
 struct BenchStage {
     LoopQueue q;
     ScopedMainQueue scope{q};
@@ -49,29 +73,8 @@ struct BenchStage {
         items[id] = m;
     }
 
-    // The media layer draws `cueId`'s picture fully and nothing of the other slot: a cut has landed.
-    bool showsFully(const std::string& cueId, double now) const {
-        auto* host = r->host(LayerId::media);
-        for (int i = 0; i < 2; ++i) {
-            const auto& slot = host->slot(i);
-            if (slot.cue && slot.cue->cueId == cueId && slot.media && slot.media->texture &&
-                slot.visual.opacity.value(now) == 1 && host->slot(1 - i).visual.opacity.value(now) == 0)
-                return true;
-        }
-        return false;
-    }
-
-    // Runs the loop until `pred` holds (checked every millisecond).
-    void runUntil(const std::function<bool()>& pred) {
-        std::function<void()> check = [&] {
-            if (pred())
-                q.quit();
-            else
-                q.postAfter(0.001, check);
-        };
-        q.post(check);
-        q.run();
-    }
+    bool showsFully(const std::string& cueId, double now) const { return bench::showsFully(*r, cueId, now); }
+    void runUntil(const std::function<bool()>& pred) { bench::runUntil(q, pred); }
 };
 
 }  // namespace ombry::bench

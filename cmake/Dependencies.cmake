@@ -18,12 +18,14 @@ pkg_check_modules(POPPLER REQUIRED IMPORTED_TARGET poppler-cpp)
 pkg_check_modules(TURBOJPEG REQUIRED IMPORTED_TARGET libturbojpeg)
 pkg_check_modules(PNG REQUIRED IMPORTED_TARGET libpng)
 pkg_check_modules(ICU REQUIRED IMPORTED_TARGET icu-uc icu-i18n)
+pkg_check_modules(SDBUSCPP REQUIRED IMPORTED_TARGET sdbus-c++)
+pkg_check_modules(AVAHI REQUIRED IMPORTED_TARGET avahi-client)
 
-find_path(ASIO_INCLUDE_DIR asio.hpp REQUIRED)
+# Boost.Asio and Boost.Beast, header-only: the HTTP/WebSocket servers.
+find_package(Boost 1.81 REQUIRED)
 add_library(ombry_asio INTERFACE)
-target_include_directories(ombry_asio SYSTEM INTERFACE ${ASIO_INCLUDE_DIR})
-target_compile_definitions(ombry_asio INTERFACE ASIO_STANDALONE ASIO_NO_DEPRECATED)
-target_link_libraries(ombry_asio INTERFACE Threads::Threads)
+target_link_libraries(ombry_asio INTERFACE Boost::headers Threads::Threads)
+target_compile_definitions(ombry_asio INTERFACE BOOST_ASIO_NO_DEPRECATED)
 
 find_package(Qt6 COMPONENTS Core Gui Widgets OpenGL OpenGLWidgets Svg Test QUIET)
 

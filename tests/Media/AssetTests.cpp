@@ -39,6 +39,7 @@ public:
             fn();
         });
     }
+    TaskHandle postAfterBoot(double seconds, Task fn) override { return q_.postAfterBoot(seconds, std::move(fn)); }
     double now() const override { return q_.now(); }
     bool isMainThread() const override { return q_.isMainThread(); }
 
