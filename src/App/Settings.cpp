@@ -18,6 +18,7 @@ void AppState::setSettings(AppSettings settings) {
 void AppState::propagateSettings(const AppSettings& old) {
     const AppSettings& now = settings_;
     Store::saveDoc(now, Store::dir() / "settings.json");
+    previewRenderer_->setMonitorAudible(now.audioMonitorEnabled);  // an equal value changes nothing
     applyMonitorDevice();
     setSyphonEnabled(now.syphonOutputEnabled);
     setNDIEnabled(now.ndiOutputEnabled);

@@ -11,6 +11,7 @@ void AppState::start() {
     if (auto* server = outputServer()) server->updateMediaIndex(library.mediaIndex());
     refreshThumbIndex();
     previewRenderer_->apply(program.state());
+    previewRenderer_->setMonitorAudible(settings_.audioMonitorEnabled);
     applyMonitorDevice();
     setSyphonEnabled(settings_.syphonOutputEnabled);
     setNDIEnabled(settings_.ndiOutputEnabled);

@@ -121,6 +121,18 @@ void NativeLayerHost::setMaster(double master) {
     if (slot->cue && slot->media && slot->media->tap) slot->media->tap->setCueGain(cueGain(*slot->cue), 0.01);
 }
 
+void NativeLayerHost::setMonitorAudible(bool audible) {
+    monitorAudible_ = audible;
+    for (auto& slot : slots_)
+        if (slot.media) followMonitor(*slot.media);
+    if (prepared_) followMonitor(*prepared_);
+}
+
+void NativeLayerHost::followMonitor(SlotMedia& media) const {
+    // The audio thread ramps toward the target by itself.
+    if (media.tap) media.tap->monitorGainTarget.store(monitorAudible_ ? 1.0 : 0.0);
+}
+
 void NativeLayerHost::play(SlotMedia& media) {
     if (!media.player) return;
     if (media.ended) {
@@ -554,7 +566,11 @@ void NativeLayerHost::build(const std::string& mediaId, MediaKind kind, std::opt
     ++loadsInFlight_;
     std::weak_ptr<NativeLayerHost> host = weak_from_this();
     Built done = [host, built = std::move(built)](RenderResult<std::shared_ptr<SlotMedia>> result) {
-        if (auto self = host.lock()) --self->loadsInFlight_;
+        if (auto self = host.lock()) {
+            --self->loadsInFlight_;
+            // The tap was made with the value of when the load began; the monitor may have been switched since.
+            if (result.ok() && result.value()) self->followMonitor(*result.value());
+        }
         built(std::move(result));
     };
     auto fail = [done](RenderError error) { mainQueue().post([done, error] { done(error); }); };

@@ -144,6 +144,10 @@ public:
     // Stage size in pixels; a change drops the preload (it was made for the old size).
     void setStageSize(StageSize size);
     void setMonitorDevice(std::optional<std::string> uid) { monitorDeviceUID = std::move(uid); }
+    // The monitor gain the layer's taps aim for: the loaded and prepared clips' follow at once, later ones
+    // start with it.
+    bool monitorAudible() const { return monitorAudible_; }
+    void setMonitorAudible(bool audible);
 
     // Wired by the renderer.
     std::function<std::optional<std::string>(const std::string&)> resolvePath;
@@ -220,6 +224,7 @@ private:
     void attachReporting(SlotMedia& media);
     void reachedEnd(SlotMedia& media);
     void applyLoop(SlotMedia& media);
+    void followMonitor(SlotMedia& media) const;
     double cueGain(const ActiveCue& cue) const;
     std::string issueSubject(const std::string& mediaId) const;
 

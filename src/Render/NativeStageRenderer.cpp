@@ -130,6 +130,12 @@ void NativeStageRenderer::setMonitorDevice(std::optional<std::string> deviceUid)
     if (audioOutput_) audioOutput_->setDevice(std::move(deviceUid));
 }
 
+void NativeStageRenderer::setMonitorAudible(bool audible) {
+    if (audible == monitorAudible_) return;
+    monitorAudible_ = audible;
+    for (auto& [layer, h] : hosts_) h->setMonitorAudible(audible);
+}
+
 void NativeStageRenderer::prepare(LayerId layer, const std::string& mediaId, MediaKind kind,
                                   std::optional<double> trimStart, std::optional<double> trimEnd) {
     for (auto& [other, h] : hosts_)

@@ -8,6 +8,7 @@
 //   r->applyTransport(layer, action, time)               every ProgramStore transport command
 //   r->prepare(layer, mediaId, kind, trimStart, trimEnd) preload the next clip
 //   r->setMonitorDevice(uid)
+//   r->setMonitorAudible(on)
 // What the outputs call:
 //   r->setCompositeConsumer("ndi" | "syphon", body | nullopt)
 //   r->addView(weakView) / r->removeView(view)
@@ -69,6 +70,10 @@ public:
     void setCompositeConsumer(const std::string& key, std::optional<CompositeConsumer> body);
     // The monitor output's device (nullopt: the system default); playing and prepared clips move at once.
     void setMonitorDevice(std::optional<std::string> deviceUid);
+    // Whether program audio plays on the monitor device. A change reaches every host and the taps of the
+    // loaded and prepared clips at once; the current value again touches nothing.
+    bool monitorAudible() const { return monitorAudible_; }
+    void setMonitorAudible(bool audible);
     // Preloads a clip on one layer; every other layer drops its preload.
     void prepare(LayerId layer, const std::string& mediaId, MediaKind kind, std::optional<double> trimStart,
                  std::optional<double> trimEnd);

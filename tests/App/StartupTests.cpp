@@ -125,6 +125,28 @@ TEST_F(StartupTest, NothingIsHeldAwakeBeforeStart) {
     EXPECT_EQ(keepAwake->held, 1);
 }
 
+// Start-up puts the renderer's monitor where the setting says, whatever it was left at; each assignment
+// that changes the setting switches it.
+TEST_F(StartupTest, MonitorAudioFollowsTheSettingAtStartAndOnEachChange) {
+    for (bool enabled : {false, true}) {
+        SCOPED_TRACE(enabled);
+        AppSettings stored;
+        stored.audioMonitorEnabled = enabled;
+        Store::saveDoc(stored, Store::dir() / "settings.json");
+        make();
+        app->previewRenderer().setMonitorAudible(!enabled);
+        app->start();
+        q.runPending();
+        EXPECT_EQ(app->previewRenderer().monitorAudible(), enabled);
+        set([&](AppSettings& s) { s.audioMonitorEnabled = !enabled; });
+        EXPECT_EQ(app->previewRenderer().monitorAudible(), !enabled);
+        set([&](AppSettings& s) { s.audioMonitorEnabled = enabled; });
+        EXPECT_EQ(app->previewRenderer().monitorAudible(), enabled);
+        app.reset();
+        q.runPending();
+    }
+}
+
 TEST_F(StartupTest, EqualSettingsRewriteTheFileButStartNoServerOrPasswordWork) {
     started();
     set([](AppSettings& s) { s.remoteControlPassword = "pw"; });

@@ -2,9 +2,11 @@
 // headless context, the virtual clock for every timer (real waits only for decoder threads).
 #include <gtest/gtest.h>
 
+#include <array>
 #include <fstream>
 
 #include "Platform/Log.hpp"
+#include "Render/Audio/AudioTapNode.hpp"
 #include "StageRendererFixture.hpp"
 
 using namespace ombry;
@@ -632,6 +634,92 @@ TEST_F(StageRendererTest, AFailedTakeLogsTheFileAndTheReason) {
     EXPECT_TRUE(log.contains("MED-02 Clip won't play subject=notes.mp4 error=the file is not a media file"));
     EXPECT_TRUE(log.contains("MED-02 Clip won't play subject=empty.mov error=the file is empty"));
     EXPECT_TRUE(log.contains("MED-01 Clip is missing subject=gone.mp4 error=media file unavailable"));
+}
+
+
+// ------------------------------------------------------------------------------------------ monitor audio
+
+constexpr std::array<LayerId, 4> kAllLayers = {LayerId::background, LayerId::media, LayerId::overlay, LayerId::audio};
+
+double monitorTarget(const std::shared_ptr<SlotMedia>& media) {
+    return media && media->tap ? media->tap->monitorGainTarget.load() : -1;
+}
+
+// A switch reaches every host and, at once, the clip on air and the preload; the value the renderer
+// already has touches no tap; a clip loaded afterwards starts with the new value.
+TEST_F(StageRendererTest, MonitorSwitchReachesTheLoadedAndPreparedClipsOnlyWhenItChanges) {
+    EXPECT_FALSE(r->monitorAudible());
+    auto red = take(item("red", colourClip("red", 4.0, true)));
+    ASSERT_TRUE(until([&] { return onAir(red); }));
+    item("blue", colourClip("blue", 4.0, true));
+    r->prepare(LayerId::media, "blue", MediaKind::video, std::nullopt, std::nullopt);
+    ASSERT_TRUE(until([&] { return host().prepared() != nullptr; }));
+    const auto live = host().slot(host().activeIndex()).media;
+    const auto prepared = host().prepared();
+    ASSERT_TRUE(live->tap && prepared->tap);
+    using Targets = std::pair<double, double>;
+    auto targets = [&] { return Targets{monitorTarget(live), monitorTarget(prepared)}; };
+    EXPECT_EQ(targets(), Targets(0, 0));
+
+    for (bool on : {true, false, true}) {
+        SCOPED_TRACE(on);
+        r->setMonitorAudible(on);
+        EXPECT_EQ(r->monitorAudible(), on);
+        for (LayerId l : kAllLayers) EXPECT_EQ(host(l).monitorAudible(), on);
+        EXPECT_EQ(targets(), on ? Targets(1, 1) : Targets(0, 0));
+    }
+    live->tap->monitorGainTarget.store(0.5);
+    prepared->tap->monitorGainTarget.store(0.25);
+    r->setMonitorAudible(true);
+    EXPECT_EQ(targets(), Targets(0.5, 0.25));
+
+    // Loaded after the switch: the new tap is made with the host's value.
+    auto lime = take(item("lime", colourClip("lime", 4.0, true)));
+    ASSERT_TRUE(until([&] { return onAir(lime); }));
+    EXPECT_EQ(monitorTarget(host().slot(host().activeIndex()).media), 1.0);
+}
+
+// In the middle of a crossfade both slots hold a clip, and both follow the switch.
+TEST_F(StageRendererTest, MonitorSwitchDuringACrossfadeReachesBothClips) {
+    auto red = take(item("red", colourClip("red", 4.0, true)));
+    ASSERT_TRUE(until([&] { return onAir(red); }));
+    take(item("blue", colourClip("blue", 4.0, true)), TransitionType::crossfade, 1000);
+    ASSERT_GT(revealStart(), 0);
+    r->setMonitorAudible(true);
+    EXPECT_EQ(monitorTarget(host().slot(0).media), 1.0);
+    EXPECT_EQ(monitorTarget(host().slot(1).media), 1.0);
+}
+
+// A load makes its tap before the player is ready; a switch in between still reaches the clip, whether it
+// goes on air or into the preload.
+TEST_F(StageRendererTest, AClipWhoseLoadWasUnderWayWhenTheMonitorSwitchedFollowsTheSwitch) {
+    const auto blue = item("blue", colourClip("blue", 4.0, true));
+    for (bool preparing : {false, true}) {
+        SCOPED_TRACE(preparing ? "prepare" : "take");
+        const bool on = !r->monitorAudible();
+        bool switched = false;
+        // The preroll runs after the tap was made and before the load hands the clip over.
+        host().stallStart = [&](NativeLayerHost::StartStep step) {
+            if (step == NativeLayerHost::StartStep::preroll && !switched) {
+                r->setMonitorAudible(on);
+                switched = true;
+            }
+            return false;
+        };
+        std::shared_ptr<SlotMedia> loaded;
+        if (preparing) {
+            r->prepare(LayerId::media, "blue", MediaKind::video, std::nullopt, std::nullopt);
+            ASSERT_TRUE(until([&] { return host().prepared() != nullptr; }));
+            loaded = host().prepared();
+        } else {
+            auto cue = take(blue);
+            ASSERT_TRUE(until([&] { return onAir(cue); }));
+            loaded = host().slot(host().activeIndex()).media;
+        }
+        EXPECT_TRUE(switched);
+        EXPECT_EQ(monitorTarget(loaded), on ? 1.0 : 0.0);
+        host().stallStart = nullptr;
+    }
 }
 
 }  // namespace
