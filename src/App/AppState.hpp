@@ -292,8 +292,6 @@ private:
     struct DeckImport;
     void wireImports();
     WorkerPool& importPool();
-    // Posts to the main queue while the state lives; callable from any thread.
-    std::function<void(std::function<void()>)> mainHop() const;
     void ingestDeckPage(std::shared_ptr<DeckImport> deck, std::size_t index);
     void selectDeckPlaylist(const DeckImport& deck);
     void finishDeck(const std::shared_ptr<DeckImport>& deck, std::optional<std::string> error, bool report);
@@ -381,6 +379,8 @@ public:
     // The remote-control server's addresses while it runs: set by its start, then followed as it reports.
     const std::optional<ServerInfo>& controlServerInfo() const { return controlServerInfo_; }
     void setControlServerInfo(std::optional<ServerInfo> info) { controlServerInfo_ = std::move(info); }
+    // The remote-control server's DNS-SD advertisement as it last reported it since the server was started.
+    const std::optional<AdvertiseStatus>& bonjourStatus() const { return bonjourStatus_; }
     // The thumbnail of every clip that has one, to the output server and both remotes.
     void refreshThumbIndex();
     // What the remotes' hooks reach on the main queue: performControl and controlSnapshot (replaceable in tests).
@@ -396,6 +396,7 @@ private:
     int bleRemoteCount_ = 0;
     std::optional<bt::BluetoothState> bleState_;
     std::optional<ServerInfo> controlServerInfo_;
+    std::optional<AdvertiseStatus> bonjourStatus_;
 
     AppEnvironment env_;
     std::unique_ptr<DisplayOutputManager> displays_;
@@ -491,7 +492,9 @@ private:
     void publishClientCount(int published, int target, TaskHandle& dropTask, void (AppState::*apply)());
     void applyRemoteCounts();
     void applyCompanionCount();
-    // Runs fn on the main queue while the state lives.
+    // Runs fn on the main queue while the state lives; callable from any thread. Once the state has gone
+    // it posts nothing, so a part that reports while it is torn down after the state (and its main queue)
+    // reaches neither.
     std::function<void(std::function<void()>)> onMainWhileAlive() const;
     // Each syncControlServer() run; a start answered after a later run began is that run's business.
     std::uint64_t controlSync_ = 0;

@@ -7,6 +7,7 @@ namespace ombry {
 std::function<void(std::function<void()>)> AppState::onMainWhileAlive() const {
     const std::weak_ptr<bool> alive = alive_;
     return [alive](std::function<void()> fn) {
+        if (alive.expired()) return;
         mainQueue().post([alive, fn = std::move(fn)] {
             if (!alive.expired()) fn();
         });

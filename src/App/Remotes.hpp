@@ -12,6 +12,7 @@
 #include <variant>
 #include <vector>
 
+#include "Engine/Control/AdvertiseStatus.hpp"
 #include "Engine/Control/ControlCommand.hpp"
 #include "Engine/Control/ControlSnapshot.hpp"
 #include "Engine/Intake/MediaIngest.hpp"
@@ -78,6 +79,8 @@ public:
     std::function<void(int remotes, int companions)> onClientsChanged;
     // The server's addresses, after each change of the machine's network addresses.
     std::function<void(ServerInfo)> onInfoChange;
+    // The DNS-SD advertisement's status, after each change of it.
+    std::function<void(AdvertiseStatus)> onAdvertiseStatus;
 
     // Binds the preferred port or one above it; `done` runs once, on any thread. A stop() before the
     // listener is up ends a pending start as cancelled.

@@ -60,14 +60,6 @@ void AppState::wireImports() {
     };
 }
 
-std::function<void(std::function<void()>)> AppState::mainHop() const {
-    return [alive = std::weak_ptr<bool>(alive_)](std::function<void()> fn) {
-        mainQueue().post([alive, fn = std::move(fn)] {
-            if (!alive.expired()) fn();
-        });
-    };
-}
-
 WorkerPool& AppState::importPool() {
     // Two threads: a deck renders while a long sequence encodes.
     if (!importPool_) importPool_ = std::make_unique<WorkerPool>(2, "intake-import");
@@ -83,7 +75,7 @@ void AppState::importSequence(const std::vector<std::string>& frames, const std:
     const auto started = std::chrono::steady_clock::now();
     const fs::path work = workFolder("sequence");
     const std::atomic<bool>* stop = &importPool().stopFlag();
-    importPool().submit([this, toMain = mainHop(), frames, name, into, fps, work, started, stop] {
+    importPool().submit([this, toMain = onMainWhileAlive(), frames, name, into, fps, work, started, stop] {
         std::error_code ec;
         fs::create_directories(work, ec);
         auto result = SequenceImport::transcode(frames, name, work, fps, [this, toMain](double p) {
@@ -159,7 +151,7 @@ void AppState::importDeck(const std::string& pdf, const std::string& name, const
     const StageConfig stage = program.state().stage;
     auto deck = std::make_shared<DeckImport>(DeckImport{pdf, name, into, deleteSource, std::move(onFinish), stage,
                                                         workFolder("deck"), {}});
-    importPool().submit([this, toMain = mainHop(), deck] {
+    importPool().submit([this, toMain = onMainWhileAlive(), deck] {
         auto counted = SlideImport::pageCount(deck->pdf);
         toMain([this, toMain, deck, counted = std::move(counted)] {
             if (const auto* failure = std::get_if<SlideImport::Failure>(&counted))
@@ -229,7 +221,7 @@ void AppState::importSlides(const std::string& link, DeckDone onFinish) {
     SlideImport::DownloadOptions options;
     options.origin = slidesOrigin;
     options.stop = &importPool().stopFlag();
-    importPool().submit([this, toMain = mainHop(), link, options, onFinish = std::move(onFinish)] {
+    importPool().submit([this, toMain = onMainWhileAlive(), link, options, onFinish = std::move(onFinish)] {
         auto downloaded = SlideImport::downloadDeck(link, options);
         toMain([this, downloaded = std::move(downloaded), onFinish] {
             if (const auto* failure = std::get_if<SlideImport::Failure>(&downloaded)) {

@@ -65,6 +65,7 @@ void AppState::syncControlServer() {
     ControlServerLink* control = controlServer();
     if (control) control->stop();
     controlServerInfo_.reset();
+    bonjourStatus_.reset();
     if (auto* remote = bleRemote()) {
         remote->configureControl(settings_.remoteControlPassword);
         if (started && settings_.bleRemoteEnabled) {

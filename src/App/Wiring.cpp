@@ -104,6 +104,7 @@ void AppState::wireLinks() {
     const std::weak_ptr<bool> alive = alive_;
     auto onMain = onMainWhileAlive();
     auto perform = [this, alive](ControlCommand command, RemoteLink::Reply reply) {
+        if (alive.expired()) return reply(ControlResult::badRequest("shutting down"));
         mainQueue().post([this, alive, command = std::move(command), reply = std::move(reply)] {
             if (alive.expired() || !performHook) return reply(ControlResult::badRequest("shutting down"));
             reply(performHook(command));
@@ -112,18 +113,21 @@ void AppState::wireLinks() {
     if (auto* remote = controlServer()) {
         remote->perform = perform;
         remote->snapshot = [this, alive](ControlServerLink::SnapshotReply reply) {
+            if (alive.expired()) return reply(std::nullopt);
             mainQueue().post([this, alive, reply = std::move(reply)] {
                 if (alive.expired() || !snapshotHook) return reply(std::nullopt);
                 reply(snapshotHook());
             });
         };
         remote->ingestUpload = [this, alive](UploadIngestRequest request, ControlServerLink::IngestReply reply) {
+            if (alive.expired()) return reply(UploadIngestResult::failed("shutting down"));
             mainQueue().post([this, alive, request = std::move(request), reply = std::move(reply)]() mutable {
                 if (alive.expired()) return reply(UploadIngestResult::failed("shutting down"));
                 ingestUploadedFile(std::move(request), std::move(reply));
             });
         };
         remote->uploadPlaylists = [this, alive](ControlServerLink::PlaylistsReply reply) {
+            if (alive.expired()) return reply({});
             mainQueue().post([this, alive, reply = std::move(reply)] {
                 reply(alive.expired() ? std::vector<UploadPlaylistInfo>{} : uploadPlaylists());
             });
@@ -133,6 +137,9 @@ void AppState::wireLinks() {
             onMain([this, info = std::move(info)] {
                 if (controlServerInfo_) controlServerInfo_ = info;
             });
+        };
+        remote->onAdvertiseStatus = [this, onMain](AdvertiseStatus status) {
+            onMain([this, status = std::move(status)] { bonjourStatus_ = status; });
         };
         remote->onClientsChanged = [this, onMain](int remotes, int companions) {
             onMain([this, remotes, companions] {

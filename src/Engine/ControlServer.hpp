@@ -21,6 +21,7 @@
 #include <variant>
 #include <vector>
 
+#include "Engine/Control/AdvertiseStatus.hpp"
 #include "Engine/Control/ControlCommand.hpp"
 #include "Engine/Control/ControlSnapshot.hpp"
 #include "Engine/HTTPConnection.hpp"
@@ -39,13 +40,7 @@ public:
     };
     using StartResult = std::variant<ServerInfo, StartError>;
 
-    struct AdvertiseStatus {
-        enum class Kind { registered, failed, starting, blocked };
-        Kind kind = Kind::starting;
-        std::string name;  // registered
-        int code = 0;      // failed
-        bool operator==(const AdvertiseStatus&) const = default;
-    };
+    using AdvertiseStatus = ombry::AdvertiseStatus;
 
     static constexpr std::int64_t maxUploadBytes = std::int64_t(1) << 34;  // 16 GiB
     static constexpr const char* serviceType = "_ombry._tcp";

@@ -63,6 +63,8 @@ protected:
     std::shared_ptr<test::RecordingCloudInbox> cloud = std::make_shared<test::RecordingCloudInbox>();
     std::shared_ptr<test::RecordingIntake> intake = std::make_shared<test::RecordingIntake>();
     std::shared_ptr<test::RecordingKeepAwake> keepAwake = std::make_shared<test::RecordingKeepAwake>();
+    // Replaces the recording remote-control server when set (a real one, in end-to-end tests).
+    std::shared_ptr<ControlServerLink> controlLink;
     std::unique_ptr<AppState> app;
 
     void SetUp() override {
@@ -127,6 +129,7 @@ protected:
             e.intake = intake;
             e.keepAwake = keepAwake;
         }
+        if (controlLink) e.controlServer = controlLink;
         if (!realWarmer) e.warm = [this](const std::string& path) { warmed.push_back(path); };
         e.probeVideoCodec = [this](const std::string& path, auto done) {
             probed.push_back(path);

@@ -756,6 +756,15 @@ TEST_F(AppStateTest, StatusReportsHopToTheMainQueue) {
     reportInfo(7343);
     ASSERT_TRUE(app->controlServerInfo());
     EXPECT_EQ(app->controlServerInfo()->port, 7343);
+    // The advertisement's status shows until the next restart of the remote side.
+    const AdvertiseStatus registered{AdvertiseStatus::Kind::registered, "Stage Left", 0};
+    std::thread([&] { control->onAdvertiseStatus(registered); }).join();
+    q.runPending();
+    EXPECT_EQ(app->bonjourStatus(), registered);
+    s.remoteControlPort = 7400;
+    app->setSettings(s);
+    q.runPending();
+    EXPECT_FALSE(app->bonjourStatus());
     app.reset();
     server->onConnections(5);
     q.runPending();

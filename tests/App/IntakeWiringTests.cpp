@@ -1,10 +1,14 @@
 // Media intake inside the application state: an upload streamed through the connection's body sink into the
-// managed folder and a playlist, probed with its thumbnail, and the thumbnail index reaching the servers.
-// (The HTTP route in front of the sink belongs to the remote-control server.)
+// managed folder and a playlist, probed with its thumbnail, and the thumbnail index reaching the servers;
+// and the same from curl through the real remote-control server on loopback.
 #include "AppStateFixture.hpp"
 
+#include <sys/wait.h>
+
+#include "App/ServerLinks.hpp"
 #include "Engine/Intake/UploadSink.hpp"
 #include "Platform/Uuid.hpp"
+#include "support/Processes.hpp"
 
 using namespace ombry;
 using namespace ombry::app_test;
@@ -100,6 +104,93 @@ TEST_F(IntakeWiringTest, WithoutAnIntakeLinkTheStateProbesAndRescansItself) {
     ASSERT_EQ(added.size(), 1u);
     probed(added[0].id);
     EXPECT_TRUE(app->library.item(added[0].id)->thumbAt) << "a clip added is probed by itself";
+}
+
+// curl's answer to one upload, read from the files it wrote.
+struct CurlReply {
+    int status = 0;
+    std::string body;
+};
+
+class IntakeOverHttpTest : public IntakeWiringTest {
+protected:
+    std::uint16_t port = 0;
+
+    void SetUp() override {
+        IntakeWiringTest::SetUp();
+        ControlServer::Options options;
+        options.bindAddress = "127.0.0.1";
+        controlLink = std::make_shared<ControlServerRemote>(std::move(options));
+    }
+    void startServer() {
+        make();
+        AppSettings settings = app->settings();
+        settings.remoteControlEnabled = true;
+        settings.remoteControlPort = 0;  // any free port: the test reads the one it got
+        settings.remoteControlPassword = "show";
+        settings.mediaUploadEnabled = true;
+        settings.mediaUploadToken = "tok";
+        app->setSettings(settings);
+        app->start();
+        ASSERT_TRUE(q.waitUntil([&] { return app->controlServerInfo().has_value(); }, 30.0)) << "no listener";
+        port = app->controlServerInfo()->port;
+        ASSERT_NE(port, 0);
+    }
+    // curl runs while the main queue goes on serving the ingest it waits for.
+    CurlReply curlUpload(const fs::path& file, const std::string& query) {
+        const fs::path dir = test::tempDir("curl");
+        const fs::path head = dir / "head", body = dir / "body";
+        const pid_t pid = test::spawnProcess(
+            {"curl", "-sS", "--max-time", "120", "-D", head.string(), "-o", body.string(), "-H",
+             "Content-Type: application/octet-stream", "--data-binary", "@" + file.string(),
+             "http://127.0.0.1:" + std::to_string(port) + "/api/upload/file?" + query});
+        EXPECT_GT(pid, 0) << "curl did not start";
+        int status = 0;
+        EXPECT_TRUE(q.waitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 120.0)) << "curl never ended";
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "curl failed";
+        CurlReply reply;
+        const std::string headText = test::readFile(head);
+        if (headText.size() > 12) reply.status = std::atoi(headText.c_str() + 9);  // "HTTP/1.1 200 …"
+        reply.body = test::readFile(body);
+        return reply;
+    }
+};
+
+TEST_F(IntakeOverHttpTest, AnUploadWithCurlBecomesAProbedClipAndTheSameFileAgainAddsOnlyAClip) {
+    ASSERT_NO_FATAL_FAILURE(startServer());
+    const Group walkIn = app->library.createGroup("Walk-in");
+    const std::string query = "k=tok&filename=show%20clip.mp4&title=Opener&playlist=" + walkIn.id;
+
+    const CurlReply first = curlUpload(video(), query);
+    ASSERT_EQ(first.status, 200) << first.body;
+    const Json answer = Json::parse(first.body);
+    EXPECT_EQ(answer.at("ok"), true);
+    EXPECT_EQ(answer.at("name"), "Opener");
+    const std::string id = answer.at("id").get<std::string>();
+    EXPECT_EQ(managedFiles(), (std::vector<std::string>{"show clip.mp4"}));
+    EXPECT_EQ(test::readFile(Store::mediaDir() / "show clip.mp4"), test::readFile(video())) << "every byte arrived";
+    probed(id);
+    const MediaItem clip = *app->library.item(id);
+    EXPECT_EQ(clip.width, 64);
+    EXPECT_TRUE(clip.thumbAt);
+    EXPECT_TRUE(fs::exists(Store::thumbnailDir() / (id + ".jpg")));
+
+    const CurlReply second = curlUpload(video(), query);
+    ASSERT_EQ(second.status, 200) << second.body;
+    const std::string secondId = Json::parse(second.body).at("id").get<std::string>();
+    EXPECT_NE(secondId, id);
+    EXPECT_EQ(managedFiles(), (std::vector<std::string>{"show clip.mp4"})) << "one file for the same content";
+    const auto& groups = app->library.groups();
+    ASSERT_EQ(groups.size(), 1u);
+    EXPECT_EQ(groups[0].mediaIds, (std::vector<std::string>{id, secondId}));
+    probed(secondId);
+    // Nothing is left behind in the incoming folder.
+    EXPECT_TRUE(fs::is_empty(Store::mediaIncomingDir()));
+
+    // The control password does not open the upload: only its token does.
+    const CurlReply refused = curlUpload(video(), "k=show&filename=x.mp4");
+    EXPECT_EQ(refused.status, 401);
+    EXPECT_EQ(app->library.groups()[0].mediaIds.size(), 2u);
 }
 
 }  // namespace
