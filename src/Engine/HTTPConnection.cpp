@@ -301,6 +301,9 @@ struct ClientConn::Io {
         sinkParser.emplace(std::move(*head));
         head.reset();
         sinkParser->body_limit(boost::none);
+        // Beast reads into the free room of the buffer, which after a small head is a few hundred bytes: a
+        // large body would come in that many bytes per system call.
+        buffer.reserve(limits.chunkSize);
         lastSinkActivity = timers.now();
         armSinkWatchdog();
         readSinkPiece();
@@ -345,6 +348,7 @@ struct ClientConn::Io {
     void finishSink() {
         sinkTimer->cancel();
         sinkParser.reset();
+        buffer.shrink_to_fit();  // an idle kept-open connection holds no upload-sized buffer
         auto s = std::move(sink);
         sink.reset();
         // The sink's owner sends the reply; the next request waits for it.

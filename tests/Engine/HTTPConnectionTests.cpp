@@ -526,11 +526,15 @@ TEST_F(FileTest, LargeFileIsStreamedWholeAndInOrder) {
 struct TestSink final : HTTPBodySink {
     Events& events;
     std::string received;
+    int pieces = 0;
     bool finished = false, cancelled = false;
     std::size_t failAfter = SIZE_MAX;
     explicit TestSink(Events& e) : events(e) {}
     void write(std::string_view chunk) override {
-        events.update([&] { received.append(chunk); });
+        events.update([&] {
+            received.append(chunk);
+            ++pieces;
+        });
         if (received.size() > failAfter) throw std::runtime_error("disk full");
     }
     void finish() override { events.update([&] { finished = true; }); }
@@ -561,6 +565,21 @@ TEST_F(ConnTest, StreamedBodyReachesTheSinkInOrderAndItsOwnerReplies) {
     uploader.lock()->reply(ClientConn::httpResponse("200 OK", {{"Content-Length", "4"}}, "done"));
     EXPECT_EQ(c.readReply()->body, "done");
     EXPECT_EQ(c.readReply()->body, "/after");
+}
+
+TEST_F(ConnTest, LargeStreamedBodyIsReadManyKilobytesAtATime) {
+    // After a small head the read buffer is small; reading 4 MiB through it took 8192 system calls.
+    auto sink = std::make_shared<TestSink>(server->events);
+    server->onDisposition = [&](const HTTPRequest&, std::int64_t, const std::shared_ptr<ClientConn>&) {
+        return BodyDisposition::stream(sink);
+    };
+    RawClient c(server->port);
+    const std::string body = pattern(0, 4 * 1024 * 1024 - 1);
+    ASSERT_TRUE(c.send("POST /u HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body));
+    ASSERT_TRUE(server->events.waitFor([&] { return sink->finished; }));
+    std::lock_guard lock(server->events.mutex);
+    EXPECT_EQ(sink->received, body);
+    EXPECT_LT(sink->pieces, 512) << "pieces of " << body.size() / std::size_t(sink->pieces) << " bytes on average";
 }
 
 TEST_F(ConnTest, SinkThatThrowsOrStallsClosesAndIsCancelled) {
