@@ -60,6 +60,27 @@ std::string decodedPath(const std::string& target) {
     return reference ? reference->path : target;
 }
 
+// An upload's file, written on the network thread as the body arrives but synced to disk and handed on
+// through `work`: syncing a large file takes long enough to hold up every connection of that thread.
+class SyncElsewhereSink final : public HTTPBodySink {
+public:
+    SyncElsewhereSink(std::shared_ptr<UploadSink> file, std::function<void(std::function<void()>)> work)
+        : file_(std::move(file)), work_(std::move(work)) {}
+    void write(std::string_view chunk) override {
+        if (file_) file_->write(chunk);
+    }
+    void finish() override {
+        if (auto file = std::move(file_)) work_([file] { file->finish(); });
+    }
+    void cancel() override {
+        if (auto file = std::move(file_)) file->cancel();
+    }
+
+private:
+    std::shared_ptr<UploadSink> file_;
+    std::function<void(std::function<void()>)> work_;
+};
+
 }  // namespace
 
 ControlServer::ControlServer(Options options)
@@ -69,6 +90,13 @@ ControlServer::ControlServer(Options options)
       options_(std::move(options)) {
     heartbeat_ = timers_.make(strand_);
     retry_ = timers_.make(strand_);
+    if (!options_.fileWork) {
+        fileThread_ = std::make_shared<WorkerPool>(1, "ombry-upload");
+        // Weak: a sink that outlives the server drops its file's last step rather than keep the thread.
+        options_.fileWork = [weak = std::weak_ptr<WorkerPool>(fileThread_)](std::function<void()> job) {
+            if (auto pool = weak.lock()) pool->submit(std::move(job));
+        };
+    }
 }
 
 std::shared_ptr<ControlServer> ControlServer::create(Options options) {
@@ -550,14 +578,17 @@ BodyDisposition ControlServer::disposition(const HTTPRequest& request, std::int6
     ingest.playlistId = nonEmptyTrimmed(query, "playlist");
     ingest.newPlaylistName = nonEmptyTrimmed(query, "newPlaylist");
     ingest.origin = MediaOrigin::upload;
-    // The completion runs on this strand, from the connection that finishes the sink.
-    std::shared_ptr<UploadSink> sink = UploadSink::create(
-        tempPath, [weakSelf = weak_from_this(), weakConn = std::weak_ptr<ClientConn>(conn),
+    // The completion runs where the file was synced; it comes back to the strand without holding the server
+    // there (its last release must not happen on that thread).
+    std::shared_ptr<UploadSink> file = UploadSink::create(
+        tempPath, [weakSelf = weak_from_this(), weakConn = std::weak_ptr<ClientConn>(conn), strand = strand_,
                    ingest](const std::filesystem::path&) {
-            if (auto self = weakSelf.lock()) self->completeUpload(ingest, weakConn);
+            asio::post(strand, [weakSelf, weakConn, ingest] {
+                if (auto self = weakSelf.lock()) self->completeUpload(ingest, weakConn);
+            });
         });
-    if (!sink) return rejectUpload(*conn, "500 Internal Server Error", "cannot write to disk");
-    return BodyDisposition::stream(sink);
+    if (!file) return rejectUpload(*conn, "500 Internal Server Error", "cannot write to disk");
+    return BodyDisposition::stream(std::make_shared<SyncElsewhereSink>(std::move(file), options_.fileWork));
 }
 
 void ControlServer::completeUpload(UploadIngestRequest request, const std::weak_ptr<ClientConn>& weakConn) {

@@ -29,6 +29,7 @@
 #include "Engine/Protocol.hpp"
 #include "Platform/Dnssd/Advertiser.hpp"
 #include "Platform/NetLoop.hpp"
+#include "Platform/WorkerPool.hpp"
 
 namespace ombry {
 
@@ -56,6 +57,9 @@ public:
         std::string serviceName;  // empty: this computer's name, else "Ombry"
         std::filesystem::path uploadPage;  // empty: the shipped "UploadPage/upload.html"
         std::filesystem::path incomingDir;  // empty: the store's incoming-media folder
+        // Runs an upload's last step (syncing its file to disk, then handing it on) away from the network
+        // thread; null: a thread of the server's own.
+        std::function<void(std::function<void()>)> fileWork;
         ConnLimits limits;
     };
 
@@ -135,6 +139,7 @@ private:
     net::NetLoop& loop_;
     net::NetTimers& timers_;
     net::Strand strand_;
+    std::shared_ptr<WorkerPool> fileThread_;  // with the default fileWork
     Options options_;
 
     // Strand only.

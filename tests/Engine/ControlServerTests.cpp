@@ -107,6 +107,7 @@ protected:
         options.serviceName = "Stage";
         options.uploadPage = root / "upload.html";
         options.incomingDir = incoming;
+        options.fileWork = fileWork;
         auto s = ControlServer::create(options);
         s->onClientsChanged = [this](int remotes, int companions) {
             std::lock_guard lock(mutex);
@@ -204,6 +205,7 @@ protected:
     bool deferReplies = false;
     ControlResult nextResult = ControlResult::ok();
     std::optional<ControlSnapshot> fresh;
+    std::function<void(std::function<void()>)> fileWork;  // null: the server's own thread
     UploadIngestResult ingestResult = UploadIngestResult{true, "clip-1", "Clip", {}};
 };
 
@@ -716,6 +718,35 @@ TEST_F(ControlUploadTest, FailuresAfterTheBodyAre500) {
     auto disk = d.readReply();
     EXPECT_EQ(disk->status(), 500);
     EXPECT_EQ(Json::parse(disk->body).at("error"), "cannot write to disk");
+}
+
+TEST_F(ControlUploadTest, TheFileIsSyncedAwayFromTheNetworkThreadBeforeItIsHandedOn) {
+    // Syncing a large file takes seconds on a slow disk: meanwhile other requests are answered.
+    std::vector<std::function<void()>> held;
+    fileWork = [&](std::function<void()> job) {
+        std::lock_guard lock(mutex);
+        held.push_back(std::move(job));
+        changed.notify_all();
+    };
+    server->stop();
+    startServer();
+    server->configureUpload(true, "tok");
+    RawClient c(port);
+    ASSERT_TRUE(c.send(upload("k=tok&filename=a.mov", 10) + "0123456789"));
+    ASSERT_TRUE(waitFor(mutex, changed, [&] { return held.size() == 1; }));
+    EXPECT_EQ(get("/")->status(), 200);
+    EXPECT_TRUE(c.quietFor(0.05));
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_TRUE(ingests.empty());
+    }
+    held[0]();
+    auto reply = c.readReply();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status(), 200);
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(ingests.size(), 1u);
+    EXPECT_EQ(test::readFile(ingests[0].tempPath), "0123456789");
 }
 
 TEST_F(ControlUploadTest, WithoutAnIngestHookTheFileIsDeleted) {
