@@ -1,0 +1,124 @@
+// The remote-control server under load.
+//   bench_control_server            one snapshot push delivered to 200 (and 50) WebSocket remotes
+//   bench_control_server --serve PORT FOLDER [PASSWORD]
+//       serves on 127.0.0.1:PORT until stdin closes: "/api/state" answers a 200-clip snapshot (its JSON is also
+//       written to FOLDER/state.json for nginx), uploads with the token "bench" land in FOLDER/incoming and are
+//       accepted (the reply's "name" is the size that arrived; the file stays). For
+//       bench/control_server_wrk.sh and bench/control_server_upload.sh.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "BenchSnapshot.hpp"
+#include "BenchWebSocket.hpp"
+#include "Engine/ControlServer.hpp"
+
+namespace {
+
+using namespace ombry;
+namespace fs = std::filesystem;
+
+std::uint16_t startServer(ControlServer& server, std::uint16_t port) {
+    std::promise<ControlServer::StartResult> started;
+    server.start(port, [&](ControlServer::StartResult r) { started.set_value(r); });
+    auto result = started.get_future().get();
+    if (!std::holds_alternative<ServerInfo>(result)) {
+        std::cerr << "no port\n";
+        std::exit(1);
+    }
+    return static_cast<std::uint16_t>(std::get<ServerInfo>(result).port);
+}
+
+// Time from push() of a snapshot of `clips` clips until the last of `remotes` WebSocket remotes has the whole
+// frame; the encoding is part of the push.
+void PushToRemotes(benchmark::State& state) {
+    net::NetLoop loop;
+    ControlServer::Options options;
+    options.bindAddress = "127.0.0.1";
+    options.loop = &loop;
+    auto server = ControlServer::create(options);
+    std::atomic<int> remotes = 0;
+    server->onClientsChanged = [&](int r, int) { remotes = r; };
+    const auto port = startServer(*server, 0);
+
+    ControlSnapshot snapshot = bench::snapshotOf(int(state.range(0)));
+    server->push(snapshot);
+    // Each remote gets the last snapshot on its upgrade and again on its hello.
+    std::vector<bench::WsClient> clients(static_cast<std::size_t>(state.range(1)));
+    for (auto& c : clients)
+        if (!c.connect(port, "/", R"({"type":"hello","role":"remote"})", 2)) state.SkipWithError("connect failed");
+    const int epoll = bench::epollOver(clients);
+
+    long sent = 0;
+    for (auto _ : state) {
+        snapshot.rev = 1'000'000 + sent;  // same digit count: same frame size each time
+        ControlSnapshot copy = snapshot;
+        const auto start = std::chrono::steady_clock::now();
+        server->push(std::move(copy));
+        ++sent;
+        if (!bench::awaitFrames(epoll, clients, sent)) {
+            state.SkipWithError("a remote stopped reading");
+            break;
+        }
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    state.counters["remotes"] = remotes.load();
+    state.counters["bytes"] = double(wireText(snapshot).size());
+    ::close(epoll);
+    server->stop();
+}
+BENCHMARK(PushToRemotes)
+    ->ArgNames({"clips", "remotes"})
+    ->Args({200, 200})
+    ->Args({1000, 200})
+    ->Args({200, 50})
+    ->Args({200, 100})
+    ->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+int serve(std::uint16_t port, const fs::path& folder, std::optional<std::string> password) {
+    const ControlSnapshot snapshot = bench::snapshotOf(200);
+    std::ofstream(folder / "state.json", std::ios::binary) << wireText(snapshot);
+    ControlServer::Options options;
+    options.bindAddress = "127.0.0.1";
+    options.incomingDir = folder / "incoming";
+    auto server = ControlServer::create(options);
+    server->snapshot = [snapshot](std::function<void(std::optional<ControlSnapshot>)> reply) { reply(snapshot); };
+    server->ingestUpload = [](UploadIngestRequest request, std::function<void(UploadIngestResult)> reply) {
+        // The intake would move the file away; the script deletes it after the timed upload.
+        std::error_code ec;
+        const auto size = fs::file_size(request.tempPath, ec);
+        reply(UploadIngestResult::success("bench", std::to_string(size)));
+    };
+    server->configureControl(std::move(password));
+    server->configureUpload(true, "bench");
+    server->push(snapshot);
+    startServer(*server, port);
+    std::cout << "ready" << std::endl;
+    char c;
+    while (std::cin.get(c)) {
+    }
+    server->stop();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "--serve") == 0)
+        return serve(static_cast<std::uint16_t>(std::atoi(argv[2])), argv[3],
+                     argc == 5 ? std::optional<std::string>(argv[4]) : std::nullopt);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
