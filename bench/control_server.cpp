@@ -13,13 +13,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <future>
-#include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "BenchSnapshot.hpp"
+#include "BenchServer.hpp"
 #include "BenchWebSocket.hpp"
 #include "Engine/ControlServer.hpp"
 
@@ -27,17 +26,6 @@ namespace {
 
 using namespace ombry;
 namespace fs = std::filesystem;
-
-std::uint16_t startServer(ControlServer& server, std::uint16_t port) {
-    std::promise<ControlServer::StartResult> started;
-    server.start(port, [&](ControlServer::StartResult r) { started.set_value(r); });
-    auto result = started.get_future().get();
-    if (!std::holds_alternative<ServerInfo>(result)) {
-        std::cerr << "no port\n";
-        std::exit(1);
-    }
-    return static_cast<std::uint16_t>(std::get<ServerInfo>(result).port);
-}
 
 // Time from push() of a snapshot of `clips` clips until the last of `remotes` WebSocket remotes has the whole
 // frame; the encoding is part of the push.
@@ -49,7 +37,7 @@ void PushToRemotes(benchmark::State& state) {
     auto server = ControlServer::create(options);
     std::atomic<int> remotes = 0;
     server->onClientsChanged = [&](int r, int) { remotes = r; };
-    const auto port = startServer(*server, 0);
+    const auto port = bench::startServer(*server, 0);
 
     ControlSnapshot snapshot = bench::snapshotOf(int(state.range(0)));
     server->push(snapshot);
@@ -102,13 +90,7 @@ int serve(std::uint16_t port, const fs::path& folder, std::optional<std::string>
     server->configureControl(std::move(password));
     server->configureUpload(true, "bench");
     server->push(snapshot);
-    startServer(*server, port);
-    std::cout << "ready" << std::endl;
-    char c;
-    while (std::cin.get(c)) {
-    }
-    server->stop();
-    return 0;
+    return bench::serveUntilStdinCloses(*server, port);
 }
 
 }  // namespace

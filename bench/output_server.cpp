@@ -7,11 +7,10 @@
 
 #include <chrono>
 #include <cstring>
-#include <future>
-#include <iostream>
 #include <string>
 #include <vector>
 
+#include "BenchServer.hpp"
 #include "BenchWebSocket.hpp"
 #include "Engine/OutputServer.hpp"
 
@@ -19,24 +18,13 @@ namespace {
 
 using namespace ombry;
 
-std::uint16_t startServer(OutputServer& server, std::uint16_t port) {
-    std::promise<OutputServer::StartResult> started;
-    server.start(port, [&](OutputServer::StartResult r) { started.set_value(r); });
-    auto result = started.get_future().get();
-    if (!std::holds_alternative<ServerInfo>(result)) {
-        std::cerr << "no port\n";
-        std::exit(1);
-    }
-    return static_cast<std::uint16_t>(std::get<ServerInfo>(result).port);
-}
-
 void BroadcastTo200Pages(benchmark::State& state) {
     net::NetLoop loop;
     OutputServer::Options options;
     options.bindAddress = "127.0.0.1";
     options.loop = &loop;
     auto server = OutputServer::create("/nonexistent", options);
-    const auto port = startServer(*server, 0);
+    const auto port = bench::startServer(*server, 0);
     std::vector<bench::WsClient> pages(200);
     for (auto& p : pages)
         if (!p.connect(port, "/", R"({"type":"hello"})", 1)) state.SkipWithError("connect failed");
@@ -69,13 +57,7 @@ int serve(std::uint16_t port, const char* folder) {
     OutputServer::Options options;
     options.bindAddress = "127.0.0.1";
     auto server = OutputServer::create(folder, options);
-    startServer(*server, port);
-    std::cout << "ready" << std::endl;
-    char c;
-    while (std::cin.get(c)) {
-    }
-    server->stop();
-    return 0;
+    return bench::serveUntilStdinCloses(*server, port);
 }
 
 }  // namespace
