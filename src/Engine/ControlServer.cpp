@@ -578,8 +578,8 @@ BodyDisposition ControlServer::disposition(const HTTPRequest& request, std::int6
     ingest.playlistId = nonEmptyTrimmed(query, "playlist");
     ingest.newPlaylistName = nonEmptyTrimmed(query, "newPlaylist");
     ingest.origin = MediaOrigin::upload;
-    // The completion runs where the file was synced; it comes back to the strand without holding the server
-    // there (its last release must not happen on that thread).
+    // The completion runs where the file was synced. It goes back to the strand without locking the server
+    // there: a last release on the file thread would have the server's pool wait for itself.
     std::shared_ptr<UploadSink> file = UploadSink::create(
         tempPath, [weakSelf = weak_from_this(), weakConn = std::weak_ptr<ClientConn>(conn), strand = strand_,
                    ingest](const std::filesystem::path&) {

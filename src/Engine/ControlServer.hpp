@@ -6,7 +6,8 @@
 // Threads: one strand on the network loop runs the listener, every connection, the timers, the advertiser's
 // replies and the work of every public operation; the public operations may be called from any thread and
 // return at once (stop() waits). The hooks are called off the strand and answer through their reply
-// function, on any thread; a reply for a server or connection that has gone is dropped.
+// function, on any thread; a reply for a server or connection that has gone is dropped. An upload's body is
+// written as it arrives, on the strand, but its file is synced to disk and handed on from another thread.
 //
 // Advertising: the DNS-SD status "blocked" (no local-network permission) has no counterpart on Linux, where
 // nothing refuses a registration for lack of permission, and there is no permission probe: only

@@ -8,8 +8,9 @@
 
 namespace ombry {
 
-// An upload body written straight into a file, used on the connection's own queue. The file is flushed to disk before it is handed on, so an
-// ingest that follows (or a crash after it) never sees a shorter file than the sender sent.
+// An upload body written straight into a file, used from one thread at a time. The file is flushed to disk
+// before it is handed on, so an ingest that follows (or a crash after it) never sees a shorter file than the
+// sender sent.
 class UploadSink final : public HTTPBodySink {
 public:
     using Completion = std::function<void(const std::filesystem::path&)>;
