@@ -14,7 +14,7 @@
 
 #include "Engine/BLEControlServer.hpp"
 #include "Platform/Bluetooth/BluezPeripheral.hpp"
-#include "PrivateBus.hpp"
+#include "support/PrivateBus.hpp"
 
 namespace ombry {
 namespace {

@@ -1,5 +1,5 @@
-// Shared pieces of the browser-page tests: the output-server harness process, Debian's Chromium through
-// playwright-core, program-state builders and pixel reads.
+// Shared pieces of the browser-page tests: the harness processes around the output server and the
+// remote-control server, Debian's Chromium through playwright-core, program-state builders and pixel reads.
 import { spawn } from 'node:child_process';
 import { createInterface } from 'node:readline';
 import path from 'node:path';
@@ -20,21 +20,16 @@ export async function until(fn, what, limitMs = 10000) {
   }
 }
 
-// One output server in its own process, driven by JSON lines on its standard input.
-export class Harness {
-  static async start({ media = {}, port = 0 } = {}) {
-    if (!harnessProgram || !bundleDir) throw new Error('OMBRY_OUTPUT_HARNESS and OMBRY_OUTPUT_BUNDLE must be set');
-    const child = spawn(harnessProgram, ['--bundle', bundleDir, '--port', String(port)], {
-      stdio: ['pipe', 'pipe', 'inherit'],
-    });
-    const h = new Harness(child);
+// A harness program: JSON operations written to its standard input, JSON lines read from its output. It
+// prints {"port":N} or {"error":...} first.
+class LineProcess {
+  static async spawn(Kind, program, args, what) {
+    const child = spawn(program, args, { stdio: ['pipe', 'pipe', 'inherit'] });
+    const h = new Kind(child);
     const first = await h.next((m) => 'port' in m || 'error' in m);
-    if (first.error) throw new Error(`the output server did not start: ${first.error}`);
+    if (first.error) throw new Error(`${what} did not start: ${first.error}`);
     h.port = first.port;
     h.url = `http://127.0.0.1:${first.port}/`;
-    const index = {};
-    for (const [id, file] of Object.entries(media)) index[id] = path.resolve(file);
-    h.write({ op: 'media', index });
     return h;
   }
 
@@ -75,20 +70,56 @@ export class Harness {
     });
   }
 
-  async nextCount() { return (await this.next((m) => 'outputs' in m)).outputs; }
-
   write(obj) { this.child.stdin.write(`${JSON.stringify(obj)}\n`); }
-
-  send(message) {
-    if (message.type === 'transport') this.write({ op: 'transport', message });
-    else this.write({ op: 'state', state: message });
-  }
 
   async stop() {
     if (this.child.exitCode !== null) return;
     this.child.kill('SIGTERM');
     await this.exited;
   }
+}
+
+// One output server in its own process.
+export class Harness extends LineProcess {
+  static async start({ media = {}, port = 0 } = {}) {
+    if (!harnessProgram || !bundleDir) throw new Error('OMBRY_OUTPUT_HARNESS and OMBRY_OUTPUT_BUNDLE must be set');
+    const h = await LineProcess.spawn(Harness, harnessProgram, ['--bundle', bundleDir, '--port', String(port)],
+      'the output server');
+    const index = {};
+    for (const [id, file] of Object.entries(media)) index[id] = path.resolve(file);
+    h.write({ op: 'media', index });
+    return h;
+  }
+
+  async nextCount() { return (await this.next((m) => 'outputs' in m)).outputs; }
+
+  send(message) {
+    if (message.type === 'transport') this.write({ op: 'transport', message });
+    else this.write({ op: 'state', state: message });
+  }
+}
+
+// One remote-control server in its own process, with uploads and a recording intake.
+export class ControlHarness extends LineProcess {
+  static async start({ incoming, token = null, enabled = true, playlists = [] } = {}) {
+    const program = process.env.OMBRY_CONTROL_HARNESS;
+    const page = process.env.OMBRY_UPLOAD_PAGE;
+    if (!program || !page) throw new Error('OMBRY_CONTROL_HARNESS and OMBRY_UPLOAD_PAGE must be set');
+    const h = await LineProcess.spawn(ControlHarness, program, ['--page', page, '--incoming', incoming],
+      'the control server');
+    await h.apply({ op: 'upload', enabled, token });
+    await h.apply({ op: 'playlists', playlists });
+    return h;
+  }
+
+  // Sends an operation and waits until the server has taken it.
+  async apply(operation) {
+    this.write(operation);
+    await this.next((m) => m.done === operation.op);
+  }
+
+  // The next file handed to the intake.
+  async nextIngest(limitMs) { return (await this.next((m) => 'ingest' in m, limitMs)).ingest; }
 }
 
 export async function launchBrowser() {

@@ -1,4 +1,4 @@
-#include "PrivateBus.hpp"
+#include "support/PrivateBus.hpp"
 
 #include <fcntl.h>
 #include <poll.h>
