@@ -172,3 +172,15 @@ test('a file the intake refuses shows the intake\'s reason', async () => {
     assert.deepEqual(await rows(page), [{ state: 'failed', text: 'Not added', message: 'This file could not be read as a video.' }]);
   });
 });
+
+test('an empty file is refused on the page with a reason, and the others of the choice are sent', async () => {
+  await withServer({ token: 'tok-4' }, async (server, context) => {
+    const page = await openUploadPage(context, server, '?k=tok-4');
+    const empty = makeFile('empty.mp4', 0);
+    const full = makeFile('full.mp4', 1000);
+    await send(page, [empty, full]);
+    assertReceived(await server.nextIngest(), full);
+    await settled(page, '1 file was not added.');
+    assert.deepEqual((await rows(page))[0], { state: 'failed', text: 'Not added', message: 'empty.mp4 is empty.' });
+  });
+});
