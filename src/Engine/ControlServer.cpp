@@ -97,6 +97,7 @@ ControlServer::ControlServer(Options options)
             if (auto pool = weak.lock()) pool->submit(std::move(job));
         };
     }
+    reannounce_ = timers_.make(strand_);
 }
 
 std::shared_ptr<ControlServer> ControlServer::create(Options options) {
@@ -179,6 +180,8 @@ void ControlServer::stopOnStrand() {
     finishStart(StartError::cancelled);
     dnsService_.reset();
     ++registrationGeneration_;
+    reannounce_->cancel();
+    reannouncing_ = false;
     lastAdvertiseStatus_.reset();
     if (listener_) {
         net::ErrorCode ignored;
@@ -200,7 +203,7 @@ void ControlServer::armHeartbeat() {
     heartbeat_->arm(options_.heartbeatSeconds, [weak = weak_from_this()] {
         auto self = weak.lock();
         if (!self) return;
-        if (!self->dnsService_) self->advertise();
+        if (!self->dnsService_ && !self->reannouncing_) self->advertise();
         heartbeatAll(self->conns_);
         self->armHeartbeat();
     });
@@ -301,7 +304,7 @@ void ControlServer::configureControl(std::optional<std::string> password) {
                 if (conn->upgraded()) admitted.push_back(conn);
             for (auto& conn : admitted) conn->close();
         }
-        if (presenceChanged && self->dnsService_) self->advertise();
+        if (presenceChanged && (self->dnsService_ || self->reannouncing_)) self->reannounce();
     });
 }
 
@@ -639,6 +642,20 @@ void ControlServer::advertise() {
         dnsService_ = std::move(result.registration);
     else
         handleRegisterReply(result.error ? result.error : -1, name);
+}
+
+void ControlServer::reannounce() {
+    dnsService_.reset();
+    ++registrationGeneration_;
+    if (lastAdvertiseStatus_ && lastAdvertiseStatus_->kind == AdvertiseStatus::Kind::registered)
+        setAdvertiseStatus({AdvertiseStatus::Kind::starting, {}, 0});
+    reannouncing_ = true;
+    reannounce_->arm(options_.reannounceSeconds, [weak = weak_from_this()] {
+        auto self = weak.lock();
+        if (!self || !self->wantsListening_) return;
+        self->reannouncing_ = false;
+        self->advertise();
+    });
 }
 
 void ControlServer::handleRegisterReply(int error, const std::string& name) {

@@ -53,6 +53,10 @@ public:
         net::NetTimers* timers = nullptr;  // the steady clock when null
         double heartbeatSeconds = 15;
         double retrySeconds = 0.15;
+        // A service whose TXT record changes is withdrawn and registered again this long after: Avahi's
+        // caches (this machine's and Linux remotes') keep a service announced again within a second of
+        // its goodbye for gone.
+        double reannounceSeconds = 2;
         // Null: no advertising. The application passes the Avahi one.
         std::shared_ptr<dnssd::Advertiser> advertiser;
         std::string serviceName;  // empty: this computer's name, else "Ombry"
@@ -134,6 +138,7 @@ private:
     const std::string& uploadPage();
 
     void advertise();
+    void reannounce();
     void handleRegisterReply(int error, const std::string& name);
     void setAdvertiseStatus(AdvertiseStatus status);
 
@@ -148,6 +153,8 @@ private:
     std::map<const ClientConn*, std::shared_ptr<ClientConn>> conns_;
     std::unique_ptr<net::NetTimer> heartbeat_;
     std::unique_ptr<net::NetTimer> retry_;
+    std::unique_ptr<net::NetTimer> reannounce_;
+    bool reannouncing_ = false;
     std::uint16_t port_ = 7341;
     std::optional<ControlSnapshot> latestSnapshot_;
     std::shared_ptr<const std::string> latestSnapshotData_;

@@ -349,6 +349,20 @@ TEST_F(ControlServerAvahiTest, AdvertisesWhileListeningWithThePasswordFlagAndWit
     EXPECT_TRUE(browser->gone("Ombry Locked"));
 }
 
+// A browser that follows the service sees it leave and come back with the new record; taken again at once,
+// Avahi would keep it for gone.
+TEST_F(ControlServerAvahiTest, AChangedPasswordFlagReachesABrowserThatFollowsTheService) {
+    auto& stage = startServer("Ombry Stage");
+    ASSERT_TRUE(stage.registeredAs("Ombry Stage"));
+    ASSERT_TRUE(browser->shows("Ombry Stage", stage.port, {}));
+
+    stage.server->configureControl("secret");
+    EXPECT_TRUE(browser->shows("Ombry Stage", stage.port, {"auth=1"}));
+    stage.server->configureControl(std::nullopt);
+    EXPECT_TRUE(browser->shows("Ombry Stage", stage.port, {}));
+    EXPECT_TRUE(stage.registeredAs("Ombry Stage"));
+}
+
 TEST_F(ControlServerAvahiTest, ASecondServerOfTheSameNameReportsTheNameTheDaemonConfirmed) {
     auto& first = startServer("Ombry Booth");
     ASSERT_TRUE(first.registeredAs("Ombry Booth"));

@@ -802,19 +802,29 @@ TEST_F(ControlServerTest, AdvertisingReportsStartingThenTheConfirmedName) {
     EXPECT_EQ(statuses[1], (Status{Status::Kind::registered, "Stage (2)", 0}));
 }
 
+// The service is withdrawn at once and registered again only after the pause, so that caches which saw its
+// goodbye take the new announcement for a new service.
 TEST_F(ControlServerTest, APasswordAddsTheTxtEntryOnlyWhenItsPresenceChanges) {
     startServer();
     ASSERT_TRUE(advertiser->countIs(1));
     advertiser->last().reply(0, "Stage");
     server->configureControl("pw");
+    sync();
+    EXPECT_EQ(advertiser->count(), 1u);
+    timers.advance(1.9);
+    EXPECT_EQ(advertiser->count(), 1u);
+    timers.advance(0.1);
     ASSERT_TRUE(advertiser->countIs(2));
     EXPECT_EQ(advertiser->last().service.txt, std::vector<std::string>{"auth=1"});
     advertiser->last().reply(0, "Stage");
     server->configureControl("other");
     server->configureControl("third");
     sync();
+    timers.advance(2);
     EXPECT_EQ(advertiser->count(), 2u);
     server->configureControl(std::nullopt);
+    sync();
+    timers.advance(2);
     ASSERT_TRUE(advertiser->countIs(3));
     EXPECT_TRUE(advertiser->last().service.txt.empty());
     advertiser->last().reply(0, "Stage");
