@@ -7,7 +7,6 @@
 // the application, an accepted file asking for a new playlist makes one ("new-1", …) that later meta replies
 // offer. End of input or SIGTERM stops it.
 #include <fstream>
-#include <future>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -93,16 +92,8 @@ int main(int argc, char** argv) {
         reply(std::move(result));
     };
 
-    std::promise<ControlServer::StartResult> started;
-    server->start(static_cast<std::uint16_t>(args.count("port") ? std::stoi(args["port"]) : 0),
-                  [&](ControlServer::StartResult r) { started.set_value(std::move(r)); });
-    const auto result = started.get_future().get();
-    if (const auto* info = std::get_if<ServerInfo>(&result)) {
-        harness::emit({{"port", info->port}});
-    } else {
-        harness::emit({{"error", "no port"}});
-        return 1;
-    }
+    const auto port = static_cast<std::uint16_t>(args.count("port") ? std::stoi(args["port"]) : 0);
+    if (!harness::startAndAnnounce(*server, port)) return 1;
 
     harness::readOperations([&](const Json& j) {
         const std::string op = j.at("op");

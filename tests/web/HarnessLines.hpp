@@ -2,15 +2,19 @@
 // The plumbing of the browser-test harness programs: options from the command line, one JSON object per
 // line on standard output, operations as JSON lines on standard input until its end or SIGTERM.
 #include <csignal>
+#include <cstdint>
 #include <functional>
+#include <future>
 #include <iostream>
 #include <map>
 #include <mutex>
 #include <string>
+#include <variant>
 
 #include <unistd.h>
 
 #include "Engine/JsonCoding.hpp"
+#include "Engine/Protocol.hpp"
 
 namespace ombry::harness {
 
@@ -29,6 +33,20 @@ inline void emit(const Json& j) {
     static std::mutex mutex;
     std::lock_guard lock(mutex);
     std::cout << j.dump() << std::endl;
+}
+
+// Starts the server on `port` (0: any) and prints {"port":N}, or {"error":...} and false when it gets none.
+template <class Server>
+bool startAndAnnounce(Server& server, std::uint16_t port) {
+    std::promise<typename Server::StartResult> started;
+    server.start(port, [&](typename Server::StartResult r) { started.set_value(std::move(r)); });
+    const auto result = started.get_future().get();
+    if (const auto* info = std::get_if<ServerInfo>(&result)) {
+        emit({{"port", info->port}});
+        return true;
+    }
+    emit({{"error", "no port"}});
+    return false;
 }
 
 // First thing in main: SIGTERM ends the reading of operations, so the server is stopped on the way out.

@@ -2,7 +2,6 @@
 //   {"op":"media","index":{id:path}}  {"op":"state","state":{...}}  {"op":"transport","message":{...}}
 // It prints {"port":N} (or {"error":...}) once started and {"outputs":N} on every connection-count report.
 // End of input or SIGTERM stops it.
-#include <future>
 #include <string>
 
 #include "Engine/OutputServer.hpp"
@@ -30,15 +29,7 @@ int main(int argc, char** argv) {
     options.bindAddress = "127.0.0.1";
     auto server = OutputServer::create(bundle, options);
     server->onConnections = [](int n) { harness::emit({{"outputs", n}}); };
-    std::promise<OutputServer::StartResult> started;
-    server->start(static_cast<std::uint16_t>(port), [&](OutputServer::StartResult r) { started.set_value(std::move(r)); });
-    const auto result = started.get_future().get();
-    if (const auto* info = std::get_if<ServerInfo>(&result)) {
-        harness::emit({{"port", info->port}});
-    } else {
-        harness::emit({{"error", "no port"}});
-        return 1;
-    }
+    if (!harness::startAndAnnounce(*server, static_cast<std::uint16_t>(port))) return 1;
 
     harness::readOperations([&](const Json& j) {
         const std::string op = j.at("op");
