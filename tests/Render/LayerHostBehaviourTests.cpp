@@ -165,7 +165,8 @@ TEST_F(LayerHostTest, PlayOnAnEndedClipRestartsAtTheStartTrim) {
     m.trimStart = 0.8;
     auto cue = take(m);
     ASSERT_TRUE(until([&] { return onAir(cue); }));
-    ASSERT_TRUE(until([&] { return !statuses.empty() && statuses.back().ended; }, 3.0));
+    // The end is found by the decoder thread, which a busy machine may hold back: frames go on until it is.
+    ASSERT_TRUE(until([&] { return !statuses.empty() && statuses.back().ended; }, 10.0));
     statuses.clear();
     r->applyTransport(LayerId::media, "play", std::nullopt);
     ASSERT_FALSE(statuses.empty());
@@ -202,7 +203,7 @@ TEST_F(LayerHostTest, AClipOfUnknownLengthReportsItOnceKnownAndHonoursItsEndTrim
     ASSERT_TRUE(until([&] { return onAir(cue); }));
     ASSERT_FALSE(statuses.empty());
     EXPECT_EQ(statuses.back().duration, 0);
-    ASSERT_TRUE(until([&] { return !statuses.empty() && statuses.back().ended; }, 3.0));
+    ASSERT_TRUE(until([&] { return !statuses.empty() && statuses.back().ended; }, 10.0));
     EXPECT_NEAR(statuses.back().duration, 1.0, 0.05);
     EXPECT_FALSE(statuses.back().playing);
 
@@ -211,7 +212,7 @@ TEST_F(LayerHostTest, AClipOfUnknownLengthReportsItOnceKnownAndHonoursItsEndTrim
     statuses.clear();
     auto second = take(trimmed);
     ASSERT_TRUE(until([&] { return onAir(second); }));
-    ASSERT_TRUE(until([&] { return !statuses.empty() && statuses.back().ended; }, 3.0));
+    ASSERT_TRUE(until([&] { return !statuses.empty() && statuses.back().ended; }, 10.0));
     EXPECT_EQ(statuses.back().cueId, second.cueId);
     EXPECT_NEAR(statuses.back().duration, 0.5, 1e-9);
     EXPECT_NEAR(statuses.back().currentTime, 0.5, 0.05);
