@@ -65,6 +65,8 @@ protected:
     std::shared_ptr<test::RecordingKeepAwake> keepAwake = std::make_shared<test::RecordingKeepAwake>();
     // Replaces the recording remote-control server when set (a real one, in end-to-end tests).
     std::shared_ptr<ControlServerLink> controlLink;
+    // Replaces the recording output server when set.
+    std::shared_ptr<OutputServerLink> outputLink;
     std::unique_ptr<AppState> app;
 
     void SetUp() override {
@@ -130,6 +132,7 @@ protected:
             e.keepAwake = keepAwake;
         }
         if (controlLink) e.controlServer = controlLink;
+        if (outputLink) e.outputServer = outputLink;
         if (!realWarmer) e.warm = [this](const std::string& path) { warmed.push_back(path); };
         e.probeVideoCodec = [this](const std::string& path, auto done) {
             probed.push_back(path);
