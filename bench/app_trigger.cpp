@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "App/AppState.hpp"
+#include "BenchApp.hpp"
 #include "BenchStage.hpp"
 #include "Platform/Clock.hpp"
 #include "Render/FrameClock.hpp"
@@ -41,31 +42,16 @@ const fs::path& folder() {
 }
 
 fs::path clip(const std::string& name, const std::string& colour, int width, int height) {
-    const auto out = folder() / (std::to_string(height) + "p-" + name + ".mp4");
-    const std::string size = std::to_string(width) + "x" + std::to_string(height);
-    if (!fs::exists(out) &&
-        std::system(("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=s=" + size + ":r=30:d=6 -vf "
-                     "\"drawbox=c=" + colour + ":t=fill:w=iw/5:h=ih/4\" -c:v libx264 -preset veryfast -g 30 "
-                     "-pix_fmt yuv420p '" + out.string() + "'").c_str()) != 0)
-        std::exit(1);
-    return out;
+    return bench::testClip(folder() / (std::to_string(height) + "p-" + name + ".mp4"), colour, width, height);
 }
-
-struct NoScreens final : ScreenProvider {
-    std::vector<DisplayScreen> screens() const override { return {}; }
-};
-struct NoPanels final : FilePanels {
-    std::optional<fs::path> runSavePanel(const SavePanelRequest&) override { return std::nullopt; }
-    std::optional<fs::path> runOpenPanel(const OpenPanelRequest&) override { return std::nullopt; }
-};
 
 // The application state over a renderer paced at 60 Hz on the benchmark's GL context, past its start-up
 // (so that selecting a clip prepares it), taking cuts.
 struct AppStage {
     LoopQueue q;
     ScopedMainQueue scope{q};
-    NoScreens screens;
-    NoPanels panels;
+    bench::NoScreens screens;
+    bench::NoPanels panels;
     MemoryClipboard clipboard;
     std::unique_ptr<AppState> app;
 
@@ -96,15 +82,9 @@ struct AppStage {
     bool onAir(const std::string& cueId) { return host().current() && host().current()->cueId == cueId && host().idle(); }
 };
 
-double median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-using Time = std::chrono::steady_clock::time_point;
-double msBetween(Time a, Time b) { return std::chrono::duration<double, std::milli>(b - a).count(); }
+using bench::median;
+using bench::msBetween;
+using bench::Time;
 
 // Each iteration takes one prepared clip through the application state and then one straight through the
 // renderer, each a different clip from the one on air. Counters (medians): app_ms and app_frames, from the

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "App/AppState.hpp"
+#include "BenchApp.hpp"
 #include "BenchGl.hpp"
 #include "BenchSnapshot.hpp"
 #include "Engine/Control/ControlCommand.hpp"
@@ -56,20 +57,12 @@ void BM_SnapshotEncode(benchmark::State& state) {
 }
 
 // The snapshot as the application builds it from its library and program, then encoded.
-struct NoScreens final : ScreenProvider {
-    std::vector<DisplayScreen> screens() const override { return {}; }
-};
-struct NoPanels final : FilePanels {
-    std::optional<std::filesystem::path> runSavePanel(const SavePanelRequest&) override { return std::nullopt; }
-    std::optional<std::filesystem::path> runOpenPanel(const OpenPanelRequest&) override { return std::nullopt; }
-};
-
 // `encode`: the text remotes are sent, else the record alone.
 void BM_ControlSnapshot(benchmark::State& state, bool encode) {
     ManualQueue q;
     ScopedMainQueue scope(q);
-    NoScreens screens;
-    NoPanels panels;
+    bench::NoScreens screens;
+    bench::NoPanels panels;
     MemoryClipboard clipboard;
     AppEnvironment env;
     env.screens = &screens;
@@ -82,26 +75,7 @@ void BM_ControlSnapshot(benchmark::State& state, bool encode) {
     };
     AppState app(env);
     // 80 clips in each of 10 playlists, the rest in none; three layers on air.
-    const int n = int(state.range(0));
-    std::vector<MediaItem> media;
-    std::vector<Group> groups(10);
-    for (int i = 0; i < n; ++i) {
-        MediaItem m;
-        m.id = "6F1C2A4E-3B7D-4F0A-9E21-" + std::to_string(100000000000 + i);
-        m.name = "Clip " + std::to_string(i) + ".mov";
-        m.kind = i % 7 == 0 ? MediaKind::image : MediaKind::video;
-        m.path = "/media/" + m.name;
-        m.order = i;
-        if (m.kind == MediaKind::video) m.duration = 12.5 + i;
-        m.thumbAt = 1.7e12 + i;
-        if (i < n * 4 / 5) groups[std::size_t(i % 10)].mediaIds.push_back(m.id);
-        media.push_back(std::move(m));
-    }
-    for (std::size_t g = 0; g < groups.size(); ++g) {
-        groups[g].id = "group-" + std::to_string(g);
-        groups[g].name = "Playlist " + std::to_string(g);
-        groups[g].color = "#5f6670";
-    }
+    auto [media, groups] = bench::projectOf(int(state.range(0)));
     app.library.setMedia(media);
     app.library.setGroups(groups);
     app.program.trigger(media[1]);

@@ -21,6 +21,7 @@
 
 #include "App/AppState.hpp"
 #include "App/ServerLinks.hpp"
+#include "BenchApp.hpp"
 #include "BenchStage.hpp"
 #include "Engine/Intake/Intake.hpp"
 #include "Engine/Store.hpp"
@@ -45,32 +46,12 @@ const fs::path& folder() {
 }
 
 fs::path clip(const std::string& name, const std::string& colour) {
-    const auto out = folder() / (name + ".mp4");
-    if (!fs::exists(out) &&
-        std::system(("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=s=1280x720:r=30:d=6 -vf "
-                     "\"drawbox=c=" + colour + ":t=fill:w=iw/5:h=ih/4\" -c:v libx264 -preset veryfast -g 30 "
-                     "-pix_fmt yuv420p '" + out.string() + "'").c_str()) != 0)
-        std::exit(1);
-    return out;
+    return bench::testClip(folder() / (name + ".mp4"), colour, 1280, 720);
 }
 
-struct NoScreens final : ScreenProvider {
-    std::vector<DisplayScreen> screens() const override { return {}; }
-};
-struct NoPanels final : FilePanels {
-    std::optional<fs::path> runSavePanel(const SavePanelRequest&) override { return std::nullopt; }
-    std::optional<fs::path> runOpenPanel(const OpenPanelRequest&) override { return std::nullopt; }
-};
-
-using Time = std::chrono::steady_clock::time_point;
-double msBetween(Time a, Time b) { return std::chrono::duration<double, std::milli>(b - a).count(); }
-
-double median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
+using bench::median;
+using bench::msBetween;
+using bench::Time;
 
 // Each run starts on an empty project: the state opens the last one it saved.
 void emptySupportFolder() {
@@ -85,8 +66,8 @@ void emptySupportFolder() {
 struct Show {
     LoopQueue q;
     ScopedMainQueue scope{q};
-    NoScreens screens;
-    NoPanels panels;
+    bench::NoScreens screens;
+    bench::NoPanels panels;
     MemoryClipboard clipboard;
     std::unique_ptr<AppState> app;
 
@@ -137,30 +118,14 @@ struct Show {
     }
 };
 
-// 1000 clips of one file, probed and with thumbnails as a saved project has them, 80 in each of 10
-// playlists and the rest in none.
+// A saved project: its clips probed, on one file.
 void fillProject(AppState& app, int n) {
+    auto [media, groups] = bench::projectOf(n);
     const std::string path = clip("project", "red").string();
-    std::vector<MediaItem> media;
-    std::vector<Group> groups(10);
-    for (int i = 0; i < n; ++i) {
-        MediaItem m;
-        m.id = "6F1C2A4E-3B7D-4F0A-9E21-" + std::to_string(100000000000 + i);
-        m.name = "Clip " + std::to_string(i) + ".mp4";
-        m.kind = MediaKind::video;
+    for (MediaItem& m : media) {
         m.path = path;
-        m.order = i;
-        m.duration = 6;
-        m.width = 1280;
-        m.height = 720;
         m.probed = true;
         m.probeVersion = Intake::probeVersion;
-        if (i < n * 4 / 5) groups[std::size_t(i % 10)].mediaIds.push_back(m.id);
-        media.push_back(std::move(m));
-    }
-    for (std::size_t g = 0; g < groups.size(); ++g) {
-        groups[g].id = "group-" + std::to_string(g);
-        groups[g].name = "Playlist " + std::to_string(g);
     }
     app.library.setMedia(media);
     app.library.setGroups(groups);

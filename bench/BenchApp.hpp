@@ -1,0 +1,74 @@
+#pragma once
+// What the application-state benchmarks share: the desktop seams they leave empty, a coloured test clip, a
+// project of many clips, and medians of milliseconds.
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "App/AppState.hpp"
+
+namespace ombry::bench {
+
+struct NoScreens final : ScreenProvider {
+    std::vector<DisplayScreen> screens() const override { return {}; }
+};
+struct NoPanels final : FilePanels {
+    std::optional<std::filesystem::path> runSavePanel(const SavePanelRequest&) override { return std::nullopt; }
+    std::optional<std::filesystem::path> runOpenPanel(const OpenPanelRequest&) override { return std::nullopt; }
+};
+
+// A 6 s H.264 test picture with a box of `colour`, made once; exits when ffmpeg fails.
+inline std::filesystem::path testClip(const std::filesystem::path& out, const std::string& colour, int width, int height) {
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
+    if (!std::filesystem::exists(out) &&
+        std::system(("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=s=" + size + ":r=30:d=6 -vf "
+                     "\"drawbox=c=" + colour + ":t=fill:w=iw/5:h=ih/4\" -c:v libx264 -preset veryfast -g 30 "
+                     "-pix_fmt yuv420p '" + out.string() + "'").c_str()) != 0)
+        std::exit(1);
+    return out;
+}
+
+// A project as remotes see it at its size limit: `n` clips (every seventh a still), 80 % of them spread
+// over 10 playlists and the rest in none, each with a thumbnail.
+struct Project {
+    std::vector<MediaItem> media;
+    std::vector<Group> groups;
+};
+inline Project projectOf(int n) {
+    Project p;
+    p.groups.resize(10);
+    for (int i = 0; i < n; ++i) {
+        MediaItem m;
+        m.id = "6F1C2A4E-3B7D-4F0A-9E21-" + std::to_string(100000000000 + i);
+        m.name = "Clip " + std::to_string(i) + ".mov";
+        m.kind = i % 7 == 0 ? MediaKind::image : MediaKind::video;
+        m.path = "/media/" + m.name;
+        m.order = i;
+        if (m.kind == MediaKind::video) m.duration = 12.5 + i;
+        m.thumbAt = 1.7e12 + i;
+        if (i < n * 4 / 5) p.groups[std::size_t(i % 10)].mediaIds.push_back(m.id);
+        p.media.push_back(std::move(m));
+    }
+    for (std::size_t g = 0; g < p.groups.size(); ++g) {
+        p.groups[g].id = "group-" + std::to_string(g);
+        p.groups[g].name = "Playlist " + std::to_string(g);
+        p.groups[g].color = "#5f6670";
+    }
+    return p;
+}
+
+inline double median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+using Time = std::chrono::steady_clock::time_point;
+inline double msBetween(Time a, Time b) { return std::chrono::duration<double, std::milli>(b - a).count(); }
+
+}  // namespace ombry::bench
