@@ -1,6 +1,10 @@
 #pragma once
 // What the application-state benchmarks share: the desktop seams they leave empty, a coloured test clip, a
 // project of many clips, and medians of milliseconds.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -10,6 +14,10 @@
 #include <vector>
 
 #include "App/AppState.hpp"
+#include "BenchGl.hpp"
+#include "Platform/MainQueue.hpp"
+#include "Platform/Media/AudioOutput.hpp"
+#include "Render/FrameClock.hpp"
 
 namespace ombry::bench {
 
@@ -20,6 +28,61 @@ struct NoPanels final : FilePanels {
     std::optional<std::filesystem::path> runSavePanel(const SavePanelRequest&) override { return std::nullopt; }
     std::optional<std::filesystem::path> runOpenPanel(const OpenPanelRequest&) override { return std::nullopt; }
 };
+
+// The desktop seams of an application state and the real-time loop it runs on.
+struct AppHost {
+    LoopQueue q;
+    ScopedMainQueue scope{q};
+    NoScreens screens;
+    NoPanels panels;
+    MemoryClipboard clipboard;
+    std::unique_ptr<AppState> app;
+
+    // These seams and a renderer on the benchmark's GL context, paced at 60 Hz when `frames`, else ticked
+    // by the caller.
+    AppEnvironment environment(bool frames) {
+        glContext().makeCurrent();
+        AppEnvironment env;
+        env.screens = &screens;
+        env.panels = &panels;
+        env.clipboard = &clipboard;
+        env.makeRenderer = [frames](MeterEngine* meters) {
+            RendererOptions options;
+            if (frames) options.frameClock = std::make_unique<TimerFrameClock>(60);
+            options.audioOutput = media::AudioOutput::createNull(true);
+            return NativeStageRenderer::create(glContext(), meters, std::move(options));
+        };
+        return env;
+    }
+    // A stage of this size, taking cuts.
+    void cutsOn(int width, int height) {
+        app->program.setStage([&](StageConfig& s) {
+            s.width = width;
+            s.height = height;
+        });
+        app->masterTransition = AppTransition::cut;
+        app->transitionDuration = 0;
+    }
+};
+
+// A folder of this benchmark program's own, `prefix` and the process id under the temporary folder.
+inline std::filesystem::path makeFolder(const std::string& prefix) {
+    auto d = std::filesystem::temp_directory_path() / (prefix + std::to_string(::getpid()));
+    std::filesystem::create_directories(d);
+    return d;
+}
+
+// Runs the registered benchmarks with the state's support folder and settings inside `dir`, then removes it.
+inline int runInFolder(int argc, char** argv, const std::filesystem::path& dir) {
+    ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+    return 0;
+}
 
 // A 6 s H.264 test picture with a box of `colour`, made once; exits when ffmpeg fails.
 inline std::filesystem::path testClip(const std::filesystem::path& out, const std::string& colour, int width, int height) {

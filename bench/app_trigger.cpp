@@ -33,11 +33,7 @@ namespace {
 constexpr double kFrameMs = 1000.0 / 60;
 
 const fs::path& folder() {
-    static const fs::path dir = [] {
-        auto d = fs::temp_directory_path() / ("ombry-bench-app-" + std::to_string(::getpid()));
-        fs::create_directories(d);
-        return d;
-    }();
+    static const fs::path dir = bench::makeFolder("ombry-bench-app-");
     return dir;
 }
 
@@ -47,34 +43,11 @@ fs::path clip(const std::string& name, const std::string& colour, int width, int
 
 // The application state over a renderer paced at 60 Hz on the benchmark's GL context, past its start-up
 // (so that selecting a clip prepares it), taking cuts.
-struct AppStage {
-    LoopQueue q;
-    ScopedMainQueue scope{q};
-    bench::NoScreens screens;
-    bench::NoPanels panels;
-    MemoryClipboard clipboard;
-    std::unique_ptr<AppState> app;
-
+struct AppStage : bench::AppHost {
     AppStage(int width, int height) {
-        bench::glContext().makeCurrent();
-        AppEnvironment env;
-        env.screens = &screens;
-        env.panels = &panels;
-        env.clipboard = &clipboard;
-        env.makeRenderer = [](MeterEngine* meters) {
-            RendererOptions options;
-            options.frameClock = std::make_unique<TimerFrameClock>(60);
-            options.audioOutput = media::AudioOutput::createNull(true);
-            return NativeStageRenderer::create(bench::glContext(), meters, std::move(options));
-        };
-        app = std::make_unique<AppState>(std::move(env));
-        app->program.setStage([&](StageConfig& s) {
-            s.width = width;
-            s.height = height;
-        });
+        app = std::make_unique<AppState>(environment(true));
+        cutsOn(width, height);
         app->started = true;
-        app->masterTransition = AppTransition::cut;
-        app->transitionDuration = 0;
     }
     NativeStageRenderer& renderer() { return app->previewRenderer(); }
     NativeLayerHost& host() { return *renderer().host(LayerId::media); }
@@ -158,11 +131,5 @@ BENCHMARK(BM_AppTriggerPrepared360p)->UseManualTime()->Iterations(24)->Unit(benc
 
 int main(int argc, char** argv) {
     // The state's support folder and settings stay in the benchmark's own folder.
-    ::setenv("XDG_DATA_HOME", (folder() / "data").c_str(), 1);
-    ::setenv("XDG_CONFIG_HOME", (folder() / "config").c_str(), 1);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    fs::remove_all(folder());
-    return 0;
+    return bench::runInFolder(argc, argv, folder());
 }

@@ -37,11 +37,7 @@ constexpr double kFrameMs = 1000.0 / 60;
 constexpr const char* kPassword = "bench";
 
 const fs::path& folder() {
-    static const fs::path dir = [] {
-        auto d = fs::temp_directory_path() / ("ombry-bench-remote-" + std::to_string(::getpid()));
-        fs::create_directories(d);
-        return d;
-    }();
+    static const fs::path dir = bench::makeFolder("ombry-bench-remote-");
     return dir;
 }
 
@@ -63,37 +59,15 @@ void emptySupportFolder() {
 
 // The application state with the real servers bound to loopback, remote control on with a password on
 // any free port, not yet started. `frames`: a renderer paced at 60 Hz, else one that the caller ticks.
-struct Show {
-    LoopQueue q;
-    ScopedMainQueue scope{q};
-    bench::NoScreens screens;
-    bench::NoPanels panels;
-    MemoryClipboard clipboard;
-    std::unique_ptr<AppState> app;
-
+struct Show : bench::AppHost {
     explicit Show(bool frames, int width = 1280, int height = 720) {
         emptySupportFolder();
-        bench::glContext().makeCurrent();
-        AppEnvironment env;
-        env.screens = &screens;
-        env.panels = &panels;
-        env.clipboard = &clipboard;
-        env.makeRenderer = [frames](MeterEngine* meters) {
-            RendererOptions options;
-            if (frames) options.frameClock = std::make_unique<TimerFrameClock>(60);
-            options.audioOutput = media::AudioOutput::createNull(true);
-            return NativeStageRenderer::create(bench::glContext(), meters, std::move(options));
-        };
+        AppEnvironment env = environment(frames);
         ServerLinkOptions links;
         links.bindAddress = "127.0.0.1";
         addServerLinks(env, std::move(links));
         app = std::make_unique<AppState>(std::move(env));
-        app->program.setStage([&](StageConfig& s) {
-            s.width = width;
-            s.height = height;
-        });
-        app->masterTransition = AppTransition::cut;
-        app->transitionDuration = 0;
+        cutsOn(width, height);
         AppSettings settings = app->settings();
         settings.remoteControlEnabled = true;
         settings.remoteControlPort = 0;
@@ -269,11 +243,5 @@ BENCHMARK(BM_RemoteTakeToFrame)->Arg(0)->Arg(1)->UseManualTime()->Iterations(30)
 
 int main(int argc, char** argv) {
     // The state's support folder and settings stay in the benchmark's own folder.
-    ::setenv("XDG_DATA_HOME", (folder() / "data").c_str(), 1);
-    ::setenv("XDG_CONFIG_HOME", (folder() / "config").c_str(), 1);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    fs::remove_all(folder());
-    return 0;
+    return bench::runInFolder(argc, argv, folder());
 }
