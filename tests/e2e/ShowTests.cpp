@@ -183,7 +183,8 @@ TEST_F(ShowTest, ARemoteTakeReachesTheStageTheOutputPageAndTheRemotesAndOnlyWith
         std::thread& t;
         ~Join() { t.join(); }
     } joinPage{page};
-    ASSERT_TRUE(q.waitUntil([&] { return app->outputCount == 1; }, 90.0)) << "the output page never connected";
+    q.waitUntil([&] { return app->outputCount == 1 || pageExit != running; }, 90.0);
+    ASSERT_EQ(app->outputCount, 1) << "the output page never connected: " << test::readFile(pageOut);
 
     // A remote, admitted with the password, following the show.
     test::RawClient client(firstPort);
