@@ -64,6 +64,20 @@ private:
     std::thread thread_;
 };
 
+// Starts a program from PATH with its standard output in a file; -1 when it cannot be started.
+pid_t spawnTo(std::vector<std::string> args, const fs::path& out) {
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, argv[0], &files, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&files);
+    return pid;
+}
+
 bool isState(const Json& m) { return m.is_object() && m.value("type", "") == "state"; }
 bool isTransport(const Json& m) { return m.is_object() && m.value("type", "") == "transport"; }
 std::string liveMedia(const Json& state) {
@@ -90,20 +104,13 @@ protected:
 
     // Runs a program with its standard output in a file, the main queue pumped until it ends.
     int run(std::vector<std::string> args, const fs::path& out, double limit) {
-        posix_spawn_file_actions_t files;
-        posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        pid_t pid = -1;
-        const int spawned = posix_spawnp(&pid, argv[0], &files, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&files);
-        EXPECT_EQ(spawned, 0) << args[0] << " did not start";
-        if (spawned != 0) return -1;
+        const std::string program = args.at(0);
+        const pid_t pid = spawnTo(std::move(args), out);
+        EXPECT_GT(pid, 0) << program << " did not start";
+        if (pid <= 0) return -1;
         int status = 0;
         if (!q.waitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, limit)) {
-            ADD_FAILURE() << args[0] << " never ended";
+            ADD_FAILURE() << program << " never ended";
             test::stopProcess(pid);
             return -1;
         }
@@ -166,17 +173,9 @@ TEST_F(ShowTest, ARemoteTakeReachesTheStageTheOutputPageAndTheRemotesAndOnlyWith
     std::atomic<int> pageExit{running};
     std::thread page([&, url = "http://127.0.0.1:" + std::to_string(outputPort) + "/"] {
         // Its own process; reaped on this thread, read on the test's once it has ended.
-        posix_spawn_file_actions_t files;
-        posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, 1, pageOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        std::vector<std::string> args{OMBRY_NODE, OMBRY_WATCH_OUTPUT, url, red.id, "90000"};
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        pid_t pid = -1;
+        const pid_t pid = spawnTo({OMBRY_NODE, OMBRY_WATCH_OUTPUT, url, red.id, "90000"}, pageOut);
         int status = -1;
-        if (posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ) == 0) waitpid(pid, &status, 0);
-        posix_spawn_file_actions_destroy(&files);
+        if (pid > 0) waitpid(pid, &status, 0);
         pageExit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     });
     struct Join {
