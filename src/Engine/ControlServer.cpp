@@ -60,20 +60,33 @@ std::string decodedPath(const std::string& target) {
     return reference ? reference->path : target;
 }
 
-// An upload's file, written on the network thread as the body arrives but synced to disk and handed on
-// through `work`: syncing a large file takes long enough to hold up every connection of that thread.
-class SyncElsewhereSink final : public HTTPBodySink {
+// An upload's file, written, synced and handed on through `work`, one serial thread: a slow disk blocks
+// writes for as long as it takes to flush, which would hold up every connection of the network thread. A
+// cancel queues behind the write in flight rather than close the file under it.
+class FileThreadSink final : public HTTPBodySink {
 public:
-    SyncElsewhereSink(std::shared_ptr<UploadSink> file, std::function<void(std::function<void()>)> work)
+    FileThreadSink(std::shared_ptr<UploadSink> file, std::function<void(std::function<void()>)> work)
         : file_(std::move(file)), work_(std::move(work)) {}
     void write(std::string_view chunk) override {
         if (file_) file_->write(chunk);
+    }
+    void writeThen(std::string_view chunk, std::function<void(bool ok)> done) override {
+        if (!file_) return done(false);
+        work_([file = file_, chunk, done = std::move(done)] {
+            bool ok = true;
+            try {
+                file->write(chunk);
+            } catch (...) {
+                ok = false;
+            }
+            done(ok);
+        });
     }
     void finish() override {
         if (auto file = std::move(file_)) work_([file] { file->finish(); });
     }
     void cancel() override {
-        if (auto file = std::move(file_)) file->cancel();
+        if (auto file = std::move(file_)) work_([file] { file->cancel(); });
     }
 
 private:
@@ -591,7 +604,7 @@ BodyDisposition ControlServer::disposition(const HTTPRequest& request, std::int6
             });
         });
     if (!file) return rejectUpload(*conn, "500 Internal Server Error", "cannot write to disk");
-    return BodyDisposition::stream(std::make_shared<SyncElsewhereSink>(std::move(file), options_.fileWork));
+    return BodyDisposition::stream(std::make_shared<FileThreadSink>(std::move(file), options_.fileWork));
 }
 
 void ControlServer::completeUpload(UploadIngestRequest request, const std::weak_ptr<ClientConn>& weakConn) {

@@ -62,8 +62,8 @@ public:
         std::string serviceName;  // empty: this computer's name, else "Ombry"
         std::filesystem::path uploadPage;  // empty: the shipped "UploadPage/upload.html"
         std::filesystem::path incomingDir;  // empty: the store's incoming-media folder
-        // Runs an upload's last step (syncing its file to disk, then handing it on) away from the network
-        // thread; null: a thread of the server's own.
+        // Runs an upload's file work (its writes, then syncing it to disk and handing it on, or deleting it)
+        // in order, away from the network thread; null: a thread of the server's own.
         std::function<void(std::function<void()>)> fileWork;
         ConnLimits limits;
     };

@@ -131,7 +131,8 @@ struct ClientConn::Io {
     std::optional<BodyParser> body;
     std::optional<SinkParser> sinkParser;
     std::shared_ptr<HTTPBodySink> sink;
-    std::string sinkPiece;
+    std::shared_ptr<std::string> sinkPiece;  // shared with the sink until its write is done
+    bool sinkWriting = false;
     double lastSinkActivity = 0;
 
     std::unique_ptr<net::NetTimer> requestTimer;  // the request must complete in time
@@ -316,38 +317,56 @@ struct ClientConn::Io {
             if (!c) return;
             auto& io = *c->io_;
             if (!io.sink) return;
-            if (io.timers.now() - io.lastSinkActivity > io.limits.sinkIdleSeconds) return io.closeNow();
+            // While a piece is being written nothing is read: a slow disk is not an idle sender.
+            if (!io.sinkWriting && io.timers.now() - io.lastSinkActivity > io.limits.sinkIdleSeconds)
+                return io.closeNow();
             io.armSinkWatchdog();
         });
     }
 
     void readSinkPiece() {
         if (sinkParser->is_done()) return finishSink();
-        sinkPiece.resize(limits.chunkSize);
-        sinkParser->get().body().data = sinkPiece.data();
-        sinkParser->get().body().size = sinkPiece.size();
+        if (!sinkPiece || sinkPiece.use_count() > 1) sinkPiece = std::make_shared<std::string>();
+        sinkPiece->resize(limits.chunkSize);
+        sinkParser->get().body().data = sinkPiece->data();
+        sinkParser->get().body().size = sinkPiece->size();
         http::async_read_some(socket, buffer, *sinkParser, [self = self()](ErrorCode ec, std::size_t) {
             auto& io = *self->io_;
             if (io.closed) return;
             if (io.closing) return io.discardInput(ec == http::error::need_buffer ? ErrorCode{} : ec);
             if (ec == http::error::need_buffer) ec = {};
             if (ec) return io.closeNow();  // ended before the last byte: finish() cancels the sink
-            const std::size_t n = io.sinkPiece.size() - io.sinkParser->get().body().size;
-            if (n > 0) {
-                io.lastSinkActivity = io.timers.now();
-                try {
-                    io.sink->write(std::string_view(io.sinkPiece.data(), n));
-                } catch (...) {
-                    return io.closeNow();
-                }
-            }
-            io.readSinkPiece();
+            const std::size_t n = io.sinkPiece->size() - io.sinkParser->get().body().size;
+            if (n == 0) return io.readSinkPiece();
+            io.lastSinkActivity = io.timers.now();
+            io.writeSinkPiece(n);
         });
+    }
+
+    // One piece in flight: the next is read once the sink has stored this one, which bounds the memory an
+    // upload to a slow disk takes. The sink may write elsewhere; its answer comes back to the strand.
+    void writeSinkPiece(std::size_t n) {
+        sinkWriting = true;
+        auto piece = sinkPiece;  // outlives the connection while the sink still writes from it
+        sink->writeThen(std::string_view(piece->data(), n),
+                        [weak = std::weak_ptr<ClientConn>(self()), strand = strand, piece](bool ok) mutable {
+                            piece.reset();  // written: the next read may reuse it
+                            asio::post(strand, [weak, ok] {
+                                auto c = weak.lock();
+                                if (!c || c->io_->closed) return;
+                                auto& io = *c->io_;
+                                io.sinkWriting = false;
+                                if (!ok) return io.closeNow();
+                                io.lastSinkActivity = io.timers.now();
+                                io.readSinkPiece();
+                            });
+                        });
     }
 
     void finishSink() {
         sinkTimer->cancel();
         sinkParser.reset();
+        sinkPiece.reset();
         buffer.shrink_to_fit();  // an idle kept-open connection holds no upload-sized buffer
         auto s = std::move(sink);
         sink.reset();

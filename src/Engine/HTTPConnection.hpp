@@ -40,9 +40,20 @@ public:
     virtual ~HTTPBodySink() = default;
     // Throws to refuse the body: the connection is then closed and the sink cancelled.
     virtual void write(std::string_view chunk) = 0;
+    // The connection's way in: stores the piece, then calls `done` once, on any thread, with false to refuse
+    // the body. Nothing more is read until then, and `chunk` stays valid until then. By default write() here.
+    virtual void writeThen(std::string_view chunk, std::function<void(bool ok)> done) {
+        bool ok = true;
+        try {
+            write(chunk);
+        } catch (...) {
+            ok = false;
+        }
+        done(ok);
+    }
     // After the last byte.
     virtual void finish() = 0;
-    // The connection ended before the last byte.
+    // The connection ended before the last byte; a piece may still be being written.
     virtual void cancel() = 0;
 };
 

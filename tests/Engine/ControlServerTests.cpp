@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
+#include <deque>
 #include <condition_variable>
 #include <filesystem>
 #include <future>
@@ -600,6 +603,36 @@ protected:
         for (auto& e : fs::directory_iterator(incoming, ec)) files.push_back(e.path());
         return files;
     }
+    // Restarts the server with its file work held until the test runs it (a slow disk).
+    void holdFileWork() {
+        fileWork = [this](std::function<void()> job) {
+            std::lock_guard lock(mutex);
+            held.push_back(std::move(job));
+            changed.notify_all();
+        };
+        server->stop();
+        startServer();
+        server->configureUpload(true, "tok");
+        sync();
+    }
+    // Runs the oldest held job once there is one.
+    bool runHeld() {
+        std::function<void()> job;
+        {
+            std::unique_lock lock(mutex);
+            if (!changed.wait_for(lock, std::chrono::duration<double>(test::netWait), [&] { return !held.empty(); }))
+                return false;
+            job = std::move(held.front());
+            held.pop_front();
+        }
+        job();
+        return true;
+    }
+    std::size_t heldCount() {
+        std::lock_guard lock(mutex);
+        return held.size();
+    }
+    std::deque<std::function<void()>> held;
 };
 
 TEST_F(ControlUploadTest, AnUploadLandsInTheIncomingFolderAndIsHandedOver) {
@@ -722,17 +755,10 @@ TEST_F(ControlUploadTest, FailuresAfterTheBodyAre500) {
 
 TEST_F(ControlUploadTest, TheFileIsSyncedAwayFromTheNetworkThreadBeforeItIsHandedOn) {
     // Syncing a large file takes seconds on a slow disk: meanwhile other requests are answered.
-    std::vector<std::function<void()>> held;
-    fileWork = [&](std::function<void()> job) {
-        std::lock_guard lock(mutex);
-        held.push_back(std::move(job));
-        changed.notify_all();
-    };
-    server->stop();
-    startServer();
-    server->configureUpload(true, "tok");
+    holdFileWork();
     RawClient c(port);
     ASSERT_TRUE(c.send(upload("k=tok&filename=a.mov", 10) + "0123456789"));
+    ASSERT_TRUE(runHeld());  // the body's one piece
     ASSERT_TRUE(waitFor(mutex, changed, [&] { return held.size() == 1; }));
     EXPECT_EQ(get("/")->status(), 200);
     EXPECT_TRUE(c.quietFor(0.05));
@@ -740,13 +766,108 @@ TEST_F(ControlUploadTest, TheFileIsSyncedAwayFromTheNetworkThreadBeforeItIsHande
         std::lock_guard lock(mutex);
         EXPECT_TRUE(ingests.empty());
     }
-    held[0]();
+    ASSERT_TRUE(runHeld());
     auto reply = c.readReply();
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->status(), 200);
     std::lock_guard lock(mutex);
     ASSERT_EQ(ingests.size(), 1u);
     EXPECT_EQ(test::readFile(ingests[0].tempPath), "0123456789");
+}
+
+TEST_F(ControlUploadTest, BodyIsWrittenOnTheFileThreadOnePieceAtATime) {
+    // A disk slower than the network blocks its writes: they must not hold up the other connections, and
+    // the body must wait in the sender's socket rather than in memory.
+    holdFileWork();
+    std::string body(1024 * 1024 + 99, '\0');
+    for (std::size_t i = 0; i < body.size(); ++i) body[i] = char(i * 7 % 251);
+    RawClient c(port);
+    std::thread sender([&] { c.send(upload("k=tok&filename=a.mov", std::int64_t(body.size())) + body); });
+    ASSERT_TRUE(waitFor(mutex, changed, [&] { return held.size() == 1; }));
+    EXPECT_EQ(get("/")->status(), 200);
+    for (;;) {
+        std::function<void()> job;
+        {
+            std::unique_lock lock(mutex);
+            // The next piece is read only once this one is written.
+            EXPECT_FALSE(changed.wait_for(lock, std::chrono::milliseconds(20), [&] { return held.size() > 1; }));
+            if (!changed.wait_for(lock, std::chrono::duration<double>(test::netWait),
+                                  [&] { return !held.empty() || !ingests.empty(); }) ||
+                held.empty())
+                break;
+            job = std::move(held.front());
+            held.pop_front();
+        }
+        job();
+    }
+    sender.join();
+    auto reply = c.readReply();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status(), 200);
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(ingests.size(), 1u);
+    EXPECT_EQ(test::readFile(ingests[0].tempPath), body);
+}
+
+TEST_F(ControlUploadTest, ClientGoneWhileAPieceIsWrittenDeletesTheFileAfterTheWrite) {
+    holdFileWork();
+    RawClient c(port);
+    ASSERT_TRUE(c.send(upload("k=tok&filename=a.wav", 1000) + std::string(500, 'x')));
+    ASSERT_TRUE(waitFor(mutex, changed, [&] { return held.size() == 1; }));
+    c.close();
+    // The write ends, then the connection finds its client gone and the file is deleted.
+    while (!incomingFiles().empty() && runHeld()) {
+    }
+    EXPECT_TRUE(incomingFiles().empty());
+    EXPECT_EQ(heldCount(), 0u);
+    // A stop while a piece is being written: the file is deleted after the write, nothing is handed on.
+    RawClient d(port);
+    ASSERT_TRUE(d.send(upload("k=tok&filename=a.wav", 1000) + std::string(500, 'y')));
+    ASSERT_TRUE(waitFor(mutex, changed, [&] { return held.size() == 1; }));
+    server->stop();
+    ASSERT_TRUE(waitFor(mutex, changed, [&] { return held.size() == 2; }));
+    ASSERT_TRUE(runHeld());
+    const auto files = incomingFiles();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_GT(fs::file_size(files[0]), 0u);  // written, not cut off by the stop
+    ASSERT_TRUE(runHeld());
+    EXPECT_TRUE(incomingFiles().empty());
+    std::lock_guard lock(mutex);
+    EXPECT_TRUE(ingests.empty());
+    EXPECT_TRUE(held.empty());
+}
+
+TEST_F(ControlUploadTest, FileThatCannotBeWrittenClosesTheConnectionAndIsDeleted) {
+    // Files over 100 bytes cannot grow (EFBIG), as on a full disk.
+    struct FileSizeLimit {
+        rlimit old{};
+        void (*oldHandler)(int) = nullptr;
+        FileSizeLimit() {
+            ::getrlimit(RLIMIT_FSIZE, &old);
+            oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+            rlimit small = old;
+            small.rlim_cur = 100;
+            ::setrlimit(RLIMIT_FSIZE, &small);
+        }
+        ~FileSizeLimit() {
+            ::setrlimit(RLIMIT_FSIZE, &old);
+            std::signal(SIGXFSZ, oldHandler);
+        }
+    };
+    RawClient c(port);
+    {
+        FileSizeLimit limit;
+        ASSERT_TRUE(c.send(upload("k=tok&filename=a.wav", 1000) + std::string(1000, 'x')));
+        EXPECT_TRUE(c.closedWithin());
+        bool gone = false;
+        for (int i = 0; i < 2000 && !gone; ++i) {
+            gone = incomingFiles().empty();
+            if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        EXPECT_TRUE(gone);
+    }
+    std::lock_guard lock(mutex);
+    EXPECT_TRUE(ingests.empty());
 }
 
 TEST_F(ControlUploadTest, WithoutAnIngestHookTheFileIsDeleted) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <condition_variable>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -620,6 +621,106 @@ TEST_F(ConnTest, PeerLeavingMidBodyCancelsTheSink) {
     }
     ASSERT_TRUE(server->events.waitFor([&] { return sink->cancelled; }));
     EXPECT_FALSE(sink->finished);
+}
+
+// A sink whose writes wait for the test: each piece is stored (read from the connection's buffer) only when
+// released, the way a slow disk answers late.
+struct HeldSink final : HTTPBodySink {
+    Events& events;
+    std::deque<std::pair<std::string_view, std::function<void(bool)>>> held;
+    std::size_t mostHeld = 0;
+    std::string received;
+    bool finished = false, cancelled = false;
+    explicit HeldSink(Events& e) : events(e) {}
+    void write(std::string_view) override { ADD_FAILURE() << "the connection writes through writeThen"; }
+    void writeThen(std::string_view chunk, std::function<void(bool)> done) override {
+        events.update([&] {
+            held.emplace_back(chunk, std::move(done));
+            mostHeld = std::max(mostHeld, held.size());
+        });
+    }
+    // Stores (when ok) and answers the oldest held piece; false when none is held.
+    bool release(bool ok = true) {
+        std::function<void(bool)> done;
+        {
+            std::lock_guard lock(events.mutex);
+            if (held.empty()) return false;
+            if (ok) received.append(held.front().first);
+            done = std::move(held.front().second);
+            held.pop_front();
+        }
+        done(ok);
+        return true;
+    }
+    void finish() override { events.update([&] { finished = true; }); }
+    void cancel() override { events.update([&] { cancelled = true; }); }
+};
+
+TEST_F(ConnTest, PieceBeingWrittenHoldsItsUploadButNotTheNetworkThread) {
+    auto sink = std::make_shared<HeldSink>(server->events);
+    server->onDisposition = [&](const HTTPRequest& r, std::int64_t, const std::shared_ptr<ClientConn>&) {
+        return r.path == "/u" ? BodyDisposition::stream(sink) : BodyDisposition::buffer();
+    };
+    RawClient up(server->port);
+    const std::string body = pattern(0, 4 * 1024 * 1024 - 1);
+    std::thread sender([&] {
+        up.send("POST /u HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+    });
+    EXPECT_TRUE(server->events.waitFor([&] { return sink->held.size() == 1; }));
+    // The disk, not the sender, is slow: the idle watchdog leaves the upload alone.
+    timers.advance(75);
+    RawClient other(server->port);
+    ASSERT_TRUE(other.send(get("/other")));
+    auto reply = other.readReply();
+    EXPECT_TRUE(reply && reply->body == "/other");
+    // The next piece is not read while this one is being written.
+    EXPECT_FALSE(server->events.waitFor([&] { return sink->held.size() > 1; }, 0.05));
+    while (server->events.waitFor([&] { return !sink->held.empty() || sink->finished; }) && sink->release()) {
+    }
+    sender.join();
+    std::lock_guard lock(server->events.mutex);
+    EXPECT_TRUE(sink->finished);
+    EXPECT_FALSE(sink->cancelled);
+    EXPECT_EQ(sink->mostHeld, 1u);
+    EXPECT_EQ(sink->received, body);
+    EXPECT_EQ(server->events.removed, 0);
+}
+
+TEST_F(ConnTest, PieceAnsweredAfterItsConnectionEndedIsStillWholeAndChangesNothing) {
+    struct Case {
+        const char* name;
+        bool closeMidWrite;  // else the sink refuses the piece
+    };
+    for (const Case& k : {Case{"closed", true}, Case{"refused", false}}) {
+        auto sink = std::make_shared<HeldSink>(server->events);
+        std::weak_ptr<ClientConn> uploader;
+        server->onDisposition = [&](const HTTPRequest&, std::int64_t, const std::shared_ptr<ClientConn>& conn) {
+            uploader = conn;
+            return BodyDisposition::stream(sink);
+        };
+        const int removedBefore = server->events.removed;
+        RawClient c(server->port);
+        ASSERT_TRUE(c.send("POST /u HTTP/1.1\r\nContent-Length: 100\r\n\r\n" + std::string(20, 'z')));
+        ASSERT_TRUE(server->events.waitFor([&] { return sink->held.size() == 1; })) << k.name;
+        if (k.closeMidWrite) {
+            uploader.lock()->close();
+            // Cancelled at once: the sink orders its own cleanup after the write in flight.
+            ASSERT_TRUE(server->events.waitFor([&] { return sink->cancelled; })) << k.name;
+            ASSERT_TRUE(waitRemoved(removedBefore + 1)) << k.name;
+            EXPECT_TRUE(c.closedWithin()) << k.name;
+            // The piece's buffer outlives the connection until the sink is done with it.
+            EXPECT_TRUE(sink->release());
+        } else {
+            EXPECT_TRUE(sink->release(false));
+            EXPECT_TRUE(c.closedWithin()) << k.name;
+            ASSERT_TRUE(server->events.waitFor([&] { return sink->cancelled; })) << k.name;
+        }
+        server->onStrand([] {});  // the answer has come back to the strand
+        std::lock_guard lock(server->events.mutex);
+        EXPECT_EQ(sink->received, k.closeMidWrite ? std::string(20, 'z') : std::string()) << k.name;
+        EXPECT_TRUE(sink->held.empty()) << k.name;
+        EXPECT_FALSE(sink->finished) << k.name;
+    }
 }
 
 TEST_F(ConnTest, RefusalBeforeTheBodyIsReceivedByAClientStillSending) {
