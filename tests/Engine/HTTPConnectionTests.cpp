@@ -682,7 +682,7 @@ TEST_F(ConnTest, PieceBeingWrittenHoldsItsUploadButNotTheNetworkThread) {
     EXPECT_TRUE(sink->finished);
     EXPECT_FALSE(sink->cancelled);
     EXPECT_EQ(sink->mostHeld, 1u);
-    EXPECT_EQ(sink->received, body);
+    EXPECT_TRUE(sink->received == body) << sink->received.size() << " of " << body.size() << " bytes";
     EXPECT_EQ(server->events.removed, 0);
 }
 
