@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <deque>
 #include <limits>
+#include <thread>
 
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
@@ -344,23 +345,40 @@ struct ClientConn::Io {
     }
 
     // One piece in flight: the next is read once the sink has stored this one, which bounds the memory an
-    // upload to a slow disk takes. The sink may write elsewhere; its answer comes back to the strand.
+    // upload to a slow disk takes. A sink that answers within the call goes on at once; a later answer, from
+    // the thread that wrote, comes back through the strand to a connection that may have closed meanwhile.
     void writeSinkPiece(std::size_t n) {
-        sinkWriting = true;
+        struct Answer {
+            std::thread::id caller = std::this_thread::get_id();
+            bool inCall = true;  // caller's thread only
+            std::optional<bool> ok;
+        };
+        auto answer = std::make_shared<Answer>();
         auto piece = sinkPiece;  // outlives the connection while the sink still writes from it
+        sinkWriting = true;
         sink->writeThen(std::string_view(piece->data(), n),
-                        [weak = std::weak_ptr<ClientConn>(self()), strand = strand, piece](bool ok) mutable {
+                        [weak = std::weak_ptr<ClientConn>(self()), strand = strand, piece, answer](bool ok) mutable {
                             piece.reset();  // written: the next read may reuse it
+                            if (std::this_thread::get_id() == answer->caller && answer->inCall) {
+                                answer->ok = ok;
+                                return;
+                            }
                             asio::post(strand, [weak, ok] {
                                 auto c = weak.lock();
                                 if (!c || c->io_->closed) return;
                                 auto& io = *c->io_;
-                                io.sinkWriting = false;
-                                if (!ok) return io.closeNow();
-                                io.lastSinkActivity = io.timers.now();
-                                io.readSinkPiece();
+                                io.lastSinkActivity = io.timers.now();  // a slow disk is not an idle sender
+                                io.sinkWritten(ok);
                             });
                         });
+        answer->inCall = false;
+        if (answer->ok) sinkWritten(*answer->ok);
+    }
+
+    void sinkWritten(bool ok) {
+        sinkWriting = false;
+        if (!ok) return closeNow();
+        readSinkPiece();
     }
 
     void finishSink() {
