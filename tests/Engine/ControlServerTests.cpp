@@ -603,6 +603,14 @@ protected:
         for (auto& e : fs::directory_iterator(incoming, ec)) files.push_back(e.path());
         return files;
     }
+    // Waits for the incoming folder to be emptied (the file is deleted on another thread).
+    bool incomingEmptied() {
+        for (int i = 0; i < 2000; ++i) {
+            if (incomingFiles().empty()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return false;
+    }
     // Restarts the server with its file work held until the test runs it (a slow disk).
     void holdFileWork() {
         fileWork = [this](std::function<void()> job) {
@@ -721,12 +729,7 @@ TEST_F(ControlUploadTest, DisconnectMidBodyDeletesTheTemporaryFile) {
     };
     ASSERT_TRUE(exists());
     c.close();
-    bool gone = false;
-    for (int i = 0; i < 2000 && !gone; ++i) {
-        gone = incomingFiles().empty();
-        if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    EXPECT_TRUE(gone);
+    EXPECT_TRUE(incomingEmptied());
     std::lock_guard lock(mutex);
     EXPECT_TRUE(ingests.empty());
 }
@@ -859,12 +862,7 @@ TEST_F(ControlUploadTest, FileThatCannotBeWrittenClosesTheConnectionAndIsDeleted
         FileSizeLimit limit;
         ASSERT_TRUE(c.send(upload("k=tok&filename=a.wav", 1000) + std::string(1000, 'x')));
         EXPECT_TRUE(c.closedWithin());
-        bool gone = false;
-        for (int i = 0; i < 2000 && !gone; ++i) {
-            gone = incomingFiles().empty();
-            if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        EXPECT_TRUE(gone);
+        EXPECT_TRUE(incomingEmptied());
     }
     std::lock_guard lock(mutex);
     EXPECT_TRUE(ingests.empty());
