@@ -134,6 +134,8 @@ struct ClientConn::Io {
     std::shared_ptr<HTTPBodySink> sink;
     std::shared_ptr<std::string> sinkPiece;  // shared with the sink until its write is done
     bool sinkWriting = false;
+    bool sinkReading = false;
+    std::optional<std::size_t> sinkReady;  // bytes of sinkPiece read while the piece before is still written
     double lastSinkActivity = 0;
 
     std::unique_ptr<net::NetTimer> requestTimer;  // the request must complete in time
@@ -326,13 +328,19 @@ struct ClientConn::Io {
     }
 
     void readSinkPiece() {
-        if (sinkParser->is_done()) return finishSink();
+        if (sinkReading) return;
+        if (sinkParser->is_done()) {
+            if (!sinkWriting) finishSink();  // else once the last piece is stored
+            return;
+        }
         if (!sinkPiece || sinkPiece.use_count() > 1) sinkPiece = std::make_shared<std::string>();
         sinkPiece->resize(limits.chunkSize);
         sinkParser->get().body().data = sinkPiece->data();
         sinkParser->get().body().size = sinkPiece->size();
+        sinkReading = true;
         http::async_read_some(socket, buffer, *sinkParser, [self = self()](ErrorCode ec, std::size_t) {
             auto& io = *self->io_;
+            io.sinkReading = false;
             if (io.closed) return;
             if (io.closing) return io.discardInput(ec == http::error::need_buffer ? ErrorCode{} : ec);
             if (ec == http::error::need_buffer) ec = {};
@@ -340,13 +348,18 @@ struct ClientConn::Io {
             const std::size_t n = io.sinkPiece->size() - io.sinkParser->get().body().size;
             if (n == 0) return io.readSinkPiece();
             io.lastSinkActivity = io.timers.now();
+            if (io.sinkWriting) {
+                io.sinkReady = n;  // written after the one before; nothing more is read meanwhile
+                return;
+            }
             io.writeSinkPiece(n);
         });
     }
 
-    // One piece in flight: the next is read once the sink has stored this one, which bounds the memory an
-    // upload to a slow disk takes. A sink that answers within the call goes on at once; a later answer, from
-    // the thread that wrote, comes back through the strand to a connection that may have closed meanwhile.
+    // One piece is written while the next is read, and no third is read before the first is stored: an upload
+    // to a slow disk holds two pieces at most, and a fast disk is not kept waiting for the network. A sink
+    // that answers within the call goes on at once; a later answer, from the thread that wrote, comes back
+    // through the strand to a connection that may have closed meanwhile.
     void writeSinkPiece(std::size_t n) {
         struct Answer {
             std::thread::id caller = std::this_thread::get_id();
@@ -372,12 +385,18 @@ struct ClientConn::Io {
                             });
                         });
         answer->inCall = false;
-        if (answer->ok) sinkWritten(*answer->ok);
+        if (answer->ok) return sinkWritten(*answer->ok);
+        readSinkPiece();
     }
 
     void sinkWritten(bool ok) {
         sinkWriting = false;
         if (!ok) return closeNow();
+        if (sinkReady) {
+            const std::size_t n = *sinkReady;
+            sinkReady.reset();
+            return writeSinkPiece(n);
+        }
         readSinkPiece();
     }
 
@@ -385,6 +404,7 @@ struct ClientConn::Io {
         sinkTimer->cancel();
         sinkParser.reset();
         sinkPiece.reset();
+        sinkReady.reset();
         buffer.shrink_to_fit();  // an idle kept-open connection holds no upload-sized buffer
         auto s = std::move(sink);
         sink.reset();

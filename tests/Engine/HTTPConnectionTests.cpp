@@ -673,7 +673,7 @@ TEST_F(ConnTest, PieceBeingWrittenHoldsItsUploadButNotTheNetworkThread) {
     ASSERT_TRUE(other.send(get("/other")));
     auto reply = other.readReply();
     EXPECT_TRUE(reply && reply->body == "/other");
-    // The next piece is not read while this one is being written.
+    // No second piece goes to the sink while this one is being written.
     EXPECT_FALSE(server->events.waitFor([&] { return sink->held.size() > 1; }, 0.05));
     while (server->events.waitFor([&] { return !sink->held.empty() || sink->finished; }) && sink->release()) {
     }
