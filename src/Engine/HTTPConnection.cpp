@@ -133,6 +133,7 @@ struct ClientConn::Io {
     std::optional<SinkParser> sinkParser;
     std::shared_ptr<HTTPBodySink> sink;
     std::shared_ptr<std::string> sinkPiece;  // shared with the sink until its write is done
+    std::shared_ptr<std::string> sinkSpare;  // the other of the two pieces
     bool sinkWriting = false;
     bool sinkReading = false;
     std::optional<std::size_t> sinkReady;  // bytes of sinkPiece read while the piece before is still written
@@ -333,7 +334,12 @@ struct ClientConn::Io {
             if (!sinkWriting) finishSink();  // else once the last piece is stored
             return;
         }
-        if (!sinkPiece || sinkPiece.use_count() > 1) sinkPiece = std::make_shared<std::string>();
+        if (!sinkPiece || sinkPiece.use_count() > 1) {
+            // Being written: read into the other piece, whose write has ended (it answered before this one
+            // was handed over).
+            std::swap(sinkPiece, sinkSpare);
+            if (!sinkPiece || sinkPiece.use_count() > 1) sinkPiece = std::make_shared<std::string>();
+        }
         sinkPiece->resize(limits.chunkSize);
         sinkParser->get().body().data = sinkPiece->data();
         sinkParser->get().body().size = sinkPiece->size();
@@ -404,6 +410,7 @@ struct ClientConn::Io {
         sinkTimer->cancel();
         sinkParser.reset();
         sinkPiece.reset();
+        sinkSpare.reset();
         sinkReady.reset();
         buffer.shrink_to_fit();  // an idle kept-open connection holds no upload-sized buffer
         auto s = std::move(sink);
