@@ -196,15 +196,8 @@ void ControlServer::stopOnStrand() {
     reannounce_->cancel();
     reannouncing_ = false;
     lastAdvertiseStatus_.reset();
-    if (listener_) {
-        net::ErrorCode ignored;
-        listener_->close(ignored);
-        listener_.reset();
-    }
     heartbeat_->cancel();
-    auto conns = std::move(conns_);
-    conns_.clear();
-    for (auto& [key, conn] : conns) conn->close();
+    closeListenerAndConnections(listener_, conns_);
     reportClients();
 }
 

@@ -819,4 +819,16 @@ void heartbeatAll(const ConnTable& conns) {
     for (auto& conn : copy) conn->heartbeat();
 }
 
+void closeListenerAndConnections(std::shared_ptr<net::tcp::acceptor>& listener, ConnTable& conns) {
+    if (listener) {
+        net::ErrorCode ignored;
+        listener->close(ignored);
+        listener.reset();
+    }
+    // Each close may call back into the table (remove): close from a copy.
+    auto closing = std::move(conns);
+    conns.clear();
+    for (auto& [key, conn] : closing) conn->close();
+}
+
 }  // namespace ombry

@@ -176,6 +176,8 @@ void adoptConnection(net::tcp::socket socket, bool accepting, ConnTable& conns,
                      ConnLimits limits = {});
 // One heartbeat tick for every connection of the table (those that did not answer remove themselves).
 void heartbeatAll(const ConnTable& conns);
+// A server's stop: closes the listener and every connection, leaving both empty.
+void closeListenerAndConnections(std::shared_ptr<net::tcp::acceptor>& listener, ConnTable& conns);
 
 // Accepts connections until the acceptor is closed and hands each to `adopt` on the acceptor's strand.
 // An accept error other than a closed acceptor (e.g. out of descriptors) pauses accepting briefly.

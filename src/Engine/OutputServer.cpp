@@ -90,15 +90,8 @@ void OutputServer::stop() {
 
 void OutputServer::stopOnStrand() {
     stopped_ = true;
-    if (listener_) {
-        net::ErrorCode ignored;
-        listener_->close(ignored);
-        listener_.reset();
-    }
     heartbeat_->cancel();
-    auto conns = std::move(conns_);
-    conns_.clear();
-    for (auto& [key, conn] : conns) conn->close();
+    closeListenerAndConnections(listener_, conns_);
 }
 
 void OutputServer::adopt(net::tcp::socket socket) {
