@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Platform/MainQueue.hpp"
+#include "support/Processes.hpp"
 
 using namespace ombry;
 
@@ -128,37 +129,20 @@ TEST(LoopQueue, RunsBootTimeTimersAndSkipsCancelledOnes) {
 // fires after 50 ms: it is armed on the boot clock, not on the monotonic clock with a boot-clock reading
 // (that would wait a day). The loop runs in a child, since the namespace applies to children only.
 TEST(LoopQueue, BootTimeTimerIsArmedOnTheBootClock) {
-    const pid_t outer = ::fork();
-    ASSERT_GE(outer, 0);
-    if (outer == 0) {
-        if (::unshare(CLONE_NEWTIME) != 0) ::_exit(77);
-        static const char offsets[] = "boottime 86400 0\n";
-        const int fd = ::open("/proc/self/timens_offsets", O_WRONLY | O_CLOEXEC);
-        if (fd < 0 || ::write(fd, offsets, sizeof offsets - 1) != ssize_t(sizeof offsets - 1)) ::_exit(77);
-        ::close(fd);
-        const pid_t inner = ::fork();
-        if (inner < 0) ::_exit(2);
-        if (inner == 0) {
-            ::alarm(20);  // a timer on the wrong clock ends the child here instead of a day later
-            LoopQueue q;
-            ScopedMainQueue scope(q);
-            bool fired = false;
-            q.postAfterBoot(0.05, [&] {
-                fired = true;
-                q.quit();
-            });
-            q.run();
-            ::_exit(fired ? 0 : 1);
-        }
-        int status = 0;
-        ::waitpid(inner, &status, 0);
-        ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 3);
-    }
-    int status = 0;
-    ::waitpid(outer, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no time namespaces here";
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const int status = test::runInTimeNamespace("boottime 86400 0\n", [] {
+        ::alarm(20);  // a timer on the wrong clock ends the child here instead of a day later
+        LoopQueue q;
+        ScopedMainQueue scope(q);
+        bool fired = false;
+        q.postAfterBoot(0.05, [&] {
+            fired = true;
+            q.quit();
+        });
+        q.run();
+        return fired ? 0 : 1;
+    });
+    if (status == 77) GTEST_SKIP() << "no time namespaces here";
+    EXPECT_EQ(status, 0);
 }
 
 TEST(LoopQueue, RunsPostsAndTimersUntilQuit) {
