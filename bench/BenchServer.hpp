@@ -6,7 +6,7 @@
 #include <iostream>
 #include <variant>
 
-#include "Engine/Protocol.hpp"
+#include "Engine/Model/Protocol.hpp"
 
 namespace ombry::bench {
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "BenchGl.hpp"
-#include "Engine/ProgramStore.hpp"
+#include "Engine/Model/ProgramStore.hpp"
 #include "Platform/MainQueue.hpp"
 #include "Platform/Media/AudioOutput.hpp"
 #include "Render/NativeLayerHost.hpp"

@@ -3,7 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include "Engine/Control/ControlSnapshot.hpp"
-#include "Engine/ControlBLE.hpp"
+#include "Engine/Servers/ControlBLE.hpp"
 
 namespace {
 

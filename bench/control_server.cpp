@@ -20,7 +20,7 @@
 #include "BenchSnapshot.hpp"
 #include "BenchServer.hpp"
 #include "BenchWebSocket.hpp"
-#include "Engine/ControlServer.hpp"
+#include "Engine/Servers/ControlServer.hpp"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <map>
 
-#include "Engine/ProgramStore.hpp"
+#include "Engine/Model/ProgramStore.hpp"
 #include "Platform/Clock.hpp"
 #include "Platform/MainQueue.hpp"
 #include "Platform/Media/AudioOutput.hpp"

@@ -11,8 +11,8 @@
 
 #include "Engine/Intake/ContentHash.hpp"
 #include "Engine/Intake/Intake.hpp"
-#include "Engine/Library.hpp"
-#include "Engine/Store.hpp"
+#include "Engine/Library/Library.hpp"
+#include "Engine/Library/Store.hpp"
 #include "Platform/MainQueue.hpp"
 
 using namespace ombry;

@@ -12,7 +12,7 @@
 
 #include "BenchServer.hpp"
 #include "BenchWebSocket.hpp"
-#include "Engine/OutputServer.hpp"
+#include "Engine/Servers/OutputServer.hpp"
 
 namespace {
 

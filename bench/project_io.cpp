@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "Engine/Library.hpp"
-#include "Engine/Store.hpp"
+#include "Engine/Library/Library.hpp"
+#include "Engine/Library/Store.hpp"
 #include "Platform/MainQueue.hpp"
 #include "Platform/Uuid.hpp"
 

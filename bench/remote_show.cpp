@@ -24,7 +24,7 @@
 #include "BenchApp.hpp"
 #include "BenchStage.hpp"
 #include "Engine/Intake/Intake.hpp"
-#include "Engine/Store.hpp"
+#include "Engine/Library/Store.hpp"
 #include "Platform/Clock.hpp"
 #include "Render/FrameClock.hpp"
 

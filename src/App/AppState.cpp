@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "Engine/Store.hpp"
+#include "Engine/Library/Store.hpp"
 #include "Platform/Paths.hpp"
 #include "Render/AssetWarmer.hpp"
 

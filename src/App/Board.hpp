@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "App/ViewModels.hpp"
-#include "Engine/Library.hpp"
+#include "Engine/Library/Library.hpp"
 
 namespace ombry {
 

@@ -1,7 +1,7 @@
 #include "App/ProjectOps.hpp"
 
-#include "Engine/Issues.hpp"
-#include "Engine/Store.hpp"
+#include "Engine/Model/Issues.hpp"
+#include "Engine/Library/Store.hpp"
 #include "Platform/Clock.hpp"
 
 namespace fs = std::filesystem;

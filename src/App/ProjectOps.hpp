@@ -5,9 +5,9 @@
 #include <string>
 
 #include "App/AppServices.hpp"
-#include "Engine/Library.hpp"
-#include "Engine/ProgramStore.hpp"
-#include "Engine/ProjectDoc.hpp"
+#include "Engine/Library/Library.hpp"
+#include "Engine/Model/ProgramStore.hpp"
+#include "Engine/Library/ProjectDoc.hpp"
 #include "Platform/FilePanels.hpp"
 
 namespace ombry {

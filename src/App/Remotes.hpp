@@ -16,8 +16,8 @@
 #include "Engine/Control/ControlCommand.hpp"
 #include "Engine/Control/ControlSnapshot.hpp"
 #include "Engine/Intake/MediaIngest.hpp"
-#include "Engine/Protocol.hpp"
-#include "Engine/Settings.hpp"
+#include "Engine/Model/Protocol.hpp"
+#include "Engine/Library/Settings.hpp"
 #include "Platform/Bluetooth/Peripheral.hpp"
 
 namespace ombry {

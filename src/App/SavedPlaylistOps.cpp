@@ -1,6 +1,6 @@
 #include "App/SavedPlaylistOps.hpp"
 
-#include "Engine/Store.hpp"
+#include "Engine/Library/Store.hpp"
 #include "Platform/Clock.hpp"
 #include "Platform/Product.hpp"
 #include "Platform/Uuid.hpp"

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "App/AppServices.hpp"
-#include "Engine/Library.hpp"
-#include "Engine/SavedPlaylists.hpp"
+#include "Engine/Library/Library.hpp"
+#include "Engine/Library/SavedPlaylists.hpp"
 #include "Platform/Clipboard.hpp"
 
 namespace ombry {

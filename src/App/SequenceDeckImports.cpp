@@ -8,7 +8,7 @@
 #include "App/AppState.hpp"
 #include "Engine/Intake/SequenceImport.hpp"
 #include "Engine/Intake/SlideImport.hpp"
-#include "Engine/Store.hpp"
+#include "Engine/Library/Store.hpp"
 #include "Platform/Uuid.hpp"
 #include "Platform/WorkerPool.hpp"
 

@@ -9,9 +9,9 @@
 
 #include "App/AppState.hpp"
 #include "App/Remotes.hpp"
-#include "Engine/BLEControlServer.hpp"
-#include "Engine/ControlServer.hpp"
-#include "Engine/OutputServer.hpp"
+#include "Engine/Servers/BLEControlServer.hpp"
+#include "Engine/Servers/ControlServer.hpp"
+#include "Engine/Servers/OutputServer.hpp"
 #include "Platform/NetLoop.hpp"
 
 namespace ombry {

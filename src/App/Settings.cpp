@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "App/AppState.hpp"
-#include "Engine/Store.hpp"
+#include "Engine/Library/Store.hpp"
 #include "Render/Audio/AudioDevices.hpp"
 #include "Render/Audio/ProgramAudioBus.hpp"
 

@@ -1,6 +1,6 @@
 // Start-up: what construction leaves undone (ports, outputs, intake, keep-awake), once, after launch.
 #include "App/AppState.hpp"
-#include "Engine/Store.hpp"
+#include "Engine/Library/Store.hpp"
 
 namespace ombry {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "App/Color.hpp"
-#include "Engine/Protocol.hpp"
+#include "Engine/Model/Protocol.hpp"
 
 namespace ombry {
 

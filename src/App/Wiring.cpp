@@ -2,7 +2,7 @@
 #include <filesystem>
 
 #include "App/AppState.hpp"
-#include "Engine/Store.hpp"
+#include "Engine/Library/Store.hpp"
 
 namespace ombry {
 

@@ -1,6 +1,6 @@
 #include "Render/DisplayOutputs.hpp"
 
-#include "Engine/Issues.hpp"
+#include "Engine/Model/Issues.hpp"
 
 namespace ombry {
 

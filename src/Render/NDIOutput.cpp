@@ -7,7 +7,7 @@
 
 #include <pthread.h>
 
-#include "Engine/Issues.hpp"
+#include "Engine/Model/Issues.hpp"
 #include "Platform/Clock.hpp"
 #include "Platform/MainQueue.hpp"
 #include "Platform/Product.hpp"

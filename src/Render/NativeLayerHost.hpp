@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "Engine/Issues.hpp"
-#include "Engine/Protocol.hpp"
+#include "Engine/Model/Issues.hpp"
+#include "Engine/Model/Protocol.hpp"
 #include "Platform/MainQueue.hpp"
 #include "Platform/Media/MediaPlayer.hpp"
 #include "Render/RenderError.hpp"

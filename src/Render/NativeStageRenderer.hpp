@@ -22,8 +22,8 @@
 #include <utility>
 #include <vector>
 
-#include "Engine/Issues.hpp"
-#include "Engine/Protocol.hpp"
+#include "Engine/Model/Issues.hpp"
+#include "Engine/Model/Protocol.hpp"
 #include "Platform/Gpu/GpuContext.hpp"
 #include "Render/FrameClock.hpp"
 #include "Render/StageCompositor.hpp"

@@ -3,7 +3,7 @@
 #include <utility>
 #include <variant>
 
-#include "Engine/Issues.hpp"
+#include "Engine/Model/Issues.hpp"
 
 namespace ombry {
 

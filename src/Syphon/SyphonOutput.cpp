@@ -2,7 +2,7 @@
 
 #include <epoxy/gl.h>
 
-#include "Engine/Issues.hpp"
+#include "Engine/Model/Issues.hpp"
 #include "Platform/Gpu/GlObjects.hpp"
 #include "Platform/Gpu/GpuContext.hpp"
 #include "Platform/Gpu/Readback.hpp"

@@ -13,7 +13,7 @@
 #include "Platform/Clock.hpp"
 #include "Platform/ThreadPriority.hpp"
 #include "Render/NativeStageRenderer.hpp"
-#include "Engine/Issues.hpp"
+#include "Engine/Model/Issues.hpp"
 #include "Render/VsyncFrameClock.hpp"
 #include "Ui/QtGpu.hpp"
 #include "Ui/QtScreens.hpp"

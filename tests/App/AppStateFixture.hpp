@@ -7,7 +7,7 @@
 #include <limits>
 
 #include "App/AppState.hpp"
-#include "Engine/Store.hpp"
+#include "Engine/Library/Store.hpp"
 #include "RecordingLinks.hpp"
 #include "Render/NativeLayerHost.hpp"
 #include "StageRendererFixture.hpp"

@@ -2,8 +2,8 @@
 
 #include "App/ProjectOps.hpp"
 #include "App/SavedPlaylistOps.hpp"
-#include "Engine/Issues.hpp"
-#include "Engine/Store.hpp"
+#include "Engine/Model/Issues.hpp"
+#include "Engine/Library/Store.hpp"
 #include "Platform/Product.hpp"
 #include "support/TestEnv.hpp"
 

@@ -7,7 +7,7 @@
 #include <future>
 #include <thread>
 
-#include "../Engine/NetTestSupport.hpp"
+#include "../Engine/Servers/NetTestSupport.hpp"
 #include "App/ServerLinks.hpp"
 
 using namespace ombry;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "Engine/ControlBLE.hpp"
+#include "Engine/Servers/ControlBLE.hpp"
 
 namespace ombry::test {
 

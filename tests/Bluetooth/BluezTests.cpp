@@ -12,7 +12,7 @@
 #include <mutex>
 #include <thread>
 
-#include "Engine/BLEControlServer.hpp"
+#include "Engine/Servers/BLEControlServer.hpp"
 #include "Platform/Bluetooth/BluezPeripheral.hpp"
 #include "support/PrivateBus.hpp"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "Engine/ControlBLE.hpp"
+#include "Engine/Servers/ControlBLE.hpp"
 #include "Platform/Bluetooth/Peripheral.hpp"
 
 namespace ombry::test {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "BleReceiver.hpp"
-#include "Engine/ControlBLE.hpp"
+#include "Engine/Servers/ControlBLE.hpp"
 
 namespace ombry {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "../Media/ExifFixture.hpp"
 #include "BleReceiver.hpp"
-#include "Engine/BLEControlServer.hpp"
+#include "Engine/Servers/BLEControlServer.hpp"
 #include "FakePeripheral.hpp"
 #include "Platform/Log.hpp"
 #include "support/TestEnv.hpp"

@@ -3,7 +3,7 @@
 #include <atomic>
 
 #include "Engine/Intake/SlideImport.hpp"
-#include "Engine/Store.hpp"
+#include "Engine/Library/Store.hpp"
 #include "LoopbackHttp.hpp"
 #include "support/TestEnv.hpp"
 

@@ -12,8 +12,8 @@ extern "C" {
 
 #include "Engine/Intake/MediaProbe.hpp"
 #include "Engine/Intake/ThumbnailCache.hpp"
-#include "Engine/Library.hpp"
-#include "Engine/Store.hpp"
+#include "Engine/Library/Library.hpp"
+#include "Engine/Library/Store.hpp"
 #include "MediaFixtures.hpp"
 #include "Platform/Media/StillDecoder.hpp"
 #include "support/TestEnv.hpp"

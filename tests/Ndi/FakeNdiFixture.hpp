@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "Engine/Issues.hpp"
+#include "Engine/Model/Issues.hpp"
 #include "FakeNdi.hpp"
 #include "Platform/MainQueue.hpp"
 #include "Platform/Ndi/NdiRuntime.hpp"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "Engine/Issues.hpp"
+#include "Engine/Model/Issues.hpp"
 #include "Platform/MainQueue.hpp"
 #include "Render/DisplayOutputs.hpp"
 

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <mutex>
 
-#include "Engine/ProgramStore.hpp"
+#include "Engine/Model/ProgramStore.hpp"
 #include "GlTestSupport.hpp"
 #include "Platform/Clock.hpp"
 #include "Platform/MainQueue.hpp"

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "Engine/Issues.hpp"
+#include "Engine/Model/Issues.hpp"
 #include "Platform/Ipc/ApplicationName.hpp"
 #include "Platform/Ipc/DistributedNotifications.hpp"
 #include "Platform/Ipc/MessagePort.hpp"

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "../App/AppStateFixture.hpp"
-#include "../Engine/NetTestSupport.hpp"
+#include "../Engine/Servers/NetTestSupport.hpp"
 #include "App/ServerLinks.hpp"
 #include "support/Processes.hpp"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "Engine/Library.hpp"
+#include "Engine/Library/Library.hpp"
 
 namespace ombry::test {
 

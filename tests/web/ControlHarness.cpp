@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "Engine/ControlServer.hpp"
+#include "Engine/Servers/ControlServer.hpp"
 #include "Engine/Intake/ContentHash.hpp"
 #include "HarnessLines.hpp"
 

@@ -13,8 +13,8 @@
 
 #include <unistd.h>
 
-#include "Engine/JsonCoding.hpp"
-#include "Engine/Protocol.hpp"
+#include "Engine/Model/JsonCoding.hpp"
+#include "Engine/Model/Protocol.hpp"
 
 namespace ombry::harness {
 

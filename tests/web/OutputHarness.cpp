@@ -4,8 +4,8 @@
 // End of input or SIGTERM stops it.
 #include <string>
 
-#include "Engine/OutputServer.hpp"
-#include "Engine/Protocol.hpp"
+#include "Engine/Servers/OutputServer.hpp"
+#include "Engine/Model/Protocol.hpp"
 #include "HarnessLines.hpp"
 
 using namespace ombry;

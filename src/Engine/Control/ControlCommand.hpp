@@ -9,7 +9,7 @@
 #include <type_traits>
 #include <variant>
 
-#include "Engine/ControlTypes.hpp"
+#include "Engine/Model/ControlTypes.hpp"
 
 namespace ombry {
 

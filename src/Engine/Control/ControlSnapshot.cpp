@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cmath>
 
-#include "Engine/TextBytes.hpp"
+#include "Engine/Model/TextBytes.hpp"
 
 namespace ombry {
 namespace {

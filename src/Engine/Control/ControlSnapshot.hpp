@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "Engine/ControlTypes.hpp"
-#include "Engine/JsonCoding.hpp"
+#include "Engine/Model/ControlTypes.hpp"
+#include "Engine/Model/JsonCoding.hpp"
 
 namespace ombry {
 

@@ -2,7 +2,7 @@
 
 #include <arpa/inet.h>
 
-#include "Engine/TextBytes.hpp"
+#include "Engine/Model/TextBytes.hpp"
 
 namespace ombry {
 namespace {

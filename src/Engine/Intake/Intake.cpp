@@ -10,8 +10,8 @@
 
 #include "Engine/Intake/ContentHash.hpp"
 #include "Engine/Intake/MediaProbe.hpp"
-#include "Engine/Issues.hpp"
-#include "Engine/Store.hpp"
+#include "Engine/Model/Issues.hpp"
+#include "Engine/Library/Store.hpp"
 #include "Platform/Clock.hpp"
 
 namespace fs = std::filesystem;

@@ -13,8 +13,8 @@
 
 #include "Engine/Intake/MediaIngest.hpp"
 #include "Engine/Intake/ProbeGate.hpp"
-#include "Engine/Library.hpp"
-#include "Engine/MediaRegistry.hpp"
+#include "Engine/Library/Library.hpp"
+#include "Engine/Library/MediaRegistry.hpp"
 #include "Platform/WorkerPool.hpp"
 
 namespace ombry {

@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "Engine/JsonCoding.hpp"
-#include "Engine/Protocol.hpp"
+#include "Engine/Model/JsonCoding.hpp"
+#include "Engine/Model/Protocol.hpp"
 
 namespace ombry {
 

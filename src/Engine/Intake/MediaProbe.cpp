@@ -1,6 +1,6 @@
 #include "Engine/Intake/MediaProbe.hpp"
 
-#include "Engine/Store.hpp"
+#include "Engine/Library/Store.hpp"
 
 namespace fs = std::filesystem;
 

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "Engine/Protocol.hpp"
+#include "Engine/Model/Protocol.hpp"
 #include "Platform/Media/MediaProbe.hpp"
 
 namespace ombry {

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "Engine/Store.hpp"
+#include "Engine/Library/Store.hpp"
 #include "Platform/Media/DeckPages.hpp"
 #include "Platform/Uuid.hpp"
 

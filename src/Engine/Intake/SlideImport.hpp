@@ -9,7 +9,7 @@
 #include <variant>
 #include <vector>
 
-#include "Engine/Protocol.hpp"
+#include "Engine/Model/Protocol.hpp"
 #include "Platform/Media/MediaTypes.hpp"
 
 namespace ombry {

@@ -4,7 +4,7 @@
 #include <variant>
 
 #include "Engine/Intake/MediaProbe.hpp"
-#include "Engine/Store.hpp"
+#include "Engine/Library/Store.hpp"
 #include "Platform/Media/StillDecoder.hpp"
 
 namespace ombry {

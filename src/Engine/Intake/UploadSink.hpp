@@ -4,7 +4,7 @@
 #include <memory>
 #include <string_view>
 
-#include "Engine/HTTPConnection.hpp"
+#include "Engine/Servers/HTTPConnection.hpp"
 
 namespace ombry {
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <string>
 
-#include "Engine/Issues.hpp"
+#include "Engine/Model/Issues.hpp"
 #include "Platform/Clock.hpp"
 #include "Render/Audio/ProgramAudioBus.hpp"
 

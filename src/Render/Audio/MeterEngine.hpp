@@ -3,7 +3,7 @@
 #include <map>
 #include <memory>
 
-#include "Engine/Protocol.hpp"
+#include "Engine/Model/Protocol.hpp"
 #include "Platform/MainQueue.hpp"
 
 namespace ombry {

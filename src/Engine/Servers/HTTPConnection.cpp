@@ -1,0 +1,834 @@
+#include "Engine/Servers/HTTPConnection.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <deque>
+#include <limits>
+#include <thread>
+
+#include <boost/asio/dispatch.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/core/buffers_to_string.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/websocket.hpp>
+
+#include "Engine/Model/TextBytes.hpp"
+#include "Platform/Product.hpp"
+
+namespace ombry {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = boost::beast::http;
+namespace websocket = boost::beast::websocket;
+using net::ErrorCode;
+using net::tcp;
+
+const std::string* HTTPRequest::header(const std::string& name) const {
+    auto it = headers.find(name);
+    return it == headers.end() ? nullptr : &it->second;
+}
+
+std::optional<std::int64_t> parseDecimal(std::string_view text) {
+    bool negative = false;
+    if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
+        negative = text[0] == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty()) return std::nullopt;
+    // Accumulated as a negative number so that the most negative value fits.
+    std::int64_t value = 0;
+    constexpr std::int64_t lowest = std::numeric_limits<std::int64_t>::min();
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        const int digit = c - '0';
+        if (value < (lowest + digit) / 10) return std::nullopt;
+        value = value * 10 - digit;
+    }
+    if (negative) return value;
+    if (value == lowest) return std::nullopt;
+    return -value;
+}
+
+namespace {
+
+std::string_view trimSpaces(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return s;
+}
+
+std::string lowered(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+// Files up to this size go out with their head in one write.
+constexpr std::int64_t smallFileBytes = 64 * 1024;
+
+// Reads up to n bytes at a 64-bit offset; fewer only at the end of the file. -1 on an error.
+std::int64_t readAt(int fd, char* data, std::size_t n, std::int64_t offset) {
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t got = ::pread(fd, data + done, n - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return done > 0 ? static_cast<std::int64_t>(done) : -1;
+        if (got == 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    return static_cast<std::int64_t>(done);
+}
+
+struct FileDescriptor {
+    int fd = -1;
+    FileDescriptor() = default;
+    explicit FileDescriptor(int f) : fd(f) {}
+    FileDescriptor(FileDescriptor&& o) noexcept : fd(std::exchange(o.fd, -1)) {}
+    FileDescriptor& operator=(FileDescriptor&& o) noexcept {
+        reset();
+        fd = std::exchange(o.fd, -1);
+        return *this;
+    }
+    ~FileDescriptor() { reset(); }
+    void reset() {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
+};
+
+}  // namespace
+
+struct ClientConn::Io {
+    using HeadParser = http::request_parser<http::empty_body>;
+    using BodyParser = http::request_parser<http::string_body>;
+    using SinkParser = http::request_parser<http::buffer_body>;
+    using WebSocket = websocket::stream<tcp::socket>;
+
+    struct Outgoing {
+        std::shared_ptr<const std::string> bytes;
+        std::function<void()> done;  // after a successful write
+        bool frame = false;          // a WebSocket text message rather than raw bytes
+    };
+
+    ClientConn& owner;
+    tcp::socket socket;
+    std::optional<WebSocket> ws;
+    std::weak_ptr<ClientConnDelegate> delegate;
+    net::Strand strand;
+    net::NetTimers& timers;
+    ConnLimits limits;
+
+    beast::flat_buffer buffer;  // received bytes not yet consumed
+    std::optional<HeadParser> head;
+    std::optional<BodyParser> body;
+    std::optional<SinkParser> sinkParser;
+    std::shared_ptr<HTTPBodySink> sink;
+    std::shared_ptr<std::string> sinkPiece;  // shared with the sink until its write is done
+    std::shared_ptr<std::string> sinkSpare;  // the other of the two pieces
+    bool sinkWriting = false;
+    bool sinkReading = false;
+    std::optional<std::size_t> sinkReady;  // bytes of sinkPiece read while the piece before is still written
+    double lastSinkActivity = 0;
+
+    std::unique_ptr<net::NetTimer> requestTimer;  // the request must complete in time
+    double requestDeadline = 0;                   // 0 while no request is being read
+    bool requestTimerArmed = false;
+    std::unique_ptr<net::NetTimer> sinkTimer;     // a streamed body must keep coming
+    std::unique_ptr<net::NetTimer> lingerTimer;   // after a closing reply
+
+    std::deque<Outgoing> writes;
+    bool writing = false;
+    bool awaitingReply = false;  // a request was handed on; the next one waits for its reply
+    bool keepAlive = true;       // the client did not ask to close after this request
+    bool upgrading = false;  // the 101 is on its way: messages queue behind it
+    bool upgraded = false;
+    bool pinging = false;
+    bool closing = false;  // a closing reply was sent; input is discarded
+    bool closed = false;
+    bool finished = false;
+
+    FileDescriptor file;
+    std::int64_t fileOffset = 0;
+    std::int64_t fileRemaining = 0;
+    std::shared_ptr<std::string> filePiece;
+
+    http::request<http::string_body> upgradeRequest;
+    beast::flat_buffer wsBuffer;
+    std::string discard;
+
+    Io(ClientConn& o, tcp::socket s, std::weak_ptr<ClientConnDelegate> d, net::Strand st, net::NetTimers& t,
+       ConnLimits l)
+        : owner(o), socket(std::move(s)), delegate(std::move(d)), strand(std::move(st)), timers(t), limits(l) {
+        requestTimer = timers.make(strand);
+        sinkTimer = timers.make(strand);
+        lingerTimer = timers.make(strand);
+    }
+
+    std::shared_ptr<ClientConn> self() { return owner.shared_from_this(); }
+    tcp::socket& lowest() { return ws ? ws->next_layer() : socket; }
+
+    template <class F>
+    void onStrand(F&& f) {
+        asio::dispatch(strand, [self = self(), f = std::forward<F>(f)]() mutable { f(); });
+    }
+
+    // --- reading requests ---
+
+    void readHead() {
+        if (closed || closing || upgraded) return;
+        head.emplace();
+        head->header_limit(static_cast<std::uint32_t>(limits.maxHeadBytes));
+        head->body_limit(boost::none);  // the body's own limit is applied once its disposition is known
+        startRequestWatchdog();
+        http::async_read_header(socket, buffer, *head, [self = self()](ErrorCode ec, std::size_t) {
+            self->io_->onHead(ec);
+        });
+    }
+
+    // The timer is armed once and moved on lazily, not re-armed for every request of a busy connection.
+    void startRequestWatchdog() {
+        requestDeadline = timers.now() + limits.requestSeconds;
+        if (!requestTimerArmed) armRequestTimer(limits.requestSeconds);
+    }
+    void armRequestTimer(double seconds) {
+        requestTimerArmed = true;
+        std::weak_ptr<ClientConn> weak = self();
+        requestTimer->arm(seconds, [weak] {
+            auto c = weak.lock();
+            if (!c) return;
+            auto& io = *c->io_;
+            io.requestTimerArmed = false;
+            if (io.requestDeadline == 0) return;
+            const double left = io.requestDeadline - io.timers.now();
+            if (left <= 0) return io.closeNow();
+            io.armRequestTimer(left);
+        });
+    }
+    void stopRequestWatchdog() { requestDeadline = 0; }
+
+    void onHead(ErrorCode ec) {
+        if (closed) return;
+        if (closing) return discardInput(ec);
+        if (ec) return closeNow();  // the peer closed, a malformed or oversized head, a read error
+
+        HTTPRequest request;
+        const auto& message = head->get();
+        request.method = std::string(message.method_string());
+        request.path = std::string(message.target());
+        bool utf8 = isUtf8(request.path);
+        for (const auto& field : message) {
+            const auto value = trimSpaces(field.value());
+            utf8 = utf8 && isUtf8(value);
+            request.headers.insert_or_assign(lowered(field.name_string()), std::string(value));
+        }
+        if (!utf8) return closeNow();
+        keepAlive = head->keep_alive();
+
+        std::int64_t contentLength = 0;
+        if (auto n = head->content_length())
+            contentLength = *n > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())
+                                ? std::numeric_limits<std::int64_t>::max()
+                                : static_cast<std::int64_t>(*n);
+
+        auto d = delegate.lock();
+        if (!d) return closeNow();
+        const BodyDisposition disposition = d->disposition(request, contentLength, self());
+        if (closed) return;
+        switch (disposition.kind) {
+            case BodyDisposition::Kind::handled:
+                stopRequestWatchdog();
+                awaitingReply = true;
+                return;
+            case BodyDisposition::Kind::stream:
+                stopRequestWatchdog();
+                return startSink(disposition.sink);
+            case BodyDisposition::Kind::buffer:
+                break;
+        }
+        if (head->content_length() && *head->content_length() > limits.maxBodyBytes) return closeNow();
+        body.emplace(std::move(*head));
+        head.reset();
+        body->body_limit(limits.maxBodyBytes);  // also bounds a chunked body
+        if (body->is_done()) return onRequest(std::move(request));
+        http::async_read(socket, buffer, *body,
+                         [self = self(), request = std::move(request)](ErrorCode ec, std::size_t) mutable {
+                             auto& io = *self->io_;
+                             if (io.closed) return;
+                             if (io.closing) return io.discardInput(ec);
+                             if (ec) return io.closeNow();
+                             io.onRequest(std::move(request));
+                         });
+    }
+
+    void onRequest(HTTPRequest request) {
+        stopRequestWatchdog();
+        request.body = std::move(body->get().body());
+        auto d = delegate.lock();
+        if (!d) return closeNow();
+        const std::string* upgrade = request.header("upgrade");
+        if (upgrade && lowered(*upgrade) == "websocket" && request.header("sec-websocket-key")) {
+            if (!d->authorizeUpgrade(request.path, request.headers)) {
+                awaitingReply = true;
+                owner.sendHTTPClosing("401 Unauthorized",
+                                      {{"Content-Type", "text/plain; charset=utf-8"}, {"Content-Length", "26"}},
+                                      "control password required\n");
+                return;
+            }
+            return acceptWebSocket(body->release());
+        }
+        body.reset();
+        awaitingReply = true;
+        d->route(std::move(request), self());
+    }
+
+    // The reply to the current request has been written: read the next one.
+    void replyDone() {
+        if (!awaitingReply) return;
+        if (!keepAlive) return linger();  // "Connection: close", or HTTP/1.0 without keep-alive
+        awaitingReply = false;
+        readHead();
+    }
+
+    // --- streamed bodies ---
+
+    void startSink(std::shared_ptr<HTTPBodySink> s) {
+        sink = std::move(s);
+        if (!sink) return closeNow();
+        sinkParser.emplace(std::move(*head));
+        head.reset();
+        sinkParser->body_limit(boost::none);
+        // Beast reads into the free room of the buffer, which after a small head is a few hundred bytes: a
+        // large body would come in that many bytes per system call.
+        buffer.reserve(limits.chunkSize);
+        lastSinkActivity = timers.now();
+        armSinkWatchdog();
+        readSinkPiece();
+    }
+
+    void armSinkWatchdog() {
+        std::weak_ptr<ClientConn> weak = self();
+        sinkTimer->arm(limits.sinkCheckSeconds, [weak] {
+            auto c = weak.lock();
+            if (!c) return;
+            auto& io = *c->io_;
+            if (!io.sink) return;
+            // While a piece is being written nothing is read: a slow disk is not an idle sender.
+            if (!io.sinkWriting && io.timers.now() - io.lastSinkActivity > io.limits.sinkIdleSeconds)
+                return io.closeNow();
+            io.armSinkWatchdog();
+        });
+    }
+
+    void readSinkPiece() {
+        if (sinkReading) return;
+        if (sinkParser->is_done()) {
+            if (!sinkWriting) finishSink();  // else once the last piece is stored
+            return;
+        }
+        if (!sinkPiece || sinkPiece.use_count() > 1) {
+            // Being written: read into the other piece, whose write has ended (it answered before this one
+            // was handed over).
+            std::swap(sinkPiece, sinkSpare);
+            if (!sinkPiece || sinkPiece.use_count() > 1) sinkPiece = std::make_shared<std::string>();
+        }
+        sinkPiece->resize(limits.chunkSize);
+        sinkParser->get().body().data = sinkPiece->data();
+        sinkParser->get().body().size = sinkPiece->size();
+        sinkReading = true;
+        http::async_read_some(socket, buffer, *sinkParser, [self = self()](ErrorCode ec, std::size_t) {
+            auto& io = *self->io_;
+            io.sinkReading = false;
+            if (io.closed) return;
+            if (io.closing) return io.discardInput(ec == http::error::need_buffer ? ErrorCode{} : ec);
+            if (ec == http::error::need_buffer) ec = {};
+            if (ec) return io.closeNow();  // ended before the last byte: finish() cancels the sink
+            const std::size_t n = io.sinkPiece->size() - io.sinkParser->get().body().size;
+            if (n == 0) return io.readSinkPiece();
+            io.lastSinkActivity = io.timers.now();
+            if (io.sinkWriting) {
+                io.sinkReady = n;  // written after the one before; nothing more is read meanwhile
+                return;
+            }
+            io.writeSinkPiece(n);
+        });
+    }
+
+    // One piece is written while the next is read, and no third is read before the first is stored: an upload
+    // to a slow disk holds two pieces at most, and a fast disk is not kept waiting for the network. A sink
+    // that answers within the call goes on at once; a later answer, from the thread that wrote, comes back
+    // through the strand to a connection that may have closed meanwhile.
+    void writeSinkPiece(std::size_t n) {
+        struct Answer {
+            std::thread::id caller = std::this_thread::get_id();
+            bool inCall = true;  // caller's thread only
+            std::optional<bool> ok;
+        };
+        auto answer = std::make_shared<Answer>();
+        auto piece = sinkPiece;  // outlives the connection while the sink still writes from it
+        sinkWriting = true;
+        sink->writeThen(std::string_view(piece->data(), n),
+                        [weak = std::weak_ptr<ClientConn>(self()), strand = strand, piece, answer](bool ok) mutable {
+                            piece.reset();  // written: the next read may reuse it
+                            if (std::this_thread::get_id() == answer->caller && answer->inCall) {
+                                answer->ok = ok;
+                                return;
+                            }
+                            asio::post(strand, [weak, ok] {
+                                auto c = weak.lock();
+                                if (!c || c->io_->closed) return;
+                                auto& io = *c->io_;
+                                io.lastSinkActivity = io.timers.now();  // a slow disk is not an idle sender
+                                io.sinkWritten(ok);
+                            });
+                        });
+        answer->inCall = false;
+        if (answer->ok) return sinkWritten(*answer->ok);
+        readSinkPiece();
+    }
+
+    void sinkWritten(bool ok) {
+        sinkWriting = false;
+        if (!ok) return closeNow();
+        if (sinkReady) {
+            const std::size_t n = *sinkReady;
+            sinkReady.reset();
+            return writeSinkPiece(n);
+        }
+        readSinkPiece();
+    }
+
+    void finishSink() {
+        sinkTimer->cancel();
+        sinkParser.reset();
+        sinkPiece.reset();
+        sinkSpare.reset();
+        sinkReady.reset();
+        buffer.shrink_to_fit();  // an idle kept-open connection holds no upload-sized buffer
+        auto s = std::move(sink);
+        sink.reset();
+        // The sink's owner sends the reply; the next request waits for it.
+        awaitingReply = true;
+        s->finish();
+    }
+
+    // --- writing ---
+
+    void enqueue(Outgoing out) {
+        if (closed) return;
+        writes.push_back(std::move(out));
+        if (!writing) writeNext();
+    }
+
+    void writeNext() {
+        if (closed || writes.empty() || (ws && !upgraded)) {
+            writing = false;
+            return;
+        }
+        writing = true;
+        auto handler = [self = self()](ErrorCode ec, std::size_t) {
+            auto& io = *self->io_;
+            io.writing = false;
+            if (io.closed || io.writes.empty()) return;
+            Outgoing done = std::move(io.writes.front());
+            io.writes.pop_front();
+            if (ec) return io.closeNow();
+            done.bytes.reset();  // lets a file piece's buffer be reused
+            if (done.done) done.done();
+            if (!io.writing) io.writeNext();
+        };
+        const Outgoing& front = writes.front();
+        if (front.frame)
+            ws->async_write(asio::buffer(*front.bytes), std::move(handler));
+        else
+            asio::async_write(lowest(), asio::buffer(*front.bytes), std::move(handler));
+    }
+
+    void writeReply(std::string bytes, std::function<void()> done) {
+        if (upgraded || ws) return;  // a stray reply after the upgrade request
+        enqueue({std::make_shared<const std::string>(std::move(bytes)), std::move(done), false});
+    }
+
+    // --- files ---
+
+    void serveFile(const std::string& path, const std::optional<std::string>& range, const std::string& method) {
+        FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        struct stat st {};
+        if (fd.fd < 0 || ::fstat(fd.fd, &st) != 0 || !S_ISREG(st.st_mode)) return notFound();
+        const std::int64_t size = st.st_size;
+        std::string status = "200 OK";
+        std::int64_t start = 0, end = size - 1;
+        if (range) {
+            if (auto r = ClientConn::parseRange(*range, size)) {
+                status = "206 Partial Content";
+                start = r->first;
+                end = r->second;
+            }
+        }
+        const std::int64_t length = std::max<std::int64_t>(end - start + 1, 0);
+        HTTPResponseHeaders headers{{"Content-Type", ClientConn::contentType(path)},
+                                    {"Accept-Ranges", "bytes"},
+                                    {"Content-Length", std::to_string(length)},
+                                    {"Access-Control-Allow-Origin", "*"},
+                                    {"Cache-Control", "no-cache"}};
+        if (status[1] == '0' && status[2] == '6')
+            headers.emplace_back("Content-Range", "bytes " + std::to_string(start) + "-" + std::to_string(end) + "/" +
+                                                      std::to_string(size));
+        if (method == "HEAD" || length < 1) {
+            return writeReply(ClientConn::httpResponse(status, headers, {}), [this] { replyDone(); });
+        }
+        std::string response = ClientConn::httpResponse(status, headers, {});
+        if (length <= smallFileBytes) {
+            // Head and body in one write.
+            const std::size_t headSize = response.size();
+            response.resize(headSize + static_cast<std::size_t>(length));
+            const std::int64_t got = readAt(fd.fd, response.data() + headSize, static_cast<std::size_t>(length), start);
+            if (got < length) {
+                response.resize(headSize + static_cast<std::size_t>(std::max<std::int64_t>(got, 0)));
+                return writeReply(std::move(response), [this] { closeNow(); });
+            }
+            return writeReply(std::move(response), [this] { replyDone(); });
+        }
+        file = std::move(fd);
+        fileOffset = start;
+        fileRemaining = length;
+        writeReply(std::move(response), [this] { streamFilePiece(); });
+    }
+
+    void streamFilePiece() {
+        if (fileRemaining < 1) {
+            file.reset();
+            return replyDone();
+        }
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(fileRemaining, limits.chunkSize));
+        if (!filePiece || filePiece.use_count() > 1) filePiece = std::make_shared<std::string>();
+        filePiece->resize(want);
+        const std::int64_t got = readAt(file.fd, filePiece->data(), want, fileOffset);
+        if (got <= 0) {
+            // The reply is already shorter than its Content-Length: the next one would be read as its rest.
+            file.reset();
+            return closeNow();
+        }
+        filePiece->resize(static_cast<std::size_t>(got));
+        fileOffset += got;
+        fileRemaining -= got;
+        enqueue({filePiece, [this] { streamFilePiece(); }, false});
+    }
+
+    void notFound() {
+        writeReply(ClientConn::httpResponse("404 Not Found",
+                                            {{"Content-Length", "0"}, {"Access-Control-Allow-Origin", "*"}}, {}),
+                   [this] { replyDone(); });
+    }
+
+    // --- closing ---
+
+    void sendClosing(std::string bytes) {
+        if (ws) return;
+        enqueue({std::make_shared<const std::string>(std::move(bytes)), [this] { linger(); }, false});
+    }
+
+    void linger() {
+        if (closed || closing) return;
+        closing = true;
+        stopRequestWatchdog();
+        std::weak_ptr<ClientConn> weak = self();
+        lingerTimer->arm(limits.lingerSeconds, [weak] {
+            if (auto c = weak.lock()) c->io_->closeNow();
+        });
+        ErrorCode ignored;
+        socket.shutdown(tcp::socket::shutdown_send, ignored);
+        // Without a reply awaited a read is pending; it goes on discarding when it completes.
+        if (awaitingReply) discardInput({});
+    }
+
+    void discardInput(ErrorCode ec) {
+        if (closed) return;
+        if (ec) return closeNow();
+        buffer.consume(buffer.size());
+        discard.resize(16 * 1024);
+        socket.async_read_some(asio::buffer(discard), [self = self()](ErrorCode e, std::size_t) {
+            self->io_->discardInput(e);
+        });
+    }
+
+    void closeNow() {
+        if (closed) return;
+        closed = true;
+        ErrorCode ignored;
+        lowest().close(ignored);
+        file.reset();
+        finish();
+    }
+
+    // The end of the connection; harmless when run again.
+    void finish() {
+        if (finished) return;
+        finished = true;
+        stopRequestWatchdog();
+        requestTimer->cancel();
+        sinkTimer->cancel();
+        lingerTimer->cancel();
+        if (auto s = std::move(sink)) {
+            sink.reset();
+            s->cancel();
+        }
+        if (auto d = delegate.lock()) d->remove(owner);
+    }
+
+    // --- WebSocket ---
+
+    void acceptWebSocket(http::request<http::string_body> request) {
+        body.reset();
+        ws.emplace(std::move(socket));
+        // Beast always names the server; it names ours rather than itself.
+        ws->set_option(websocket::stream_base::decorator(
+            [](websocket::response_type& response) { response.set(http::field::server, product::name); }));
+        websocket::stream_base::timeout timeout{};
+        timeout.handshake_timeout = std::chrono::seconds(5);  // also bounds the closing handshake
+        timeout.idle_timeout = websocket::stream_base::none();
+        timeout.keep_alive_pings = false;
+        ws->set_option(timeout);
+        ws->read_message_max(limits.maxMessageBytes);
+        ws->auto_fragment(false);
+        ws->text(true);
+        std::weak_ptr<ClientConn> weak = self();
+        ws->control_callback([weak](websocket::frame_type kind, beast::string_view) {
+            if (kind != websocket::frame_type::pong) return;
+            if (auto c = weak.lock()) c->isAlive = true;
+        });
+        // Bytes behind the upgrade request were sent before the client saw the 101: they are dropped.
+        buffer.consume(buffer.size());
+        upgradeRequest = std::move(request);
+        upgrading = true;
+        ws->async_accept(upgradeRequest, [self = self()](ErrorCode ec) {
+            auto& io = *self->io_;
+            if (io.closed) return;
+            if (ec) return io.closeNow();
+            io.upgraded = true;
+            self->isAlive = true;
+            if (!io.writing) io.writeNext();
+            if (auto d = io.delegate.lock()) d->upgraded(self);
+            io.readMessage();
+        });
+    }
+
+    void readMessage() {
+        if (closed) return;
+        ws->async_read(wsBuffer, [self = self()](ErrorCode ec, std::size_t) {
+            auto& io = *self->io_;
+            if (io.closed) return;
+            if (ec) return io.closeNow();  // a close frame (answered), an oversized message, an error
+            std::string message = beast::buffers_to_string(io.wsBuffer.data());
+            io.wsBuffer.consume(io.wsBuffer.size());
+            if (auto d = io.delegate.lock()) d->handleFrame(std::move(message), self);
+            io.readMessage();
+        });
+    }
+
+    void ping() {
+        if (pinging) return;
+        pinging = true;
+        ws->async_ping({}, [self = self()](ErrorCode ec) {
+            auto& io = *self->io_;
+            io.pinging = false;
+            if (ec) io.closeNow();
+        });
+    }
+};
+
+std::shared_ptr<ClientConn> ClientConn::create(tcp::socket socket, std::weak_ptr<ClientConnDelegate> delegate,
+                                               net::Strand strand, net::NetTimers& timers, ConnLimits limits) {
+    std::shared_ptr<ClientConn> conn(new ClientConn());
+    conn->io_ = std::make_unique<Io>(*conn, std::move(socket), std::move(delegate), std::move(strand), timers, limits);
+    return conn;
+}
+
+ClientConn::~ClientConn() = default;
+
+void ClientConn::start() {
+    io_->onStrand([this] { io_->readHead(); });
+}
+
+void ClientConn::reply(std::string response) {
+    io_->onStrand([this, response = std::move(response)]() mutable {
+        io_->writeReply(std::move(response), [this] { io_->replyDone(); });
+    });
+}
+
+void ClientConn::sendHTTPClosing(const std::string& status, const HTTPResponseHeaders& headers,
+                                 const std::string& body) {
+    io_->onStrand([this, bytes = httpResponse(status, headers, body)]() mutable { io_->sendClosing(std::move(bytes)); });
+}
+
+void ClientConn::sendNotFound() {
+    io_->onStrand([this] { io_->notFound(); });
+}
+
+void ClientConn::serveFile(std::string path, std::optional<std::string> range, std::string method) {
+    io_->onStrand([this, path = std::move(path), range = std::move(range), method = std::move(method)] {
+        io_->serveFile(path, range, method);
+    });
+}
+
+void ClientConn::sendText(std::shared_ptr<const std::string> payload) {
+    io_->onStrand([this, payload = std::move(payload)]() mutable {
+        if (!io_->upgrading) return;
+        io_->enqueue({std::move(payload), nullptr, true});
+    });
+}
+
+void ClientConn::close() {
+    io_->onStrand([this] { io_->closeNow(); });
+}
+
+bool ClientConn::heartbeat() {
+    if (!io_->upgraded || io_->closed) return true;
+    if (isAlive) {
+        isAlive = false;
+        io_->ping();
+        return true;
+    }
+    io_->closeNow();
+    return false;
+}
+
+bool ClientConn::upgraded() const { return io_->upgrading; }
+
+std::string ClientConn::httpResponse(const std::string& status, const HTTPResponseHeaders& headers,
+                                     std::string_view body) {
+    std::string out;
+    std::size_t size = 11 + status.size() + 2 + body.size();
+    for (const auto& [name, value] : headers) size += name.size() + value.size() + 4;
+    out.reserve(size);
+    out += "HTTP/1.1 ";
+    out += status;
+    out += "\r\n";
+    for (const auto& [name, value] : headers) {
+        out += name;
+        out += ": ";
+        out += value;
+        out += "\r\n";
+    }
+    out += "\r\n";
+    out += body;
+    return out;
+}
+
+std::string ClientConn::contentType(std::string_view path) {
+    static const std::map<std::string, std::string, std::less<>> table{
+        {"html", "text/html; charset=utf-8"},
+        {"htm", "text/html; charset=utf-8"},
+        {"js", "text/javascript; charset=utf-8"},
+        {"mjs", "text/javascript; charset=utf-8"},
+        {"css", "text/css; charset=utf-8"},
+        {"json", "application/json; charset=utf-8"},
+        {"mp4", "video/mp4"},
+        {"m4v", "video/mp4"},
+        {"mov", "video/mp4"},
+        {"webm", "video/webm"},
+        {"mkv", "video/x-matroska"},
+        {"png", "image/png"},
+        {"jpg", "image/jpeg"},
+        {"jpeg", "image/jpeg"},
+        {"gif", "image/gif"},
+        {"webp", "image/webp"},
+        {"avif", "image/avif"},
+        {"bmp", "image/bmp"},
+        {"svg", "image/svg+xml"},
+        {"mp3", "audio/mpeg"},
+        {"m4a", "audio/mp4"},
+        {"aac", "audio/aac"},
+        {"wav", "audio/wav"},
+        {"flac", "audio/flac"},
+        {"ogg", "audio/ogg"},
+        {"oga", "audio/ogg"},
+    };
+    const auto slash = path.find_last_of('/');
+    const auto name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    const auto dot = name.find_last_of('.');
+    if (dot == std::string_view::npos || dot == 0) return "application/octet-stream";
+    auto it = table.find(lowered(name.substr(dot + 1)));
+    return it == table.end() ? "application/octet-stream" : it->second;
+}
+
+std::optional<std::pair<std::int64_t, std::int64_t>> ClientConn::parseRange(std::string_view value,
+                                                                            std::int64_t size) {
+    constexpr std::string_view prefix = "bytes=";
+    if (value.substr(0, prefix.size()) != prefix) return std::nullopt;
+    const auto rest = value.substr(prefix.size());
+    const auto dash = rest.find('-');
+    if (dash == std::string_view::npos) return std::nullopt;
+    const auto first = trimSpaces(rest.substr(0, dash));
+    const auto second = trimSpaces(rest.substr(dash + 1));
+    if (first.empty() && second.empty()) return std::nullopt;
+    if (first.empty()) {
+        const auto n = parseDecimal(second);
+        if (!n || *n <= 0 || size <= 0) return std::nullopt;
+        return std::make_pair(std::max<std::int64_t>(size - *n, 0), size - 1);
+    }
+    const auto start = parseDecimal(first);
+    if (!start || *start >= size) return std::nullopt;
+    std::int64_t end = size - 1;
+    if (auto last = parseDecimal(second)) end = std::min(*last, size - 1);
+    if (end < *start) return std::nullopt;
+    return std::make_pair(*start, end);
+}
+
+void acceptLoop(std::shared_ptr<tcp::acceptor> acceptor, std::function<void(tcp::socket)> adopt) {
+    auto executor = acceptor->get_executor();
+    acceptor->async_accept(executor, [acceptor, adopt = std::move(adopt)](ErrorCode ec, tcp::socket socket) mutable {
+        if (!acceptor->is_open() || ec == asio::error::operation_aborted) return;
+        if (!ec) {
+            adopt(std::move(socket));
+            return acceptLoop(std::move(acceptor), std::move(adopt));
+        }
+        // Out of descriptors or a similar passing failure: try again shortly instead of spinning.
+        auto pause = std::make_shared<asio::steady_timer>(acceptor->get_executor(), std::chrono::milliseconds(50));
+        pause->async_wait([pause, acceptor, adopt = std::move(adopt)](ErrorCode) mutable {
+            if (acceptor->is_open()) acceptLoop(std::move(acceptor), std::move(adopt));
+        });
+    });
+}
+
+void adoptConnection(net::tcp::socket socket, bool accepting, ConnTable& conns,
+                     std::weak_ptr<ClientConnDelegate> delegate, const net::Strand& strand, net::NetTimers& timers,
+                     ConnLimits limits) {
+    net::ErrorCode ignored;
+    if (!accepting || conns.size() >= maxConnectionsPerServer) {
+        socket.close(ignored);
+        return;
+    }
+    socket.set_option(net::tcp::no_delay(true), ignored);
+    auto conn = ClientConn::create(std::move(socket), std::move(delegate), strand, timers, limits);
+    conns.emplace(conn.get(), conn);
+    conn->start();
+}
+
+void heartbeatAll(const ConnTable& conns) {
+    std::vector<std::shared_ptr<ClientConn>> copy;
+    for (const auto& [key, conn] : conns) copy.push_back(conn);
+    for (auto& conn : copy) conn->heartbeat();
+}
+
+void closeListenerAndConnections(std::shared_ptr<net::tcp::acceptor>& listener, ConnTable& conns) {
+    if (listener) {
+        net::ErrorCode ignored;
+        listener->close(ignored);
+        listener.reset();
+    }
+    // Each close may call back into the table (remove): close from a copy.
+    auto closing = std::move(conns);
+    conns.clear();
+    for (auto& [key, conn] : closing) conn->close();
+}
+
+}  // namespace ombry
