@@ -17,10 +17,10 @@
 #include "Platform/Media/AudioOutput.hpp"
 #include "Render/NativeStageRenderer.hpp"
 #include "Render/VsyncFrameClock.hpp"
-#include "Ui/DisplayOutputWindow.hpp"
-#include "Ui/QtGpu.hpp"
-#include "Ui/QtMainQueue.hpp"
-#include "Ui/QtScreens.hpp"
+#include "Ui/Qt/DisplayOutputWindow.hpp"
+#include "Ui/Qt/QtGpu.hpp"
+#include "Ui/Qt/QtMainQueue.hpp"
+#include "Ui/Qt/QtScreens.hpp"
 #include "XvfbServer.hpp"
 
 using namespace ombry;

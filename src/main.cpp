@@ -1,21 +1,54 @@
-// The application entry. Until the windows exist, it starts the headless engine pieces that are built
-// and reports where it keeps its files.
-#include <cstdio>
-#include <cstring>
+// The application entry: the command line, the self-test, then the window and the show.
+#include <QApplication>
 
-#include "Platform/Paths.hpp"
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
 #include "Platform/Product.hpp"
 #include "Platform/Version.hpp"
+#include "Ui/Qt/QtGpu.hpp"
+#include "Ui/Shell/Application.hpp"
+#include "Ui/Shell/CommandLine.hpp"
+#include "Ui/Shell/Theme.hpp"
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("%s %s\n", ombry::product::name, ombry::version::shortVersion);
+    using namespace ombry;
+    using namespace ombry::ui;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    const CommandLine line = parseCommandLine(args);
+    switch (line.action) {
+        case CommandLine::Action::refuse:
+            std::fprintf(stderr, "%s\n", line.error.c_str());
+            return 2;
+        case CommandLine::Action::help:
+            std::fputs(helpText("ombry").c_str(), stdout);
             return 0;
-        }
+        case CommandLine::Action::version:
+            std::printf("%s %s\n", product::name, version::shortVersion);
+            return 0;
+        case CommandLine::Action::selftest:
+        case CommandLine::Action::run:
+            break;
     }
-    std::printf("%s %s\n", ombry::product::name, ombry::version::shortVersion);
-    std::printf("support folder: %s\n", (ombry::paths::dataHome() / ombry::product::name).c_str());
-    std::printf("The show engine is under construction: no window is opened yet.\n");
-    return 0;
+
+    // Without a display Qt would abort with a message of its own.
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if ((!platform || !*platform) && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) {
+        std::fprintf(stderr, "Ombry needs a graphical desktop session: no display was found (DISPLAY is not set).\n");
+        return 1;
+    }
+
+    prepareApplicationGl();
+    QApplication qt(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Ombry"));
+    QApplication::setApplicationVersion(QString::fromLatin1(version::shortVersion));
+    QApplication::setDesktopFileName(QStringLiteral("com.dovel.Ombry"));
+    theme::apply(qt);
+
+    Application app;
+    if (line.document) app.openDocument(*line.document);
+    app.launch();
+    return QApplication::exec();
 }

@@ -108,11 +108,15 @@ const MediaItem* AppState::selectedItem() const {
 void AppState::setSelectedItemId(std::optional<std::string> id) {
     if (id == selectedItemId_) return;
     selectedItemId_ = std::move(id);
+    notify(Aspect::clipSelection);
     schedulePreload(selectedItem());
 }
 
 void AppState::schedulePreload(const MediaItem* item) {
-    preloadedId_ = item ? std::optional<std::string>(item->id) : std::nullopt;
+    if (auto id = item ? std::optional<std::string>(item->id) : std::nullopt; id != preloadedId_) {
+        preloadedId_ = std::move(id);
+        notify(Aspect::preloaded);
+    }
     if (!started || !item || item->kind == MediaKind::image) return;
     if (!fileAvailable(item->id, item->path)) return;
     const LayerId layer = layerFor(*item);

@@ -57,6 +57,7 @@ AppState::AppState(AppEnvironment env)
 
 AppState::~AppState() {
     *alive_ = false;
+    IssueLog::shared().onChange = nullptr;
     advanceTask_.cancel();
     remoteDropTask_.cancel();
     companionDropTask_.cancel();
@@ -74,6 +75,14 @@ void AppState::setSelection(std::set<SidebarItem> selection) {
     selection_ = std::move(selection);
     selectedIds_.clear();
     selectionAnchorId_.reset();
+    notify(Aspect::sidebarSelection);
+    notify(Aspect::clipSelection);
+}
+
+void AppState::setProjectNameWidth(int width) {
+    if (width == projectNameWidth_) return;
+    projectNameWidth_ = width;
+    notify(Aspect::project);
 }
 
 }  // namespace ombry

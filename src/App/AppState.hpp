@@ -14,6 +14,7 @@
 #include "App/AppServices.hpp"
 #include "App/Board.hpp"
 #include "App/Keyboard.hpp"
+#include "App/Observation.hpp"
 #include "App/ProjectOps.hpp"
 #include "App/Remotes.hpp"
 #include "App/SavedPlaylistOps.hpp"
@@ -101,6 +102,16 @@ public:
     AppProjects& projects() { return *projects_; }
     AppSavedPlaylists& savedPlaylists() { return *savedPlaylists_; }
     const std::filesystem::path& outputBundle() const { return outputBundle_; }
+
+    // Change events: fn(aspect) after each change of that aspect of the state (see Observation.hpp). The
+    // subscription ends the observation when it goes. Whoever changes a public field below (the playlist
+    // editor, the pending deletion) calls notify with its aspect.
+    Subscription observe(ObserverList::Observer fn) { return observers_.observe(std::move(fn)); }
+    void notify(Aspect aspect) { observers_.notify(aspect); }
+
+    // The width the toolbar gives the project name, set by the main window as it resizes.
+    int projectNameWidth() const { return projectNameWidth_; }
+    void setProjectNameWidth(int width);
 
     // Observable state (a subset grows with the parts that use it).
     const std::set<SidebarItem>& selection() const override { return selection_; }
@@ -333,7 +344,10 @@ public:
     void dropFiles(const std::vector<std::string>& paths, const BoardSection& into, int atIndex);
 
     const std::set<std::string>& selectedIds() const { return selectedIds_; }
-    void setSelectedIds(std::set<std::string> ids) { selectedIds_ = std::move(ids); }
+    void setSelectedIds(std::set<std::string> ids) {
+        selectedIds_ = std::move(ids);
+        notify(Aspect::clipSelection);
+    }
     const std::optional<std::string>& selectionAnchorId() const { return selectionAnchorId_; }
     void selectAllVisible();
     void toggleClipSelection(const std::string& id);
@@ -378,7 +392,10 @@ public:
     const std::optional<bt::BluetoothState>& bleState() const { return bleState_; }
     // The remote-control server's addresses while it runs: set by its start, then followed as it reports.
     const std::optional<ServerInfo>& controlServerInfo() const { return controlServerInfo_; }
-    void setControlServerInfo(std::optional<ServerInfo> info) { controlServerInfo_ = std::move(info); }
+    void setControlServerInfo(std::optional<ServerInfo> info) {
+        controlServerInfo_ = std::move(info);
+        notify(Aspect::controlServerInfo);
+    }
     // The remote-control server's DNS-SD advertisement as it last reported it since the server was started.
     const std::optional<AdvertiseStatus>& bonjourStatus() const { return bonjourStatus_; }
     // The thumbnail of every clip that has one, to the output server and both remotes.
@@ -399,6 +416,9 @@ private:
     std::optional<AdvertiseStatus> bonjourStatus_;
 
     AppEnvironment env_;
+    ObserverList observers_;
+    int projectNameWidth_ = 200;
+    void importsChanged();
     std::unique_ptr<DisplayOutputManager> displays_;
     int probeLimit_ = 1;
     std::unique_ptr<MeterEngine> meterEngine_;

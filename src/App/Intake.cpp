@@ -16,6 +16,7 @@ void AppState::makeIntake() {
     intake_->queueSequence = [this](DetectedSequence found, const std::optional<std::string>& deckTarget) {
         pendingSequenceImports_.push_back(
             {makeUuid(), std::move(found.frames), std::move(found.name), deckTarget, program.state().stage.fps});
+        notify(Aspect::imports);
     };
     if (!env_.probeVideoCodec)
         env_.probeVideoCodec = [this](const std::string& path, std::function<void(std::optional<std::uint32_t>)> done) {

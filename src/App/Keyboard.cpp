@@ -133,6 +133,7 @@ bool AppState::plainKey(Key key) {
             if (!selectedIds_.empty()) {
                 selectedIds_.clear();
                 selectionAnchorId_.reset();
+                notify(Aspect::clipSelection);
             } else {
                 cancelAdvance();
                 program.clearLayer(LayerId::media);

@@ -141,6 +141,7 @@ void AppState::setMasterVolumeDB(double db) {
     double gain = std::pow(10.0, db / 20.0);
     if (!(gain >= 0)) gain = 0;
     program.setMasterVolume(std::min(gain, 1.0));
+    notify(Aspect::masterVolume);
 }
 
 std::tuple<double, double, bool> AppState::transportProgress(LayerId layer) const {

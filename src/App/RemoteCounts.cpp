@@ -40,14 +40,19 @@ void AppState::applyRemoteCounts() {
     remoteWifiCount_ = wifiRemoteCount_;
     remoteBleCount_ = bleRemoteCount_;
     remoteClientCount_ = wifiRemoteCount_ + bleRemoteCount_;
+    notify(Aspect::counts);
 }
 
-void AppState::applyCompanionCount() { companionClientCount_ = companionCount_; }
+void AppState::applyCompanionCount() {
+    companionClientCount_ = companionCount_;
+    notify(Aspect::counts);
+}
 
 void AppState::setUiVisible(bool visible) {
     if (visible == uiVisible_) return;
     uiVisible_ = visible;
     meterEngine_->setEnabled(visible);
+    notify(Aspect::uiVisible);
 }
 
 bool AppState::outputReady() const {

@@ -10,17 +10,23 @@ void AppState::setSearchText(std::string text) {
     if (text == searchText_) return;
     searchText_ = std::move(text);
     pruneClipSelection();
+    notify(Aspect::search);
 }
 
 void AppState::selectAllVisible() {
     const auto visible = board::visibleIds(boardSections());
     selectedIds_ = std::set<std::string>(visible.begin(), visible.end());
+    notify(Aspect::clipSelection);
 }
 
 void AppState::toggleClipSelection(const std::string& id) {
     selectionAnchorId_ = id;
-    if (selectedIds_.erase(id)) return;  // the primary clip stays, even when it is this one
+    if (selectedIds_.erase(id)) {  // the primary clip stays, even when it is this one
+        notify(Aspect::clipSelection);
+        return;
+    }
     selectedIds_.insert(id);
+    notify(Aspect::clipSelection);
     setSelectedItemId(id);
 }
 
@@ -38,6 +44,7 @@ void AppState::extendClipSelection(const std::string& to) {
         selectedIds_.insert(to);
         selectionAnchorId_ = to;
     }
+    notify(Aspect::clipSelection);
     setSelectedItemId(to);
 }
 
@@ -47,6 +54,7 @@ void AppState::pruneClipSelection() {
     const std::set<std::string> shown(visible.begin(), visible.end());
     std::erase_if(selectedIds_, [&](const std::string& id) { return !shown.count(id); });
     if (selectionAnchorId_ && !selectedIds_.count(*selectionAnchorId_)) selectionAnchorId_.reset();
+    notify(Aspect::clipSelection);
 }
 
 std::vector<std::string> AppState::contextTargets(const std::string& id) const {
@@ -76,6 +84,7 @@ void AppState::removeFromLibrary(const std::set<std::string>& ids) {
         if (const auto& cue = program.state().layers[l].active; cue && ids.count(cue->mediaId)) program.clearLayer(l);
     for (const auto& id : ids) selectedIds_.erase(id);
     if (selectionAnchorId_ && ids.count(*selectionAnchorId_)) selectionAnchorId_.reset();
+    notify(Aspect::clipSelection);
     if (selectedItemId_ && ids.count(*selectedItemId_)) setSelectedItemId(std::nullopt);
     library.remove(ids);
 }

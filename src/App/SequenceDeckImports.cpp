@@ -50,6 +50,12 @@ struct AppState::DeckImport {
     std::vector<fs::path> pages;
 };
 
+void AppState::importsChanged() {
+    if (onImportsChange) onImportsChange();
+    notify(Aspect::imports);
+    notify(Aspect::sequenceEncode);
+}
+
 void AppState::wireImports() {
     intake_->routeDeck = [this](const std::string& pdf, const std::optional<std::string>& into) { routeDeck(pdf, into); };
     intake_->expand = &SequenceImport::expand;
@@ -70,7 +76,7 @@ void AppState::importSequence(const std::vector<std::string>& frames, const std:
                               const std::optional<std::string>& into, std::int64_t fps) {
     if (frames.empty()) return;
     sequenceEncode_ = SequenceEncode{makeUuid(), name, std::int64_t(frames.size()), 0};
-    if (onImportsChange) onImportsChange();
+    importsChanged();
     Diag::metric("SEQ", "encode start frames=" + std::to_string(frames.size()));
     const auto started = std::chrono::steady_clock::now();
     const fs::path work = workFolder("sequence");
@@ -83,14 +89,14 @@ void AppState::importSequence(const std::vector<std::string>& frames, const std:
             toMain([this, p] {
                 if (!sequenceEncode_) return;
                 sequenceEncode_->fraction = p;
-                if (onImportsChange) onImportsChange();
+                importsChanged();
             });
         }, stop);
         toMain([this, result = std::move(result), name, into, work, started] {
             auto finish = [this, work] {
                 removeQuietly(work);
                 sequenceEncode_.reset();
-                if (onImportsChange) onImportsChange();
+                importsChanged();
             };
             if (const auto* failure = std::get_if<SequenceImport::Failure>(&result)) {
                 Diag::metric("SEQ", "encode threw");
@@ -139,7 +145,7 @@ void AppState::routeDeck(const std::string& pdf, const std::optional<std::string
         for (const Group& g : library.groups())
             if (g.id == *into) {
                 pendingDeckImports_.push_back({makeUuid(), pdf, pages, name, g.id, g.name});
-                if (onImportsChange) onImportsChange();
+                importsChanged();
                 return;
             }
     }

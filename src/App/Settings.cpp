@@ -13,6 +13,7 @@ void AppState::setSettings(AppSettings settings) {
     AppSettings old = std::move(settings_);
     settings_ = std::move(settings);
     propagateSettings(old);
+    notify(Aspect::settings);
 }
 
 void AppState::propagateSettings(const AppSettings& old) {
@@ -64,8 +65,11 @@ void AppState::syncControlServer() {
     const std::uint64_t run = ++controlSync_;
     ControlServerLink* control = controlServer();
     if (control) control->stop();
-    controlServerInfo_.reset();
-    bonjourStatus_.reset();
+    if (controlServerInfo_ || bonjourStatus_) {
+        controlServerInfo_.reset();
+        bonjourStatus_.reset();
+        notify(Aspect::controlServerInfo);
+    }
     if (auto* remote = bleRemote()) {
         remote->configureControl(settings_.remoteControlPassword);
         if (started && settings_.bleRemoteEnabled) {
@@ -74,7 +78,10 @@ void AppState::syncControlServer() {
                 if (auto snapshot = snapshotHook()) remote->push(*snapshot);
         } else {
             remote->stop();
-            bleState_.reset();
+            if (bleState_) {
+                bleState_.reset();
+                notify(Aspect::counts);
+            }
         }
     }
     if (!started || !settings_.remoteControlEnabled || !control) return;
@@ -89,6 +96,7 @@ void AppState::syncControlServer() {
             if (run != controlSync_) return;
             if (const auto* info = std::get_if<ServerInfo>(&result)) {
                 controlServerInfo_ = *info;
+                notify(Aspect::controlServerInfo);
                 IssueLog::shared().resolve(IssueCode::controlServerFailed, std::nullopt);
                 if (auto* server = controlServer(); server && snapshotHook)
                     if (auto snapshot = snapshotHook()) server->push(*snapshot);

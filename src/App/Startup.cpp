@@ -27,6 +27,7 @@ void AppState::start() {
             onMain([this, result = std::move(result)] {
                 if (const auto* info = std::get_if<ServerInfo>(&result)) {
                     serverInfo = *info;
+                    notify(Aspect::serverInfo);
                     IssueLog::shared().resolve(IssueCode::outputServerFailed, std::nullopt);
                     if (auto* s = outputServer()) s->broadcastState(program.state());
                     syncStayAwake();

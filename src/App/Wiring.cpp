@@ -20,7 +20,9 @@ void AppState::wire() {
             library.setStage(state.stage);
             library.writeDoc();
         }
+        notify(Aspect::program);
     };
+    program.onClockEpoch = [this](std::int64_t) { notify(Aspect::clockEpoch); };
     program.onTransport = [this, &r](const TransportCommandMessage& command) {
         if (auto* server = outputServer()) server->sendTransport(command);
         r.applyTransport(command);
@@ -76,6 +78,7 @@ void AppState::wire() {
     meterEngine_->onLevels = [this](const MeterLevels& levels) {
         meter_ = levels;
         if (onMeter) onMeter(meter_);
+        notify(Aspect::meter);
     };
     displays_->onDisplaysLost = [this](const std::vector<std::string>& names) {
         refreshOpenDisplays();
@@ -84,6 +87,7 @@ void AppState::wire() {
     displays_->onDisplaysChanged = [this] {
         displayList_ = displays_->displays();
         refreshOpenDisplays();
+        notify(Aspect::displays);
     };
     displayList_ = displays_->displays();
     library.onChange = [this] {
@@ -91,7 +95,15 @@ void AppState::wire() {
         refreshThumbIndex();
         pushSnapshot();
         schedulePlaylistPush();
+        // One change event of the library covers its clips and playlists.
+        notify(Aspect::media);
+        notify(Aspect::groups);
     };
+    library.onOfflineChange = [this] { notify(Aspect::offlineIds); };
+    IssueLog::shared().onChange = [this] { notify(Aspect::issues); };
+    projects_->onChange = [this] { notify(Aspect::project); };
+    savedPlaylists_->onChange = [this] { notify(Aspect::savedPlaylists); };
+    intake_->onChange = [this] { notify(Aspect::imports); };
     wireLinks();
     r.apply(program.state());
 }
@@ -135,11 +147,17 @@ void AppState::wireLinks() {
         // Addresses reported while the server is stopped or still starting are dropped: its start sets them.
         remote->onInfoChange = [this, onMain](ServerInfo info) {
             onMain([this, info = std::move(info)] {
-                if (controlServerInfo_) controlServerInfo_ = info;
+                if (controlServerInfo_) {
+                    controlServerInfo_ = info;
+                    notify(Aspect::controlServerInfo);
+                }
             });
         };
         remote->onAdvertiseStatus = [this, onMain](AdvertiseStatus status) {
-            onMain([this, status = std::move(status)] { bonjourStatus_ = status; });
+            onMain([this, status = std::move(status)] {
+                bonjourStatus_ = status;
+                notify(Aspect::controlServerInfo);
+            });
         };
         remote->onClientsChanged = [this, onMain](int remotes, int companions) {
             onMain([this, remotes, companions] {
@@ -158,7 +176,10 @@ void AppState::wireLinks() {
         // A report that arrives while the remote is switched off (it is stopping) leaves the state as it was.
         remote->onStateChange = [this, onMain](bt::BluetoothState state) {
             onMain([this, state] {
-                if (settings_.bleRemoteEnabled) bleState_ = state;
+                if (settings_.bleRemoteEnabled) {
+                    bleState_ = state;
+                    notify(Aspect::counts);
+                }
             });
         };
     }
@@ -166,6 +187,7 @@ void AppState::wireLinks() {
         server->onConnections = [this, onMain](int count) { onMain([this, count] {
             outputCount = count;
             syncStayAwake();
+            notify(Aspect::counts);
         }); };
 }
 
@@ -210,6 +232,7 @@ void AppState::refreshOpenDisplays() {
     const auto open = displays_->openDisplays();
     openDisplayIDs_ = std::set<DisplayId>(open.begin(), open.end());
     syncStayAwake();
+    notify(Aspect::openDisplays);
 }
 
 void AppState::schedulePlaylistPush() {

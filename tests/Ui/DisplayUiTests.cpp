@@ -27,11 +27,11 @@
 #include "Platform/ThreadPriority.hpp"
 #include "Render/VsyncFrameClock.hpp"
 #include "Syphon/SyphonOutput.hpp"
-#include "Ui/DisplayOutputWindow.hpp"
-#include "Ui/NativeStageView.hpp"
-#include "Ui/QtGpu.hpp"
-#include "Ui/QtMainQueue.hpp"
-#include "Ui/QtScreens.hpp"
+#include "Ui/Qt/DisplayOutputWindow.hpp"
+#include "Ui/Qt/NativeStageView.hpp"
+#include "Ui/Qt/QtGpu.hpp"
+#include "Ui/Qt/QtMainQueue.hpp"
+#include "Ui/Qt/QtScreens.hpp"
 #include "XvfbServer.hpp"
 #include "support/ThreadScheduling.hpp"
 #include "support/TestEnv.hpp"
@@ -205,7 +205,7 @@ TEST_F(DisplayUiTest, FrameLoopTimerStaysQuietWhileAWindowPaces) {
     clock.start([&](double now) {
         if (clock.timerTicks() != timerSeen) {
             timerSeen = clock.timerTicks();
-            // A presenter signals each blank after its swap began and before the next one begins, so
+            // A presenter stateSignals each blank after its swap began and before the next one begins, so
             // the blank of the second-last swap begun by now had been signalled: the timer may fill in
             // only a frame and a half after it. Its ticking along with the blanks breaks that.
             std::lock_guard lock(m);

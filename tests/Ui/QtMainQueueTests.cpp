@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "Ui/QtMainQueue.hpp"
+#include "Ui/Qt/QtMainQueue.hpp"
 
 using namespace ombry;
 using namespace ombry::ui;

@@ -64,7 +64,9 @@ void Library::setOfflineIds(std::set<std::string> ids) {
     std::vector<std::string> cameBack;
     std::set_difference(offlineIds_.begin(), offlineIds_.end(), ids.begin(), ids.end(),
                         std::back_inserter(cameBack));
+    const bool changed = ids != offlineIds_;
     offlineIds_ = std::move(ids);
+    if (changed && onOfflineChange) onOfflineChange();
     for (const auto& id : cameBack)
         if (const MediaItem* it = item(id))
             IssueLog::shared().resolve(std::nullopt, fs::path(it->path).filename().string());

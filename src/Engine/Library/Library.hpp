@@ -38,6 +38,8 @@ public:
 
     // Called after each write that is not part of an adopt's repairs.
     std::function<void()> onChange;
+    // After the set of offline items changed (marks are not written to the project).
+    std::function<void()> onOfflineChange;
 
     // Observable state. The setters never write the document.
     const std::vector<MediaItem>& media() const { return media_; }

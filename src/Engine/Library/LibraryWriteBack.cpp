@@ -57,7 +57,9 @@ void Library::setMetaCoalesced(const std::string& id, const Mutation& mutate) {
     });
 }
 
-void Library::markOffline(const std::string& id) { offlineIds_.insert(id); }
+void Library::markOffline(const std::string& id) {
+    if (offlineIds_.insert(id).second && onOfflineChange) onOfflineChange();
+}
 
 void Library::clearOffline(const std::string& id) {
     if (!offlineIds_.count(id)) return;

@@ -1,4 +1,4 @@
-#include "Ui/QtMainQueue.hpp"
+#include "Ui/Qt/QtMainQueue.hpp"
 
 #include <QThread>
 #include <QTimer>

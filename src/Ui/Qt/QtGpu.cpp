@@ -1,4 +1,4 @@
-#include "Ui/QtGpu.hpp"
+#include "Ui/Qt/QtGpu.hpp"
 
 #include <QGuiApplication>
 #include <QThread>

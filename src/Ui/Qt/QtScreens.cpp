@@ -1,4 +1,4 @@
-#include "Ui/QtScreens.hpp"
+#include "Ui/Qt/QtScreens.hpp"
 
 #include <QGuiApplication>
 

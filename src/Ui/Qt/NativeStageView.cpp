@@ -1,4 +1,4 @@
-#include "Ui/NativeStageView.hpp"
+#include "Ui/Qt/NativeStageView.hpp"
 
 #include <QVBoxLayout>
 #include <QWindow>

@@ -1,4 +1,4 @@
-#include "Ui/DisplayOutputWindow.hpp"
+#include "Ui/Qt/DisplayOutputWindow.hpp"
 
 #include <QDeadlineTimer>
 #include <QExposeEvent>
@@ -15,8 +15,8 @@
 #include "Render/NativeStageRenderer.hpp"
 #include "Engine/Model/Issues.hpp"
 #include "Render/VsyncFrameClock.hpp"
-#include "Ui/QtGpu.hpp"
-#include "Ui/QtScreens.hpp"
+#include "Ui/Qt/QtGpu.hpp"
+#include "Ui/Qt/QtScreens.hpp"
 
 namespace ombry::ui {
 

@@ -1,0 +1,55 @@
+#pragma once
+// The window layer's user defaults, typed: every key is read and written here only. `changed` follows every
+// write made through this object, with the key that changed.
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <optional>
+#include <string>
+
+#include "Platform/Defaults.hpp"
+#include "Ui/Shell/TileSize.hpp"
+
+namespace ombry::ui {
+
+class Preferences final : public QObject {
+    Q_OBJECT
+public:
+    // Keys kept by the main window.
+    static constexpr const char* tileSizeKey = "tileSize";
+    static constexpr const char* windowFrameKey = "NSWindow Frame OmbryMainWindow";
+    static constexpr const char* splitKey = "NSSplitView Subview Frames OmbryMainSplit";
+    static constexpr const char* legacyFrameKey = "mainWindowFrame";
+    static constexpr const char* legacySplitKey = "NSSplitView Subview Frames boardProgramSplit";
+
+    explicit Preferences(Defaults& defaults = standardDefaults(), QObject* parent = nullptr);
+    // The process's preferences over the standard defaults (made on first use, GUI thread).
+    static Preferences& shared();
+
+    // Medium when missing or not exactly one of the three raw values.
+    TileSize tileSize() const;
+    void setTileSize(TileSize size);
+
+    // The main window's saved geometry (QWidget::saveGeometry, kept as base64 text); none when absent.
+    std::optional<std::string> windowFrameText() const;
+    std::optional<QByteArray> windowGeometry() const;
+    void setWindowGeometry(const QByteArray& geometry);
+    void setWindowFrameText(const std::string& text);
+    std::optional<QByteArray> splitState() const;
+    void setSplitState(const QByteArray& state);
+    std::optional<std::string> legacyFrameText() const;
+    void removeLegacyKeys();
+
+    Defaults& defaults() const { return defaults_; }
+
+signals:
+    void changed(const QString& key);
+
+private:
+    void setString(const char* key, const std::string& value);
+    std::optional<std::string> string(const char* key) const;
+    Defaults& defaults_;
+};
+
+}  // namespace ombry::ui

@@ -1,0 +1,18 @@
+#include "Ui/Bridge/StateSignals.hpp"
+
+#include <QThread>
+
+namespace ombry::ui {
+
+StateSignals::StateSignals(AppState& state, QObject* parent) : QObject(parent), state_(state) {
+    qRegisterMetaType<ombry::Aspect>();
+    subscription_ = state_.observe([this](Aspect aspect) {
+        // The state lives on the main thread; a report from elsewhere is carried over as a queued event.
+        if (QThread::currentThread() == thread())
+            emit changed(aspect);
+        else
+            QMetaObject::invokeMethod(this, [this, aspect] { emit changed(aspect); }, Qt::QueuedConnection);
+    });
+}
+
+}  // namespace ombry::ui

@@ -1,0 +1,218 @@
+#include "Ui/Program/ProgramPreview.hpp"
+
+#include <QPainter>
+#include <QPainterPath>
+
+#include "Ui/Shell/Theme.hpp"
+
+namespace ombry::ui {
+
+using preview::Tone;
+
+class ProgramPreview::Overlay final : public QWidget {
+public:
+    explicit Overlay(ProgramPreview& owner) : QWidget(&owner), owner_(owner) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_NoSystemBackground);
+        setObjectName(QStringLiteral("previewOverlay"));
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setFont(theme::monoCaption());
+        const QFontMetrics fm(p.font());
+        const QColor dim(255, 255, 255, 128), dot(255, 255, 255, 89);
+
+        // Layer badges, top-trailing, in the order overlay, media, background, audio.
+        int x = width() - 6;
+        const int bh = fm.height() + 4;
+        for (auto it = owner_.badges_.rbegin(); it != owner_.badges_.rend(); ++it) {
+            const QString tag = QString::fromStdString(it->tag);
+            const int w = 4 + 4 + 3 + fm.horizontalAdvance(tag) + 4;
+            x -= w;
+            const QRectF r(x, 6, w, bh);
+            p.setPen(Qt::NoPen);
+            p.setBrush(QColor(0, 0, 0, 89));
+            p.drawRoundedRect(r, bh / 2.0, bh / 2.0);
+            const QColor c = it->live ? layerColor(it->id) : QColor(255, 255, 255, 51);
+            p.setBrush(c);
+            p.drawEllipse(QRectF(r.left() + 4, r.center().y() - 2, 4, 4));
+            p.setPen(it->live ? layerColor(it->id) : QColor(255, 255, 255, 140));
+            p.drawText(QRectF(r.left() + 11, r.top(), w - 11, bh), Qt::AlignVCenter | Qt::AlignLeft, tag);
+            x -= 4;
+        }
+
+        // Source and output lines, bottom-leading.
+        auto drawRun = [&](int y, const std::vector<std::pair<QString, QColor>>& parts) {
+            int px = 7;
+            for (const auto& [text, colour] : parts) {
+                p.setPen(colour);
+                p.drawText(px, y, text);
+                px += fm.horizontalAdvance(text) + 4;
+            }
+        };
+        int y = height() - 7 - fm.descent();
+        const std::string& out = owner_.output_;
+        // "OUT <res> · <fps>p": never coloured.
+        const QString o = QString::fromStdString(out);
+        const QStringList words = o.split(' ');
+        if (words.size() == 4) drawRun(y, {{words[0], dim}, {words[1], dim}, {words[2], dot}, {words[3], dim}});
+        if (const auto& s = owner_.source_) {
+            y -= fm.height() + 2;
+            std::vector<std::pair<QString, QColor>> parts{
+                {QStringLiteral("SRC"), dim},
+                {QStringLiteral("%1x%2").arg(s->width).arg(s->height), toneColor(s->sizeTone)}};
+            if (s->fps) {
+                parts.push_back({QStringLiteral("\u00B7"), dot});
+                parts.push_back({QStringLiteral("%1p").arg(*s->fps), toneColor(s->rateTone)});
+            }
+            drawRun(y, parts);
+        }
+
+        // Hairline border inside the edge.
+        p.setPen(QPen(theme::hairline(), 1));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), cornerRadius, cornerRadius);
+    }
+
+private:
+    ProgramPreview& owner_;
+};
+
+QColor ProgramPreview::toneColor(Tone tone) {
+    switch (tone) {
+        case Tone::yellow: return theme::yellow();
+        case Tone::orange: return theme::orange();
+        case Tone::white: break;
+    }
+    return Qt::white;
+}
+
+QColor ProgramPreview::layerColor(LayerId id) {
+    switch (id) {
+        case LayerId::background: return theme::layerBackground();
+        case LayerId::overlay: return theme::layerOverlay();
+        case LayerId::audio: return theme::layerAudio();
+        case LayerId::media: break;
+    }
+    return theme::layerMedia();
+}
+
+ProgramPreview::ProgramPreview(AppState& state, StateSignals& stateSignals, PictureFactory picture, QWidget* parent)
+    : QWidget(parent), state_(state) {
+    setObjectName(QStringLiteral("programPreview"));
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
+    setMinimumHeight(90);
+    if (picture) picture_ = picture(state.previewRenderer(), this);
+    if (!picture_) {
+        picture_ = new QWidget(this);
+        picture_->setAutoFillBackground(true);
+        QPalette pal = picture_->palette();
+        pal.setColor(QPalette::Window, Qt::black);
+        picture_->setPalette(pal);
+    }
+    picture_->setObjectName(QStringLiteral("previewPicture"));
+    picture_->setAccessibleName(QStringLiteral("Program preview"));
+    overlay_ = new Overlay(*this);
+    gate_ = new RefreshGate(this, [this] { refresh(); });
+    gate_->watch(stateSignals, {Aspect::program, Aspect::media});
+    refresh();
+}
+
+ProgramPreview::~ProgramPreview() { reshape_.cancel(); }
+
+void ProgramPreview::refresh() {
+    const ProgramState& s = state_.program.state();
+    const preview::ItemLookup lookup = [this](const std::string& id) { return state_.library.item(id); };
+    source_ = preview::sourceLine(s, lookup);
+    output_ = preview::outputLine(state_.resolution(), s.stage.fps);
+    rolling_ = preview::transportRolling(s);
+    badges_.clear();
+    for (const LayerVM& vm : state_.layerVMs()) badges_.push_back({vm.tag, vm.id, vm.isLive});
+    picture_->setAccessibleDescription(QString::fromStdString(preview::previewDescription(s, lookup)));
+    const std::string key = std::to_string(s.stage.width) + "x" + std::to_string(s.stage.height);
+    if (key != shapeKey_ && isVisible()) {
+        shapeKey_ = key;
+        scheduleReshape();
+    }
+    overlay_->update();
+}
+
+void ProgramPreview::scheduleReshape() {
+    // A wait cut short still reshapes, at once.
+    if (reshape_.valid() && !reshape_.cancelled()) {
+        reshape_.cancel();
+        applyAspect();
+    }
+    reshape_ = mainQueue().postAfter(reshapeDelay, [this] {
+        reshape_ = {};
+        applyAspect();
+    });
+}
+
+void ProgramPreview::applyAspect() {
+    const double a = preview::liveAspect(state_.program.state().stage);
+    if (a == previewAspect_) return;
+    previewAspect_ = a;
+    updateGeometry();
+    layoutPicture();
+}
+
+void ProgramPreview::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    const auto& st = state_.program.state().stage;
+    shapeKey_ = std::to_string(st.width) + "x" + std::to_string(st.height);
+    scheduleReshape();
+}
+
+void ProgramPreview::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    if (reshape_.valid() && !reshape_.cancelled()) {
+        reshape_.cancel();
+        reshape_ = {};
+        applyAspect();
+    }
+}
+
+QRect ProgramPreview::pictureRect() const {
+    const double a = previewAspect_ > 0 ? previewAspect_ : 16.0 / 9.0;
+    int w = width(), h = int(std::lround(w / a));
+    if (h > height()) {
+        h = height();
+        w = int(std::lround(h * a));
+    }
+    return QRect((width() - w) / 2, (height() - h) / 2, w, h);
+}
+
+int ProgramPreview::heightForWidth(int width) const {
+    return int(std::lround(width / (previewAspect_ > 0 ? previewAspect_ : 16.0 / 9.0)));
+}
+
+QSize ProgramPreview::sizeHint() const { return {320, heightForWidth(320)}; }
+
+void ProgramPreview::paintEvent(QPaintEvent*) {
+    // The black base: where a presented frame is transparent, it shows.
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::black);
+    p.drawRoundedRect(QRectF(pictureRect()), cornerRadius, cornerRadius);
+}
+
+void ProgramPreview::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    layoutPicture();
+}
+
+void ProgramPreview::layoutPicture() {
+    const QRect r = pictureRect();
+    picture_->setGeometry(r);
+    overlay_->setGeometry(r);
+    overlay_->raise();
+}
+
+}  // namespace ombry::ui

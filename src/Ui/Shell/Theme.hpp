@@ -1,0 +1,38 @@
+#pragma once
+// The one look of the windows: dark palette, the shared colours, fonts and the style sheet.
+#include <QColor>
+#include <QFont>
+#include <QString>
+
+class QApplication;
+
+namespace ombry::ui::theme {
+
+// White at 0.045: faint fill behind rows and pickers.
+QColor surface();
+// White at 0.08: thin lines.
+QColor hairline();
+// The standard red of live markers.
+QColor live();
+// The standard orange of a program cut to black.
+QColor black();
+
+// The layer colours of badges and rows.
+QColor layerBackground();  // blue
+QColor layerMedia();       // teal
+QColor layerOverlay();     // purple
+QColor layerAudio();       // pink
+QColor yellow();
+QColor orange();
+
+QColor windowBackground();
+QColor separator();
+
+// The small monospaced caption type of read-outs over the picture.
+QFont monoCaption();
+
+// Sets the dark palette, the fonts and the style sheet on the application.
+void apply(QApplication& app);
+QString styleSheet();
+
+}  // namespace ombry::ui::theme
