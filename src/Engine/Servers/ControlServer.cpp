@@ -54,10 +54,12 @@ std::string nfc(const std::string& text) {
     return out;
 }
 
-// The decoded path of a request target, or the raw target when it cannot be read.
+// The decoded path of a request target. When the target cannot be read (an escape that is not UTF-8), its
+// path as far as it decodes, and never its query, which may carry the token or the password.
 std::string decodedPath(const std::string& target) {
-    const auto reference = UriReference::parse(target);
-    return reference ? reference->path : target;
+    if (const auto reference = UriReference::parse(target)) return reference->path;
+    const std::string raw = target.substr(0, target.find_first_of("?#"));
+    return percentDecode(raw).value_or(raw);
 }
 
 // An upload's file, written, synced and handed on through `work`, one serial thread: a slow disk blocks
@@ -234,13 +236,17 @@ void ControlServer::handleFrame(std::string message, const std::shared_ptr<Clien
     auto type = parsed.find("type");
     if (type == parsed.end() || !type->is_string() || *type != "hello") return;
     auto role = parsed.find("role");
-    conn->role = (role != parsed.end() && role->is_string() && *role == "companion") ? "companion" : "remote";
-    reportClients();
-    if (latestSnapshotData_ && conn->upgraded()) conn->sendText(latestSnapshotData_);
+    const std::string next =
+        (role != parsed.end() && role->is_string() && *role == "companion") ? "companion" : "remote";
+    const bool changed = next != conn->role;
+    conn->role = next;
+    if (changed) reportClients();
+    // A hello repeated while the last answer still waits replaces it rather than adding one.
+    if (latestSnapshotData_ && conn->upgraded()) conn->sendText(latestSnapshotData_, MessageKind::state);
 }
 
 void ControlServer::upgraded(const std::shared_ptr<ClientConn>& conn) {
-    if (latestSnapshotData_) conn->sendText(latestSnapshotData_);
+    if (latestSnapshotData_) conn->sendText(latestSnapshotData_, MessageKind::state);
     reportClients();
 }
 
@@ -249,9 +255,9 @@ void ControlServer::remove(ClientConn& conn) {
     reportClients();
 }
 
-void ControlServer::sendToUpgraded(const std::shared_ptr<const std::string>& text) {
+void ControlServer::sendToUpgraded(const std::shared_ptr<const std::string>& text, MessageKind kind) {
     for (auto& [key, conn] : conns_)
-        if (conn->upgraded()) conn->sendText(text);
+        if (conn->upgraded()) conn->sendText(text, kind);
 }
 
 void ControlServer::push(ControlSnapshot snapshot) {
@@ -264,7 +270,7 @@ void ControlServer::push(ControlSnapshot snapshot) {
         } catch (const EncodeError&) {
             return;  // the last good JSON stays
         }
-        self->sendToUpgraded(self->latestSnapshotData_);
+        self->sendToUpgraded(self->latestSnapshotData_, MessageKind::state);
     });
 }
 
@@ -285,7 +291,7 @@ void ControlServer::pushTransport(ControlTransportMessage message) {
         }
         self->lastTransportSent_ = now;
         self->lastTransportMsg_ = message;
-        self->sendToUpgraded(text);
+        self->sendToUpgraded(text, MessageKind::transport);
     });
 }
 
@@ -467,12 +473,19 @@ void ControlServer::route(HTTPRequest request, const std::shared_ptr<ClientConn>
     if (path.rfind(thumbPrefix, 0) == 0) {
         const std::string rest = path.substr(thumbPrefix.size());
         const std::string id = percentDecode(rest).value_or(rest);
+        const std::string body = errorBody("no thumbnail for " + id);
+        const std::string missing = ClientConn::httpResponse("404 Not Found",
+                                                             {{"Content-Type", "application/json; charset=utf-8"},
+                                                              {"Content-Length", std::to_string(body.size())},
+                                                              {"Access-Control-Allow-Origin", "*"},
+                                                              {"Cache-Control", "no-cache"}},
+                                                             body);
         auto it = thumbIndex_.find(id);
-        std::error_code ec;
-        if (it == thumbIndex_.end() || !std::filesystem::exists(it->second, ec))
-            return sendJSON(*conn, "404 Not Found", errorBody("no thumbnail for " + id));
+        if (it == thumbIndex_.end()) return conn->reply(missing);
+        // Whether the file is there is found out off the network thread, where it is opened.
         const std::string* range = request.header("range");
-        return conn->serveFile(it->second, range ? std::optional<std::string>(*range) : std::nullopt, request.method);
+        return conn->serveFile(it->second, range ? std::optional<std::string>(*range) : std::nullopt, request.method,
+                               missing);
     }
     if (auto command = ControlCommand::parse(request.path)) return routeCommand(*command, conn);
     sendJSON(*conn, "404 Not Found", errorBody("unknown route " + path));
@@ -565,7 +578,13 @@ BodyDisposition ControlServer::disposition(const HTTPRequest& request, std::int6
                                            const std::shared_ptr<ClientConn>& conn) {
     if (request.method != "POST") return BodyDisposition::buffer();
     const auto reference = UriReference::parse(request.path);
-    if (!reference || reference->path != "/api/upload/file") return BodyDisposition::buffer();
+    if (!reference) {
+        // Buffered, a large body would close the connection unanswered.
+        if (decodedPath(request.path) == "/api/upload/file")
+            return rejectUpload(*conn, "400 Bad Request", "upload address not valid: its escapes must be UTF-8 text");
+        return BodyDisposition::buffer();
+    }
+    if (reference->path != "/api/upload/file") return BodyDisposition::buffer();
     const auto query = queryDict(request.path);
     if (!uploadAuthorized(query, request.headers)) return rejectUpload(*conn, "401 Unauthorized", "bad or missing token");
     if (contentLength <= 0) return rejectUpload(*conn, "411 Length Required", "Content-Length required");

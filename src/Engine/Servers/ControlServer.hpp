@@ -120,7 +120,7 @@ private:
     void adopt(net::tcp::socket socket);
     void armHeartbeat();
     void reportClients();
-    void sendToUpgraded(const std::shared_ptr<const std::string>& text);
+    void sendToUpgraded(const std::shared_ptr<const std::string>& text, MessageKind kind);
     void stopOnStrand();
 
     bool controlAuthorized(const std::map<std::string, std::string>& query, const HTTPHeaders& headers) const;

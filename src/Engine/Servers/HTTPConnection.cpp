@@ -21,6 +21,7 @@
 
 #include "Engine/Model/TextBytes.hpp"
 #include "Platform/Product.hpp"
+#include "Platform/WorkerPool.hpp"
 
 namespace ombry {
 
@@ -105,6 +106,73 @@ struct FileDescriptor {
     }
 };
 
+// The threads that open and read the files the servers send, shared by every connection.
+WorkerPool& fileReaders() {
+    static WorkerPool pool(2, "ombry-files");
+    return pool;
+}
+
+// A file opened for a reply: its head, and its body when it is small, or the descriptor to stream it from.
+struct OpenedFile {
+    bool found = false;
+    bool shortRead = false;  // the file ended before its size: the reply is cut and the connection closed
+    std::string response;
+    std::shared_ptr<FileDescriptor> fd;
+    std::int64_t offset = 0;
+    std::int64_t remaining = 0;  // body bytes still to stream after `response`
+};
+
+// On a file thread. O_NONBLOCK: opening a FIFO without a writer or a device returns at once; fstat then
+// refuses anything that is not a regular file.
+OpenedFile openFile(const std::string& path, const std::optional<std::string>& range, const std::string& method) {
+    OpenedFile out;
+    auto fd = std::make_shared<FileDescriptor>(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    struct stat st {};
+    if (fd->fd < 0 || ::fstat(fd->fd, &st) != 0 || !S_ISREG(st.st_mode)) return out;
+    // Reads of a regular file wait for the disk whatever the flag; without it a read never returns EAGAIN.
+    const int flags = ::fcntl(fd->fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd->fd, F_SETFL, flags & ~O_NONBLOCK);
+    out.found = true;
+    const std::int64_t size = st.st_size;
+    std::string status = "200 OK";
+    std::int64_t start = 0, end = size - 1;
+    bool partial = false;
+    if (range) {
+        if (auto r = ClientConn::parseRange(*range, size)) {
+            status = "206 Partial Content";
+            partial = true;
+            start = r->first;
+            end = r->second;
+        }
+    }
+    const std::int64_t length = std::max<std::int64_t>(end - start + 1, 0);
+    HTTPResponseHeaders headers{{"Content-Type", ClientConn::contentType(path)},
+                                {"Accept-Ranges", "bytes"},
+                                {"Content-Length", std::to_string(length)},
+                                {"Access-Control-Allow-Origin", "*"},
+                                {"Cache-Control", "no-cache"}};
+    if (partial)
+        headers.emplace_back("Content-Range", "bytes " + std::to_string(start) + "-" + std::to_string(end) + "/" +
+                                                  std::to_string(size));
+    out.response = ClientConn::httpResponse(status, headers, {});
+    if (method == "HEAD" || length < 1) return out;
+    if (length <= smallFileBytes) {
+        // Head and body in one write.
+        const std::size_t headSize = out.response.size();
+        out.response.resize(headSize + static_cast<std::size_t>(length));
+        const std::int64_t got = readAt(fd->fd, out.response.data() + headSize, static_cast<std::size_t>(length), start);
+        if (got < length) {
+            out.response.resize(headSize + static_cast<std::size_t>(std::max<std::int64_t>(got, 0)));
+            out.shortRead = true;
+        }
+        return out;
+    }
+    out.offset = start;
+    out.remaining = length;
+    out.fd = std::move(fd);
+    return out;
+}
+
 }  // namespace
 
 struct ClientConn::Io {
@@ -117,6 +185,7 @@ struct ClientConn::Io {
         std::shared_ptr<const std::string> bytes;
         std::function<void()> done;  // after a successful write
         bool frame = false;          // a WebSocket text message rather than raw bytes
+        MessageKind kind = MessageKind::event;
     };
 
     ClientConn& owner;
@@ -146,7 +215,11 @@ struct ClientConn::Io {
     std::unique_ptr<net::NetTimer> lingerTimer;   // after a closing reply
 
     std::deque<Outgoing> writes;
-    bool writing = false;
+    std::size_t queuedBytes = 0;  // of `writes`
+    bool writing = false;         // the front of `writes` is being written
+    double writeStarted = 0;      // when the write in flight began; 0 when none
+    bool stallTimerArmed = false;
+    std::unique_ptr<net::NetTimer> stallTimer;  // a client must take what is written
     bool awaitingReply = false;  // a request was handed on; the next one waits for its reply
     bool keepAlive = true;       // the client did not ask to close after this request
     bool upgrading = false;  // the 101 is on its way: messages queue behind it
@@ -156,7 +229,7 @@ struct ClientConn::Io {
     bool closed = false;
     bool finished = false;
 
-    FileDescriptor file;
+    std::shared_ptr<FileDescriptor> file;  // shared with a read in flight on a file thread
     std::int64_t fileOffset = 0;
     std::int64_t fileRemaining = 0;
     std::shared_ptr<std::string> filePiece;
@@ -171,6 +244,7 @@ struct ClientConn::Io {
         requestTimer = timers.make(strand);
         sinkTimer = timers.make(strand);
         lingerTimer = timers.make(strand);
+        stallTimer = timers.make(strand);
     }
 
     std::shared_ptr<ClientConn> self() { return owner.shared_from_this(); }
@@ -232,6 +306,7 @@ struct ClientConn::Io {
         }
         if (!utf8) return closeNow();
         keepAlive = head->keep_alive();
+        const unsigned version = message.version();
 
         std::int64_t contentLength = 0;
         if (auto n = head->content_length())
@@ -250,6 +325,7 @@ struct ClientConn::Io {
                 return;
             case BodyDisposition::Kind::stream:
                 stopRequestWatchdog();
+                sendContinue(request, version);
                 return startSink(disposition.sink);
             case BodyDisposition::Kind::buffer:
                 break;
@@ -259,6 +335,7 @@ struct ClientConn::Io {
         head.reset();
         body->body_limit(limits.maxBodyBytes);  // also bounds a chunked body
         if (body->is_done()) return onRequest(std::move(request));
+        sendContinue(request, version);
         http::async_read(socket, buffer, *body,
                          [self = self(), request = std::move(request)](ErrorCode ec, std::size_t) mutable {
                              auto& io = *self->io_;
@@ -267,6 +344,14 @@ struct ClientConn::Io {
                              if (ec) return io.closeNow();
                              io.onRequest(std::move(request));
                          });
+    }
+
+    // A client that waits for leave to send its body gets it once the head is accepted (a refusal is the
+    // final status instead, sent by the delegate).
+    void sendContinue(const HTTPRequest& request, unsigned version) {
+        const std::string* expect = request.header("expect");
+        if (version < 11 || !expect || lowered(*expect) != "100-continue") return;
+        enqueue({std::make_shared<const std::string>("HTTP/1.1 100 Continue\r\n\r\n"), nullptr, false});
     }
 
     void onRequest(HTTPRequest request) {
@@ -424,8 +509,40 @@ struct ClientConn::Io {
 
     void enqueue(Outgoing out) {
         if (closed) return;
+        if (out.frame && out.kind != MessageKind::event) {
+            // The one in flight cannot be taken back; a waiting one of the kind is replaced by this.
+            for (auto it = writes.begin() + (writing ? 1 : 0); it != writes.end(); ++it) {
+                if (!it->frame || it->kind != out.kind) continue;
+                queuedBytes -= it->bytes->size();
+                writes.erase(it);
+                break;
+            }
+        }
+        const std::size_t size = out.bytes->size();
+        if (!writes.empty() &&
+            (writes.size() >= limits.maxQueuedMessages || queuedBytes + size > limits.maxQueuedBytes)) {
+            // A client that does not keep up with what it is sent would otherwise grow this without end.
+            return closeNow();
+        }
+        queuedBytes += size;
         writes.push_back(std::move(out));
         if (!writing) writeNext();
+    }
+
+    // Armed once and moved on lazily, like the request watchdog, rather than for every write.
+    void armStallTimer(double seconds) {
+        stallTimerArmed = true;
+        std::weak_ptr<ClientConn> weak = self();
+        stallTimer->arm(seconds, [weak] {
+            auto c = weak.lock();
+            if (!c) return;
+            auto& io = *c->io_;
+            io.stallTimerArmed = false;
+            if (io.closed || io.writeStarted == 0) return;
+            const double left = io.writeStarted + io.limits.writeStallSeconds - io.timers.now();
+            if (left <= 0) return io.closeNow();
+            io.armStallTimer(left);
+        });
     }
 
     void writeNext() {
@@ -434,12 +551,16 @@ struct ClientConn::Io {
             return;
         }
         writing = true;
+        writeStarted = timers.now();
+        if (!stallTimerArmed) armStallTimer(limits.writeStallSeconds);
         auto handler = [self = self()](ErrorCode ec, std::size_t) {
             auto& io = *self->io_;
             io.writing = false;
+            io.writeStarted = 0;
             if (io.closed || io.writes.empty()) return;
             Outgoing done = std::move(io.writes.front());
             io.writes.pop_front();
+            io.queuedBytes -= done.bytes->size();
             if (ec) return io.closeNow();
             done.bytes.reset();  // lets a file piece's buffer be reused
             if (done.done) done.done();
@@ -459,48 +580,34 @@ struct ClientConn::Io {
 
     // --- files ---
 
-    void serveFile(const std::string& path, const std::optional<std::string>& range, const std::string& method) {
-        FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-        struct stat st {};
-        if (fd.fd < 0 || ::fstat(fd.fd, &st) != 0 || !S_ISREG(st.st_mode)) return notFound();
-        const std::int64_t size = st.st_size;
-        std::string status = "200 OK";
-        std::int64_t start = 0, end = size - 1;
-        if (range) {
-            if (auto r = ClientConn::parseRange(*range, size)) {
-                status = "206 Partial Content";
-                start = r->first;
-                end = r->second;
-            }
+    // Opening and reading run on the file threads: a FIFO, a device or a hung network share at a clip's path
+    // would otherwise hold every connection of the network thread. Nothing touches the file here.
+    void serveFile(std::string path, std::optional<std::string> range, std::string method,
+                   std::optional<std::string> notFoundReply) {
+        if (upgraded || ws) return;
+        fileReaders().submit([weak = std::weak_ptr<ClientConn>(self()), strand = strand,
+                              path = std::move(path), range = std::move(range), method = std::move(method),
+                              notFoundReply = std::move(notFoundReply)]() mutable {
+            auto opened = std::make_shared<OpenedFile>(openFile(path, range, method));
+            if (!opened->found && notFoundReply) opened->response = std::move(*notFoundReply);
+            asio::post(strand, [weak, opened] {
+                auto c = weak.lock();
+                if (c && !c->io_->closed) c->io_->fileOpened(std::move(*opened));
+            });
+        });
+    }
+
+    void fileOpened(OpenedFile opened) {
+        if (!opened.found) {
+            if (opened.response.empty()) return notFound();
+            return writeReply(std::move(opened.response), [this] { replyDone(); });
         }
-        const std::int64_t length = std::max<std::int64_t>(end - start + 1, 0);
-        HTTPResponseHeaders headers{{"Content-Type", ClientConn::contentType(path)},
-                                    {"Accept-Ranges", "bytes"},
-                                    {"Content-Length", std::to_string(length)},
-                                    {"Access-Control-Allow-Origin", "*"},
-                                    {"Cache-Control", "no-cache"}};
-        if (status[1] == '0' && status[2] == '6')
-            headers.emplace_back("Content-Range", "bytes " + std::to_string(start) + "-" + std::to_string(end) + "/" +
-                                                      std::to_string(size));
-        if (method == "HEAD" || length < 1) {
-            return writeReply(ClientConn::httpResponse(status, headers, {}), [this] { replyDone(); });
-        }
-        std::string response = ClientConn::httpResponse(status, headers, {});
-        if (length <= smallFileBytes) {
-            // Head and body in one write.
-            const std::size_t headSize = response.size();
-            response.resize(headSize + static_cast<std::size_t>(length));
-            const std::int64_t got = readAt(fd.fd, response.data() + headSize, static_cast<std::size_t>(length), start);
-            if (got < length) {
-                response.resize(headSize + static_cast<std::size_t>(std::max<std::int64_t>(got, 0)));
-                return writeReply(std::move(response), [this] { closeNow(); });
-            }
-            return writeReply(std::move(response), [this] { replyDone(); });
-        }
-        file = std::move(fd);
-        fileOffset = start;
-        fileRemaining = length;
-        writeReply(std::move(response), [this] { streamFilePiece(); });
+        if (opened.shortRead) return writeReply(std::move(opened.response), [this] { closeNow(); });
+        if (opened.remaining < 1) return writeReply(std::move(opened.response), [this] { replyDone(); });
+        file = std::move(opened.fd);
+        fileOffset = opened.offset;
+        fileRemaining = opened.remaining;
+        writeReply(std::move(opened.response), [this] { streamFilePiece(); });
     }
 
     void streamFilePiece() {
@@ -510,8 +617,19 @@ struct ClientConn::Io {
         }
         const auto want = static_cast<std::size_t>(std::min<std::int64_t>(fileRemaining, limits.chunkSize));
         if (!filePiece || filePiece.use_count() > 1) filePiece = std::make_shared<std::string>();
-        filePiece->resize(want);
-        const std::int64_t got = readAt(file.fd, filePiece->data(), want, fileOffset);
+        fileReaders().submit([weak = std::weak_ptr<ClientConn>(self()), strand = strand, fd = file, piece = filePiece,
+                              want, offset = fileOffset] {
+            piece->resize(want);
+            const std::int64_t got = readAt(fd->fd, piece->data(), want, offset);
+            asio::post(strand, [weak, got] {
+                auto c = weak.lock();
+                if (c && !c->io_->closed) c->io_->filePieceRead(got);
+            });
+        });
+    }
+
+    void filePieceRead(std::int64_t got) {
+        if (!file) return;
         if (got <= 0) {
             // The reply is already shorter than its Content-Length: the next one would be read as its rest.
             file.reset();
@@ -577,6 +695,11 @@ struct ClientConn::Io {
         requestTimer->cancel();
         sinkTimer->cancel();
         lingerTimer->cancel();
+        stallTimer->cancel();
+        // A closed socket sends nothing more: what waited is let go at once, all but a write in flight,
+        // whose buffer its operation may still hold.
+        writes.erase(writes.begin() + (writing && !writes.empty() ? 1 : 0), writes.end());
+        queuedBytes = writes.empty() ? 0 : writes.front().bytes->size();
         if (auto s = std::move(sink)) {
             sink.reset();
             s->cancel();
@@ -673,16 +796,18 @@ void ClientConn::sendNotFound() {
     io_->onStrand([this] { io_->notFound(); });
 }
 
-void ClientConn::serveFile(std::string path, std::optional<std::string> range, std::string method) {
-    io_->onStrand([this, path = std::move(path), range = std::move(range), method = std::move(method)] {
-        io_->serveFile(path, range, method);
+void ClientConn::serveFile(std::string path, std::optional<std::string> range, std::string method,
+                          std::optional<std::string> notFoundReply) {
+    io_->onStrand([this, path = std::move(path), range = std::move(range), method = std::move(method),
+                   notFoundReply = std::move(notFoundReply)]() mutable {
+        io_->serveFile(std::move(path), std::move(range), std::move(method), std::move(notFoundReply));
     });
 }
 
-void ClientConn::sendText(std::shared_ptr<const std::string> payload) {
-    io_->onStrand([this, payload = std::move(payload)]() mutable {
+void ClientConn::sendText(std::shared_ptr<const std::string> payload, MessageKind kind) {
+    io_->onStrand([this, payload = std::move(payload), kind]() mutable {
         if (!io_->upgrading) return;
-        io_->enqueue({std::move(payload), nullptr, true});
+        io_->enqueue({std::move(payload), nullptr, true, kind});
     });
 }
 
@@ -702,6 +827,10 @@ bool ClientConn::heartbeat() {
 }
 
 bool ClientConn::upgraded() const { return io_->upgrading; }
+
+std::size_t ClientConn::queuedBytes() const { return io_->queuedBytes; }
+
+std::size_t ClientConn::queuedMessages() const { return io_->writes.size(); }
 
 std::string ClientConn::httpResponse(const std::string& status, const HTTPResponseHeaders& headers,
                                      std::string_view body) {

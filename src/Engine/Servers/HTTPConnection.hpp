@@ -104,6 +104,19 @@ struct ConnLimits {
     double sinkCheckSeconds = 15;              // streamed body watchdog period
     double sinkIdleSeconds = 60;               // streamed body idle limit
     double lingerSeconds = 2;                  // input discarded after a closing reply
+    // What one connection may have waiting to be sent; more closes it (one message alone always goes).
+    std::size_t maxQueuedBytes = 8 * 1024 * 1024;
+    std::size_t maxQueuedMessages = 256;
+    // A write that the client does not take within this long closes the connection.
+    double writeStallSeconds = 60;
+};
+
+// What a WebSocket message is to a client that reads slowly: one of a kind that describes the whole
+// current state makes an older one of the same kind, still waiting, worthless.
+enum class MessageKind : std::uint8_t {
+    event,      // every one is delivered
+    state,      // the newest replaces a waiting one
+    transport,  // the newest replaces a waiting one
 };
 
 // Most connections one server keeps open at once; the next is closed at once.
@@ -129,12 +142,17 @@ public:
     // "404 Not Found" without a body; the connection stays open.
     void sendNotFound();
     // Answers with a file: 200, or 206 for a range parseRange accepts; HEAD gets the head only. A file that
-    // cannot be opened or is not a regular file gets sendNotFound(). Read with pread, one piece in flight.
-    void serveFile(std::string path, std::optional<std::string> range, std::string method);
+    // cannot be opened or is not a regular file gets `notFoundReply` (whole response bytes), by default
+    // sendNotFound(). Opened without blocking and read with pread on a file thread, one piece in flight.
+    void serveFile(std::string path, std::optional<std::string> range, std::string method,
+                   std::optional<std::string> notFoundReply = std::nullopt);
 
-    // WebSocket text message (any thread); nothing before the upgrade. Broadcasts share one payload.
-    void sendText(std::shared_ptr<const std::string> payload);
-    void sendText(std::string payload) { sendText(std::make_shared<const std::string>(std::move(payload))); }
+    // WebSocket text message (any thread); nothing before the upgrade. Broadcasts share one payload. A
+    // message of kind state or transport takes the place of a waiting one of its kind (it goes last).
+    void sendText(std::shared_ptr<const std::string> payload, MessageKind kind = MessageKind::event);
+    void sendText(std::string payload, MessageKind kind = MessageKind::event) {
+        sendText(std::make_shared<const std::string>(std::move(payload)), kind);
+    }
 
     // Ends the connection (any thread): closes the socket and runs finish().
     void close();
@@ -149,6 +167,9 @@ public:
     bool isAlive = true;
     // Strand only: true once the WebSocket handshake is being answered; text sent from then on follows the 101.
     bool upgraded() const;
+    // Strand only: bytes and messages waiting to be sent, the one being written included.
+    std::size_t queuedBytes() const;
+    std::size_t queuedMessages() const;
 
     // The bytes of one response: status line ("200 OK"), the given headers, a blank line, the body.
     // Adds no header of its own.

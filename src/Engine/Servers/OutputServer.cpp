@@ -125,11 +125,11 @@ void OutputServer::broadcastState(ProgramState state) {
         auto self = weak.lock();
         if (!self || state.rev < self->latestState_.rev) return;
         self->latestState_ = std::move(state);
-        self->sendToPages([&] { return toJson(StateMessage{self->latestState_}); });
+        self->sendToPages([&] { return toJson(StateMessage{self->latestState_}); }, MessageKind::state);
     });
 }
 
-void OutputServer::sendToPages(const std::function<Json()>& message) {
+void OutputServer::sendToPages(const std::function<Json()>& message, MessageKind kind) {
     std::shared_ptr<const std::string> text;
     try {
         text = std::make_shared<const std::string>(compactJson(message()));
@@ -138,13 +138,13 @@ void OutputServer::sendToPages(const std::function<Json()>& message) {
     }
     // One encoding, the same bytes to every page, whether or not it said hello.
     for (auto& [key, conn] : conns_)
-        if (conn->upgraded()) conn->sendText(text);
+        if (conn->upgraded()) conn->sendText(text, kind);
 }
 
 void OutputServer::sendTransport(TransportCommandMessage command) {
     asio::post(strand_, [weak = weak_from_this(), command = std::move(command)] {
         auto self = weak.lock();
-        if (self) self->sendToPages([&] { return toJson(command); });
+        if (self) self->sendToPages([&] { return toJson(command); }, MessageKind::event);
     });
 }
 
@@ -205,12 +205,15 @@ void OutputServer::routeBundleFile(const std::string& path, const HTTPRequest& r
 void OutputServer::handleFrame(std::string message, const std::shared_ptr<ClientConn>& conn) {
     const OutputMessage parsed = parseOutputMessage(message);
     if (const auto* hello = std::get_if<page::Hello>(&parsed)) {
-        conn->role = hello->role == "preview" ? "preview" : "output";
+        const std::string role = hello->role == "preview" ? "preview" : "output";
+        const bool changed = role != conn->role;
+        conn->role = role;
         try {
-            conn->sendText(compactJson(toJson(StateMessage{latestState_})));
+            // A hello repeated while the last answer still waits replaces it rather than adding one.
+            conn->sendText(compactJson(toJson(StateMessage{latestState_})), MessageKind::state);
         } catch (const EncodeError&) {
         }
-        reportConnections();
+        if (changed) reportConnections();
     } else if (std::holds_alternative<page::Pong>(parsed)) {
         conn->isAlive = true;
     }

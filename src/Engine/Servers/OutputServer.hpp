@@ -71,7 +71,7 @@ private:
     void adopt(net::tcp::socket socket);
     void armHeartbeat();
     void reportConnections();
-    void sendToPages(const std::function<Json()>& message);
+    void sendToPages(const std::function<Json()>& message, MessageKind kind);
     void stopOnStrand();
     void routeBundleFile(const std::string& path, const HTTPRequest& request, const std::shared_ptr<ClientConn>& conn);
 

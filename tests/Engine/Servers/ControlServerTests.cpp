@@ -391,6 +391,61 @@ TEST_F(ControlServerTest, HeartbeatDropsAClientThatStopsAnsweringPings) {
     EXPECT_TRUE(answering.connected());
 }
 
+TEST_F(ControlServerTest, RemoteThatNeverReadsIsClosedWhileTheOthersKeepTheirPushes) {
+    startServer();
+    ControlSnapshot big = snapshotRev(1);
+    big.host = std::string(4096, 'h');
+    server->push(big);
+    RawClient reader = client("remote");
+    ASSERT_TRUE(countsAre(1, 0));
+    ASSERT_TRUE(reader.readText());
+    RawClient slow = RawClient::slowReader(port);
+    ASSERT_TRUE(slow.upgrade());
+    // Hellos without end, never reading; the companion hello last says, by its count, they were read.
+    std::string flood;
+    for (int i = 0; i < 5000; ++i) flood += test::maskedFrame(1, R"({"type":"hello","role":"remote"})");
+    flood += test::maskedFrame(1, R"({"type":"hello","role":"companion"})");
+    ASSERT_TRUE(slow.send(flood));
+    ASSERT_TRUE(countsAre(1, 1));
+    for (std::int64_t rev = 2; rev <= 4; ++rev) {
+        big.rev = rev;
+        server->push(big);
+        // Its hello and its upgrade may both have been answered with the first.
+        std::int64_t got = 0;
+        while (got < rev) {
+            auto text = reader.readText();
+            ASSERT_TRUE(text) << rev;
+            got = Json::parse(*text).at("rev").get<std::int64_t>();
+        }
+        EXPECT_EQ(got, rev);
+    }
+    // Pong frames sent unasked keep the slow remote alive for the heartbeat; not taking its pushes does not.
+    // Each hello behind a pong changes its role, and the count that follows says the pong was read.
+    for (int tick = 0; tick < 3; ++tick) {
+        timers.advance(15);
+        auto ping = reader.readFrame();
+        ASSERT_TRUE(ping);
+        ASSERT_EQ(ping->opcode, 9);
+        ASSERT_TRUE(reader.sendFrame(10, ping->payload));
+        const bool remote = tick % 2 == 0;
+        ASSERT_TRUE(slow.send(test::maskedFrame(10, "") +
+                              test::maskedFrame(1, remote ? R"({"type":"hello","role":"remote"})"
+                                                          : R"({"type":"hello","role":"companion"})")));
+        ASSERT_TRUE(remote ? countsAre(2, 0) : countsAre(1, 1)) << tick;
+        ASSERT_TRUE(reader.sendFrame(1, R"({"type":"hello"})"));
+        ASSERT_TRUE(reader.readText());  // the answer to the hello: the pong before it was read
+    }
+    // A minute after its write began.
+    timers.advance(15);
+    EXPECT_TRUE(slow.closedWithin(5));
+    EXPECT_TRUE(countsAre(1, 0));
+    big.rev = 5;
+    server->push(big);
+    auto text = reader.readText();
+    ASSERT_TRUE(text);
+    EXPECT_EQ(Json::parse(*text).at("rev"), 5);
+}
+
 // MARK: routes and the password
 
 TEST_F(ControlServerTest, PasswordGateTakesTheLastKOrTheHeaderAfterNormalisation) {
@@ -683,6 +738,9 @@ TEST_F(ControlUploadTest, RefusalsBeforeTheBodyCloseTheConnection) {
         {upload("k=tok&filename=a.mp4", 17179869185), 413, "file exceeds 16 GB limit"},
         {upload("k=tok&filename=notes.txt", 10), 415, "unsupported file type: notes.txt"},
         {upload("k=tok", 10), 415, "unsupported file type: upload"},
+        // Escapes that are not UTF-8, with a body too large to buffer and a small one.
+        {upload("k=tok&filename=caf%E9.png", 100000), 400, "upload address not valid: its escapes must be UTF-8 text"},
+        {upload("k=%FF&filename=a.png", 10), 400, "upload address not valid: its escapes must be UTF-8 text"},
     };
     for (const auto& c : cases) {
         RawClient client(port);
@@ -705,6 +763,18 @@ TEST_F(ControlUploadTest, RefusalsBeforeTheBodyCloseTheConnection) {
     EXPECT_TRUE(streaming);
     big.close();
     EXPECT_TRUE(ingests.empty());
+}
+
+TEST_F(ControlUploadTest, TargetThatIsNotUtf8IsAnsweredWithoutItsQuery) {
+    for (const std::string target : {"/api/upload/file?k=tok&filename=caf%E9.png", "/api/nothing?k=tok%FF"}) {
+        RawClient c(port);
+        ASSERT_TRUE(c.send(request(target)));
+        auto reply = c.readReply();
+        ASSERT_TRUE(reply) << target;
+        EXPECT_EQ(reply->status(), 404);
+        EXPECT_EQ(Json::parse(reply->body).at("error"), "unknown route " + target.substr(0, target.find('?')));
+        EXPECT_EQ(reply->body.find("tok"), std::string::npos) << reply->body;
+    }
 }
 
 TEST_F(ControlUploadTest, RefusedSenderStillReadsTheReplyWhileSendingItsBody) {

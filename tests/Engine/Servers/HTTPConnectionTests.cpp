@@ -1,9 +1,12 @@
 // The connection layer over real loopback sockets: request heads and bodies, body dispositions, replies in
 // request order, files with ranges, the limits and watchdogs, WebSocket framing and handshake.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
@@ -55,7 +58,7 @@ public:
             acceptLoop(listener_, [weak = weak_from_this()](net::tcp::socket s) {
                 auto self = weak.lock();
                 if (!self) return;
-                auto conn = ClientConn::create(std::move(s), self, self->strand_, self->timers_);
+                auto conn = ClientConn::create(std::move(s), self, self->strand_, self->timers_, self->limits);
                 self->conns_[conn.get()] = conn;
                 conn->start();
             });
@@ -91,6 +94,7 @@ public:
     }
 
     std::uint16_t port = 0;
+    ConnLimits limits;
     Events events;
     std::function<void(const HTTPRequest&, const std::shared_ptr<ClientConn>&)> onRoute;
     std::function<void(const std::string&, const std::shared_ptr<ClientConn>&)> onFrame;
@@ -496,20 +500,46 @@ TEST_F(FileTest, MissingFileOrFolderIs404AndTheConnectionStays) {
 }
 
 TEST_F(FileTest, FileThatEndsEarlyWhileStreamingClosesTheConnection) {
-    file = writeBytes("shrinking.mp4", 200 * 1000);
-    server->onRoute = [this](const HTTPRequest& r, const std::shared_ptr<ClientConn>& conn) {
-        conn->serveFile(file.string(), std::nullopt, r.method);
-        // The head has promised the whole file; the first piece is read only after it is written.
-        std::filesystem::resize_file(file, 10);
-    };
-    RawClient c(server->port);
+    constexpr std::size_t piece = 256 * 1024;
+    file = writeBytes("shrinking.mp4", 2 * 1024 * 1024);
+    RawClient c = RawClient::slowReader(server->port);
     ASSERT_TRUE(c.send(get("/f") + get("/next")));
     auto head = c.readReply(true);
     ASSERT_TRUE(head);
-    EXPECT_EQ(head->header("content-length"), "200000");
+    EXPECT_EQ(head->header("content-length"), std::to_string(2 * 1024 * 1024));
+    // The head has promised the whole file; the first piece waits for this client, the second is read
+    // only after it.
+    std::filesystem::resize_file(file, piece + 10);
     EXPECT_TRUE(c.closedWithin());
-    EXPECT_EQ(c.buffered(), pattern(0, 9));
+    EXPECT_EQ(c.buffered(), pattern(0, piece + 9));
     EXPECT_EQ(requestCount(), 1);
+}
+
+TEST_F(FileTest, FifoOrDeviceIs404AtOnceAndHoldsUpNoOtherRequest) {
+    const auto fifo = test::tempDir("fifo") / "pipe.mp4";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // Should an open wait for a writer, this lets it go at the end (a FIFO opened for both ends never waits).
+    struct Release {
+        std::filesystem::path path;
+        ~Release() {
+            const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK);
+            if (fd >= 0) ::close(fd);
+        }
+    } release{fifo};
+    RawClient c(server->port);
+    for (const auto& path : {fifo, std::filesystem::path("/dev/zero")}) {
+        file = path;
+        ASSERT_TRUE(c.send(get("/x")));
+        auto reply = c.readReply(false, 5);
+        ASSERT_TRUE(reply) << path;
+        EXPECT_EQ(reply->statusLine, "HTTP/1.1 404 Not Found");
+    }
+    file = writeBytes("after.mp4", 10);
+    RawClient other(server->port);
+    ASSERT_TRUE(other.send(get("/y")));
+    auto served = other.readReply(false, 5);
+    ASSERT_TRUE(served);
+    EXPECT_EQ(served->body, pattern(0, 9));
 }
 
 TEST_F(FileTest, LargeFileIsStreamedWholeAndInOrder) {
@@ -566,6 +596,58 @@ TEST_F(ConnTest, StreamedBodyReachesTheSinkInOrderAndItsOwnerReplies) {
     uploader.lock()->reply(ClientConn::httpResponse("200 OK", {{"Content-Length", "4"}}, "done"));
     EXPECT_EQ(c.readReply()->body, "done");
     EXPECT_EQ(c.readReply()->body, "/after");
+}
+
+TEST_F(ConnTest, ExpectContinueGetsLeaveToSendOrTheFinalRefusal) {
+    auto sink = std::make_shared<TestSink>(server->events);
+    server->onDisposition = [&](const HTTPRequest& r, std::int64_t, const std::shared_ptr<ClientConn>& conn) {
+        if (r.path == "/upload") return BodyDisposition::stream(sink);
+        if (r.path == "/refused") {
+            conn->sendHTTPClosing("401 Unauthorized", {{"Content-Length", "0"}}, "");
+            return BodyDisposition::handled();
+        }
+        return BodyDisposition::buffer();
+    };
+    const std::string cont = "HTTP/1.1 100 Continue\r\n\r\n";
+    {
+        // Buffered and streamed bodies: the interim answer first, and the body only after it.
+        RawClient c(server->port);
+        ASSERT_TRUE(c.send("POST /buffered HTTP/1.1\r\nExpect: 100-Continue\r\nContent-Length: 5\r\n\r\n"));
+        ASSERT_TRUE(c.readAtLeast(cont.size()));
+        EXPECT_EQ(c.take(cont.size()), cont);
+        ASSERT_TRUE(c.send("hello"));
+        auto reply = c.readReply();
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->statusLine, "HTTP/1.1 200 OK");
+        EXPECT_EQ(request(0).body, "hello");
+        ASSERT_TRUE(c.send("POST /upload HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 3\r\n\r\n"));
+        ASSERT_TRUE(c.readAtLeast(cont.size()));
+        EXPECT_EQ(c.take(cont.size()), cont);
+        ASSERT_TRUE(c.send("abc"));
+        ASSERT_TRUE(server->events.waitFor([&] { return sink->finished; }));
+        EXPECT_EQ(sink->received, "abc");
+    }
+    {
+        // Refused: the final status and nothing before it.
+        RawClient c(server->port);
+        ASSERT_TRUE(c.send("POST /refused HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 5\r\n\r\n"));
+        auto reply = c.readReply();
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->statusLine, "HTTP/1.1 401 Unauthorized");
+    }
+    {
+        // Without a body, and from an HTTP/1.0 client, there is nothing to wait for.
+        RawClient c(server->port);
+        ASSERT_TRUE(c.send("GET /plain HTTP/1.1\r\nExpect: 100-continue\r\n\r\n"
+                           "POST /old HTTP/1.0\r\nConnection: keep-alive\r\nExpect: 100-continue\r\nContent-Length: 2\r\n\r\nhi"));
+        auto first = c.readReply();
+        ASSERT_TRUE(first);
+        EXPECT_EQ(first->statusLine, "HTTP/1.1 200 OK");
+        auto second = c.readReply();
+        ASSERT_TRUE(second);
+        EXPECT_EQ(second->statusLine, "HTTP/1.1 200 OK");
+        EXPECT_EQ(second->body, "/old");
+    }
 }
 
 TEST_F(ConnTest, LargeStreamedBodyIsReadManyKilobytesAtATime) {
@@ -890,6 +972,112 @@ TEST_F(ConnTest, HeartbeatPingsAndClosesAConnectionThatDidNotAnswer) {
     server->onStrand([&] { kept = conn->heartbeat(); });  // no pong since
     EXPECT_FALSE(kept);
     EXPECT_TRUE(c.closedWithin());
+}
+
+// --- what a connection may hold for a client that does not read ---
+
+// Upgraded clients in the order their first message came, each kept by the server's strand.
+struct Upgraded {
+    std::mutex mutex;
+    std::vector<std::shared_ptr<ClientConn>> conns;
+    void add(const std::shared_ptr<ClientConn>& c) {
+        std::lock_guard lock(mutex);
+        if (std::find(conns.begin(), conns.end(), c) == conns.end()) conns.push_back(c);
+    }
+    std::shared_ptr<ClientConn> at(std::size_t i) {
+        std::lock_guard lock(mutex);
+        return conns.at(i);
+    }
+};
+
+TEST_F(ConnTest, ClientThatDoesNotReadIsClosedWhenItsQueueIsFullOthersGetEveryMessage) {
+    Upgraded up;
+    server->onFrame = [&](const std::string&, const std::shared_ptr<ClientConn>& c) { up.add(c); };
+    RawClient reader(server->port);
+    ASSERT_TRUE(reader.upgrade());
+    ASSERT_TRUE(reader.sendFrame(1, "first"));
+    ASSERT_TRUE(server->events.waitFor([&] { return server->events.messages.size() == 1; }));
+    RawClient slow = RawClient::slowReader(server->port);
+    ASSERT_TRUE(slow.upgrade());
+    ASSERT_TRUE(slow.sendFrame(1, "second"));
+    ASSERT_TRUE(server->events.waitFor([&] { return server->events.messages.size() == 2; }));
+    auto readerConn = up.at(0), slowConn = up.at(1);
+
+    // Pushes come in bursts, as a show changes; the reader takes each burst before the next.
+    const auto payload = std::make_shared<const std::string>(16 * 1024, 'p');
+    std::size_t mostQueued = 0;
+    bool slowOpen = true;
+    for (int burst = 0; burst < 20; ++burst) {
+        server->onStrand([&] {
+            for (int i = 0; i < 50; ++i) {
+                readerConn->sendText(payload);
+                slowConn->sendText(payload);
+            }
+            mostQueued = std::max(mostQueued, slowConn->queuedBytes());
+        });
+        for (int i = 0; i < 50; ++i) {
+            auto text = reader.readText();
+            ASSERT_TRUE(text) << "burst " << burst;
+            ASSERT_EQ(text->size(), payload->size());
+        }
+        server->onStrand([&] { slowOpen = server->events.removed == 0; });
+    }
+    EXPECT_FALSE(slowOpen);
+    EXPECT_LE(mostQueued, ConnLimits{}.maxQueuedBytes);
+    EXPECT_LE(mostQueued, ConnLimits{}.maxQueuedMessages * payload->size());
+    EXPECT_TRUE(slow.closedWithin());
+    EXPECT_EQ(server->events.removed, 1);
+    reader.sendFrame(1, "still here");
+    EXPECT_TRUE(server->events.waitFor([&] { return server->events.messages.size() == 3; }));
+}
+
+TEST_F(ConnTest, NewestStateTakesThePlaceOfAWaitingOneOtherKindsStay) {
+    Upgraded up;
+    server->onFrame = [&](const std::string&, const std::shared_ptr<ClientConn>& c) { up.add(c); };
+    RawClient c(server->port);
+    ASSERT_TRUE(c.upgrade());
+    ASSERT_TRUE(c.sendFrame(1, "hello"));
+    ASSERT_TRUE(server->events.waitFor([&] { return !server->events.messages.empty(); }));
+    auto conn = up.at(0);
+    std::size_t waiting = 0;
+    // All sent in one turn of the strand: the first is being written, the rest wait behind it.
+    server->onStrand([&] {
+        for (int i = 0; i < 5000; ++i) {
+            conn->sendText("state " + std::to_string(i), MessageKind::state);
+            conn->sendText("transport " + std::to_string(i), MessageKind::transport);
+        }
+        conn->sendText("event a");
+        conn->sendText("state last", MessageKind::state);
+        conn->sendText("event b");
+        waiting = conn->queuedMessages();
+    });
+    EXPECT_EQ(waiting, 5u);
+    const std::vector<std::string> expected{"state 0", "transport 4999", "event a", "state last", "event b"};
+    for (const auto& text : expected) {
+        auto got = c.readText();
+        ASSERT_TRUE(got);
+        EXPECT_EQ(*got, text);
+    }
+    EXPECT_TRUE(c.quietFor(0.05));
+}
+
+TEST_F(ConnTest, WriteTheClientDoesNotTakeWithinAMinuteClosesTheConnection) {
+    Upgraded up;
+    server->onFrame = [&](const std::string&, const std::shared_ptr<ClientConn>& c) { up.add(c); };
+    RawClient slow = RawClient::slowReader(server->port);
+    ASSERT_TRUE(slow.upgrade());
+    ASSERT_TRUE(slow.sendFrame(1, "hello"));
+    ASSERT_TRUE(server->events.waitFor([&] { return !server->events.messages.empty(); }));
+    auto conn = up.at(0);
+    // More than the socket buffers of both ends hold; one message alone is never refused.
+    server->onStrand([&] { conn->sendText(std::string(16 * 1024 * 1024, 's')); });
+    timers.advance(59);
+    int removed = -1;
+    server->onStrand([&] { removed = server->events.removed; });
+    EXPECT_EQ(removed, 0);
+    timers.advance(2);
+    EXPECT_TRUE(waitRemoved(1));
+    EXPECT_TRUE(slow.closedWithin());
 }
 
 TEST_F(ConnTest, TextBeforeTheUpgradeSendsNothing) {

@@ -51,8 +51,17 @@ void RawClient::close() {
 
 RawClient::RawClient(RawClient&& o) noexcept : fd_(o.fd_), in_(std::move(o.in_)), reset_(o.reset_) { o.fd_ = -1; }
 
-void RawClient::connect(std::uint16_t port, const char* host) {
+RawClient RawClient::slowReader(std::uint16_t port) {
+    RawClient c;
+    c.connect(port, "127.0.0.1", 4096);
+    return c;
+}
+
+void RawClient::connect(std::uint16_t port, const char* host) { connect(port, host, 0); }
+
+void RawClient::connect(std::uint16_t port, const char* host, int receiveBuffer) {
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (receiveBuffer > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);

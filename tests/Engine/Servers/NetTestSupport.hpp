@@ -29,6 +29,9 @@ public:
     RawClient& operator=(RawClient&&) = delete;
 
     void connect(std::uint16_t port, const char* host = "127.0.0.1");
+    // A client whose receive buffer is a few kilobytes, set before it connects: a server writing to it
+    // that it does not read fills the connection's buffers at once.
+    static RawClient slowReader(std::uint16_t port);
     bool connected() const { return fd_ >= 0; }
     void close();
     // Sends everything; false when the peer has gone.
@@ -69,6 +72,7 @@ private:
     bool reset_ = false;
     // Reads once with a deadline; 1 = bytes, 0 = end of stream, -1 = timeout or error.
     int readSome(double seconds);
+    void connect(std::uint16_t port, const char* host, int receiveBuffer);
 };
 
 // A masked client frame with a fixed mask (RFC 6455 section 5.7's key).

@@ -248,6 +248,10 @@ TEST_F(OutputServerTest, LowerRevisionIsDroppedEqualOneIsSentAgain) {
     EXPECT_EQ(first, 0);
     RawClient silent(port);  // pages without a hello get the pushes too
     ASSERT_TRUE(silent.upgrade());
+    // Its ping's answer says the server's side of the handshake is done: a push waiting behind the 101
+    // would be replaced by the next state.
+    ASSERT_TRUE(silent.sendFrame(9, "sync"));
+    ASSERT_EQ(silent.readFrame()->opcode, 10);
     for (std::int64_t rev : {5, 4, 5}) {
         ProgramState s;
         s.rev = rev;
@@ -328,6 +332,54 @@ TEST_F(OutputServerTest, HeartbeatDropsAPageThatStopsAnswering) {
             EXPECT_TRUE(countIs(2));
         }
     }
+}
+
+TEST_F(OutputServerTest, PageThatNeverReadsIsClosedWhileTheOthersKeepTheirPushes) {
+    ProgramState big;
+    big.stage.background = std::string(2048, 'b');
+    server->broadcastState(big);
+    RawClient reader = page("output");
+    ASSERT_TRUE(countIs(1, 1));
+    RawClient slow = RawClient::slowReader(port);
+    ASSERT_TRUE(slow.upgrade());
+    // Hellos without end, never reading: each asks for the whole state again. A preview hello last, whose
+    // count report says the flood has been read.
+    std::string flood;
+    for (int i = 0; i < 5000; ++i) flood += test::maskedFrame(1, R"({"type":"hello","role":"output"})");
+    flood += test::maskedFrame(1, R"({"type":"hello","role":"preview"})");
+    ASSERT_TRUE(slow.send(flood));
+    ASSERT_TRUE(countIs(1, 3));
+    ProgramState s;
+    s.rev = 1;
+    server->broadcastState(s);
+    auto pushed = reader.readText();
+    ASSERT_TRUE(pushed);
+    EXPECT_EQ(revOf(*pushed), 1);
+    // Pong messages keep answering the heartbeat, but what the slow page is sent is not taken. Each hello
+    // behind a pong changes the page's role, and the count that follows says the pong was read.
+    std::size_t expectedReports = 3;
+    for (int tick = 0; tick < 3; ++tick) {
+        timers.advance(15);
+        auto ping = reader.readFrame();
+        ASSERT_TRUE(ping);
+        ASSERT_EQ(ping->opcode, 9);
+        ASSERT_TRUE(reader.sendFrame(10, ping->payload));
+        ASSERT_TRUE(reader.sendFrame(1, R"({"type":"hello","role":"output"})"));
+        ASSERT_TRUE(reader.readText());  // the answer to the hello: the pong before it was read
+        const bool output = tick % 2 == 0;
+        ASSERT_TRUE(slow.send(test::maskedFrame(1, R"({"type":"pong"})") +
+                              test::maskedFrame(1, output ? R"({"type":"hello","role":"output"})"
+                                                          : R"({"type":"hello","role":"preview"})")));
+        ASSERT_TRUE(countIs(output ? 2 : 1, ++expectedReports)) << tick;
+    }
+    // A minute after its write began.
+    timers.advance(15);
+    EXPECT_TRUE(slow.closedWithin(5));
+    s.rev = 2;
+    server->broadcastState(s);
+    pushed = reader.readText();
+    ASSERT_TRUE(pushed);
+    EXPECT_EQ(revOf(*pushed), 2);
 }
 
 TEST_F(OutputServerTest, PortTakenMovesToTheNextOne) {
