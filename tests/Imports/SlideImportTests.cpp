@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 #include "Engine/Intake/SlideImport.hpp"
 
 using namespace ombry;
@@ -62,6 +65,7 @@ TEST(SlideLinks, PixelBoxOfAPage) {
         StageConfig stage;
         media::PixelSize size;
     };
+    const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
     const Case cases[] = {
         {1024, 768, stage(1920, 1080), {1440, 1080}},
         {1280, 720, stage(1280, 720), {1280, 720}},
@@ -73,6 +77,14 @@ TEST(SlideLinks, PixelBoxOfAPage) {
         {2, 5, stage(3, 2), {1, 2}},                        // 0.8 rounds to 1
         {4, 1, stage(10, 10), {10, 3}},                     // 2.5 rounds away from zero
         {10000, 1, stage(1920, 1080), {1920, 1}},           // never below 1
+        // Degenerate boxes give the stage's box: endless, not a number, or a side under one point.
+        {inf, 768, stage(1920, 1080), {1920, 1080}},
+        {1024, -inf, stage(1920, 1080), {1920, 1080}},
+        {nan, nan, stage(1280, 720), {1280, 720}},
+        {0.5, 768, stage(1920, 1080), {1920, 1080}},
+        {1e-310, 1e-310, stage(1920, 1080), {1920, 1080}},
+        {1, 1e308, stage(1920, 1080), {1, 1080}},            // huge but finite still fits
+        {1e308, 1e308, stage(1920, 1080), {1080, 1080}},
     };
     for (const Case& c : cases)
         EXPECT_EQ(SlideImport::pixelSize(c.w, c.h, c.stage), c.size) << c.w << "x" << c.h << " on " << c.stage.width << "x" << c.stage.height;

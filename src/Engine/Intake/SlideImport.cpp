@@ -318,8 +318,11 @@ std::variant<int, SlideImport::Failure> SlideImport::pageCount(const fs::path& o
 media::PixelSize SlideImport::pixelSize(double pageWidth, double pageHeight, const StageConfig& stage) {
     const double boxW = double(std::clamp<std::int64_t>(stage.width, 1, 3840));
     const double boxH = double(std::clamp<std::int64_t>(stage.height, 1, 2160));
-    if (!(pageWidth > 0) || !(pageHeight > 0)) return {int(boxW), int(boxH)};
+    // A side that is not a number, endless, or under one point (a degenerate box) gives the stage's box.
+    const auto usable = [](double side) { return std::isfinite(side) && side >= 1; };
+    if (!usable(pageWidth) || !usable(pageHeight)) return {int(boxW), int(boxH)};
     const double scale = std::min(boxW / pageWidth, boxH / pageHeight);
+    if (!std::isfinite(scale) || !(scale > 0)) return {int(boxW), int(boxH)};
     // std::round rounds halves away from zero.
     return {std::max(1, int(std::round(pageWidth * scale))), std::max(1, int(std::round(pageHeight * scale)))};
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
+#include <unordered_map>
 
 #include "Engine/Model/Issues.hpp"
 #include "Engine/Library/Store.hpp"
@@ -311,10 +313,11 @@ void Library::adopt(const ProjectDoc& doc, const fs::path& url, bool fireChange)
     for (std::size_t i = 0; i < groups_.size(); ++i)
         if (!groups_[i].color) groups_[i].color = palette[i % 8];
 
+    // Every repair first, then one write: a document of many shared slots is not rewritten per slot.
     suppressChange_ = true;
-    if (renamed) writeDoc();
-    splitSharedReferences();
-    if (normalizeOrders()) writeDoc();
+    const bool split = splitSharedReferences();
+    const bool reordered = normalizeOrders();
+    if (renamed || split || reordered) writeDoc();
     suppressChange_ = false;
     if (fireChange && onChange) onChange();
 }
@@ -336,21 +339,33 @@ bool Library::repairDuplicateIds() {
     return changed;
 }
 
-void Library::splitSharedReferences() {
+bool Library::splitSharedReferences() {
+    std::unordered_map<std::string, std::size_t> index;  // first wins, as in item()
+    index.reserve(media_.size());
+    for (std::size_t i = 0; i < media_.size(); ++i) index.emplace(media_[i].id, i);
     std::set<std::string> seen;
     bool replaced = false;
-    for (std::size_t gi = 0; gi < groups_.size(); ++gi) {
-        for (std::size_t si = 0; si < groups_[gi].mediaIds.size(); ++si) {
-            const std::string id = groups_[gi].mediaIds[si];
-            if (seen.insert(id).second) continue;
-            if (!item(id)) continue;
-            auto copy = duplicate(id);
-            groups_[gi].mediaIds[si] = copy->id;
-            seen.insert(copy->id);
+    for (auto& group : groups_) {
+        for (auto& slot : group.mediaIds) {
+            if (seen.insert(slot).second) continue;
+            auto source = index.find(slot);
+            if (source == index.end()) continue;
+            // As duplicate() does, without writing the document for each copy.
+            MediaItem copy = media_[source->second];
+            copy.id = makeUuid();
+            copy.addedAt = appClock().wallMs();
+            copy.order = copy.order ? *copy.order + 0.5 : 0.5;
+            if (copy.thumbAt && !copyThumbnail(slot, copy.id)) copy.thumbAt.reset();
+            if (offlineIds_.count(slot)) offlineIds_.insert(copy.id);
+            slot = copy.id;
+            seen.insert(copy.id);
+            index.emplace(copy.id, media_.size());
+            media_.push_back(std::move(copy));
             replaced = true;
         }
     }
-    if (replaced) writeDoc();
+    if (replaced) mediaChanged();
+    return replaced;
 }
 
 bool Library::normalizeOrders() {

@@ -120,7 +120,7 @@ private:
     double lowestOrder() const;
     bool copyThumbnail(const std::string& fromId, const std::string& toId) const;
     bool repairDuplicateIds();
-    void splitSharedReferences();
+    bool splitSharedReferences();
     bool normalizeOrders();
 
     std::vector<MediaItem> media_;

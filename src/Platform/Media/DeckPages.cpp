@@ -71,8 +71,10 @@ std::optional<StillImage> PdfDeck::render(int index, int width, int height) cons
     const poppler::page::orientation_enum o = page->orientation();
     const bool turned = o == poppler::page::landscape || o == poppler::page::seascape;
     // The scale that maps the (turned) crop box onto the pixel box, as resolutions in dots per inch.
-    const double w = std::max(turned ? r.height() : r.width(), 1.0);
-    const double h = std::max(turned ? r.width() : r.height(), 1.0);
+    // A side that is not finite is drawn at 72 dots per inch rather than at none or endless ones.
+    const auto side = [](double points, int pixels) { return std::isfinite(points) ? std::max(points, 1.0) : double(pixels); };
+    const double w = side(turned ? r.height() : r.width(), width);
+    const double h = side(turned ? r.width() : r.height(), height);
     poppler::page_renderer renderer;
     renderer.set_render_hints(poppler::page_renderer::antialiasing | poppler::page_renderer::text_antialiasing);
     renderer.set_paper_color(0xFFFFFFFF);

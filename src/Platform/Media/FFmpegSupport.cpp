@@ -32,6 +32,7 @@ constexpr int kIoBufferSize = 64 * 1024;
 constexpr int kPollSliceMs = 20;
 constexpr int64_t kHeaderProbeBytes = 2 << 20;
 constexpr int64_t kHeaderAnalyzeMicros = AV_TIME_BASE;
+constexpr size_t kMaxAllocation = size_t(512) << 20;  // 8K RGBA at 16 bits a channel is 265 MB
 
 bool headerDescribesStreams(const AVInputFormat* format) {
     if (!format || !format->name) return false;
@@ -106,9 +107,14 @@ void FormatCloser::operator()(AVFormatContext* f) const {
 }
 
 void quietLibraries() {
-    // Decoder chatter about damaged input goes nowhere; failures are reported as values.
+    // Decoder chatter about damaged input goes nowhere; failures are reported as values. No header,
+    // picture or sound of real media needs one allocation as large as kMaxAllocation, while a crafted header
+    // may ask for gigabytes (an 85-byte WAV asked for 1.6 GB): such a request is refused instead.
     static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+    std::call_once(once, [] {
+        av_log_set_level(AV_LOG_QUIET);
+        av_max_alloc(kMaxAllocation);
+    });
 }
 
 FormatPtr openInput(const std::string& path, const IoInterrupt* interrupt, MediaFailure& failure) {
@@ -151,6 +157,8 @@ FormatPtr openInput(const std::string& path, const IoInterrupt* interrupt, Media
         closeFileIo(pb);
         if (interrupt && interrupt->interrupted())
             failure = interrupted(interrupt);
+        else if (err == AVERROR(ENOMEM))
+            failure = MediaFailure::notMedia();  // it asked for more than any real file needs
         else
             failure = score > AVPROBE_SCORE_EXTENSION / 2 ? MediaFailure::incomplete() : MediaFailure::notMedia();
         return nullptr;
@@ -162,7 +170,7 @@ FormatPtr openInput(const std::string& path, const IoInterrupt* interrupt, Media
         return nullptr;
     }
     if (err < 0) {
-        failure = MediaFailure::incomplete();
+        failure = err == AVERROR(ENOMEM) ? MediaFailure::notMedia() : MediaFailure::incomplete();
         return nullptr;
     }
     return fmt;

@@ -34,7 +34,8 @@ using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
 
 std::string errorText(int err);
 
-// Silences FFmpeg's own logging (once per process).
+// Silences FFmpeg's own logging and caps the size of any one of its allocations (once per process); every
+// way into FFmpeg calls it first.
 void quietLibraries();
 
 // Opens and probes a file through a read layer that `interrupt` (may be null) can break out of, so a

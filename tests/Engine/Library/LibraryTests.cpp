@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include "Engine/Model/Issues.hpp"
 #include "Engine/Library/Library.hpp"
@@ -354,6 +356,51 @@ TEST_F(LibraryTest, AdoptRepairsSharedSlotsColoursAndOrders) {
     fs::remove(docPath);
     lib.adopt(lib.document(), docPath, false);
     EXPECT_FALSE(written());
+}
+
+// Counts the documents that land under `name` in `folder` (each write renames a finished file into place).
+struct LandedWrites {
+    int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    std::string name;
+    LandedWrites(const fs::path& folder, std::string n) : name(std::move(n)) {
+        ::inotify_add_watch(fd, folder.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE);
+    }
+    ~LandedWrites() { ::close(fd); }
+    int count() {
+        int n = 0;
+        alignas(inotify_event) char buffer[64 * 1024];
+        for (;;) {
+            const ssize_t got = ::read(fd, buffer, sizeof buffer);
+            if (got <= 0) return n;
+            for (ssize_t at = 0; at < got;) {
+                const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
+                if (e->len && name == e->name) ++n;
+                at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+            }
+        }
+    }
+};
+
+TEST_F(LibraryTest, AdoptOfManySharedSlotsSplitsThemAllThenWritesOnce) {
+    ProjectDoc doc = ProjectDoc::make("Crafted");
+    doc.media = {makeItem("a", file("a.mov"), 0)};
+    // One item in 2000 slots, and a duplicate id: every repair at once.
+    doc.media.push_back(makeItem("a", file("again.mov"), 1));
+    doc.groups = {makeGroup("G", std::vector<std::string>(1000, "a")), makeGroup("H", std::vector<std::string>(1000, "a"))};
+    LandedWrites writes(folder, docPath.filename().string());
+    lib.adopt(doc, docPath, false);
+    ASSERT_EQ(lib.media().size(), 2001u);
+    std::set<std::string> slots;
+    for (const auto& g : lib.groups())
+        for (const auto& id : g.mediaIds) {
+            ASSERT_TRUE(lib.item(id)) << id;
+            EXPECT_EQ(lib.item(id)->path, lib.item("a")->path);
+            slots.insert(id);
+        }
+    EXPECT_EQ(slots.size(), 2000u);
+    EXPECT_EQ(writes.count(), 1);
+    EXPECT_EQ(onDisk().media, lib.media());
+    EXPECT_EQ(onDisk().groups, lib.groups());
 }
 
 TEST_F(LibraryTest, DuplicateIdsInADocumentGetFreshIdsAfterTheFirst) {
