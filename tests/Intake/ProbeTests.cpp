@@ -292,3 +292,16 @@ TEST_F(Thumbnails, CacheKeysOnTheThumbnailTimeAndRemembersNoMiss) {
 }
 
 }  // namespace
+
+// A crafted header may ask for gigabytes while a file is probed; once the probe has looked at any file, one
+// allocation over the cap is refused and the file is not media, while real media sizes still pass.
+TEST(ProbeAllocationCap, OneAllocationOverTheCapIsRefusedOnceAFileWasProbed) {
+    const fs::path wav = fixture("cap.wav", "-f lavfi -i sine=d=0.2 -c:a pcm_s16le");
+    EXPECT_TRUE(MediaProbe::validates(wav, MediaKind::audio));
+    void* large = av_malloc(std::size_t(600) << 20);
+    EXPECT_EQ(large, nullptr);
+    av_free(large);
+    void* frame = av_malloc(std::size_t(7680) * 4320 * 8);  // 8K RGBA at 16 bits a channel
+    EXPECT_NE(frame, nullptr);
+    av_free(frame);
+}
