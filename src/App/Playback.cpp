@@ -137,11 +137,15 @@ void AppState::warnIfBrowserSourceCantPlay(const MediaItem& item) {
 }
 
 void AppState::setMasterVolumeDB(double db) {
+    const std::int64_t rev = program.state().rev;
     masterVolumeDB_ = db;
     double gain = std::pow(10.0, db / 20.0);
     if (!(gain >= 0)) gain = 0;
     program.setMasterVolume(std::min(gain, 1.0));
     notify(Aspect::masterVolume);
+    // The remotes show the level in dB and the mute: a change the program's gain does not follow (above
+    // 0 dB, or muting at the bottom) reaches them all the same.
+    if (program.state().rev == rev) pushSnapshot();
 }
 
 std::tuple<double, double, bool> AppState::transportProgress(LayerId layer) const {

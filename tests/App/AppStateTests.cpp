@@ -770,6 +770,30 @@ TEST_F(AppStateTest, StatusReportsHopToTheMainQueue) {
     q.runPending();
 }
 
+// The level in dB and the mute reach both remotes also when the program's gain stays where it is: above
+// 0 dB it is capped at 1, and muting at -60 dB leaves it at the bottom.
+TEST_F(AppStateTest, VolumeAndMuteReachTheRemotesWhenTheGainStaysTheSame) {
+    make();
+    app->snapshotHook = [&]() -> std::optional<ControlSnapshot> {
+        ControlSnapshot snapshot;
+        snapshot.masterVolumeDB = app->masterVolumeDB();
+        snapshot.muted = app->isMuted();
+        return snapshot;
+    };
+    const double gain = app->program.state().masterVolume;
+    app->setMasterVolumeDB(3);
+    app->setMasterVolumeDB(6);
+    EXPECT_EQ(app->program.state().masterVolume, gain);
+    ASSERT_EQ(control->snapshots.size(), 2u);
+    EXPECT_EQ(control->snapshots[1].masterVolumeDB, 6);
+    app->setMasterVolumeDB(-60);  // the gain moves: one snapshot through the program's change
+    ASSERT_EQ(control->snapshots.size(), 3u);
+    app->toggleMute();  // -60 dB either way
+    ASSERT_EQ(control->snapshots.size(), 4u);
+    EXPECT_TRUE(control->snapshots[3].muted);
+    EXPECT_EQ(ble->snapshots, control->snapshots);
+}
+
 // Each program and library change sends both remotes one new snapshot; playback reports of the primary
 // layer go to both as transport messages.
 TEST_F(AppStateTest, RemotesGetASnapshotPerChangeAndTheTransportOfThePrimaryLayer) {

@@ -1,5 +1,8 @@
 #include "Engine/Model/TextBytes.hpp"
 
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
 #include <fmt/format.h>
 
 namespace ombry {
@@ -55,6 +58,28 @@ std::string showBytes(std::string_view bytes) {
         bytes.remove_prefix(n);
     }
     return out;
+}
+
+std::string trimWhiteSpace(std::string_view text) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    const int32_t length = static_cast<int32_t>(text.size());
+    int32_t first = 0;
+    while (first < length) {
+        int32_t next = first;
+        UChar32 c;
+        U8_NEXT(bytes, next, length, c);
+        if (c < 0 || !u_isUWhiteSpace(c)) break;
+        first = next;
+    }
+    int32_t end = length;
+    while (end > first) {
+        int32_t before = end;
+        UChar32 c;
+        U8_PREV(bytes, first, before, c);
+        if (c < 0 || !u_isUWhiteSpace(c)) break;
+        end = before;
+    }
+    return std::string(text.substr(static_cast<std::size_t>(first), static_cast<std::size_t>(end - first)));
 }
 
 }  // namespace ombry

@@ -18,12 +18,6 @@ namespace {
 
 constexpr const char* kLog = "BLE";
 
-std::string trimmed(const std::string& s) {
-    const char* blanks = " \t\n\r\v\f";
-    const size_t first = s.find_first_not_of(blanks);
-    if (first == std::string::npos) return {};
-    return s.substr(first, s.find_last_not_of(blanks) - first + 1);
-}
 
 const char* caseName(ControlResult::Kind kind) {
     switch (kind) {
@@ -62,7 +56,7 @@ void BLEControlServer::configureControl(std::optional<std::string> password) {
     onQueue([this, password = std::move(password)] {
         std::optional<std::string> next;
         if (password) {
-            std::string t = trimmed(*password);
+            std::string t = trimWhiteSpace(*password);
             if (!t.empty()) next = std::move(t);
         }
         const bool presenceChanged = next.has_value() != controlPassword_.has_value();

@@ -12,6 +12,7 @@
 
 #include "Engine/Control/UriReference.hpp"
 #include "Engine/Model/Issues.hpp"
+#include "Engine/Model/TextBytes.hpp"
 #include "Engine/Model/JsonCoding.hpp"
 #include "Engine/Library/Library.hpp"
 #include "Engine/Servers/OutputServer.hpp"
@@ -28,17 +29,11 @@ namespace asio = boost::asio;
 
 namespace {
 
-std::string trimmed(const std::string& text) {
-    const char* blanks = " \t\r\n\v\f";
-    const auto first = text.find_first_not_of(blanks);
-    if (first == std::string::npos) return {};
-    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
-}
 
 std::optional<std::string> nonEmptyTrimmed(const std::map<std::string, std::string>& query, const char* name) {
     auto it = query.find(name);
     if (it == query.end()) return std::nullopt;
-    std::string value = trimmed(it->second);
+    std::string value = trimWhiteSpace(it->second);
     if (value.empty()) return std::nullopt;
     return value;
 }
@@ -303,7 +298,7 @@ void ControlServer::configureControl(std::optional<std::string> password) {
         if (!self) return;
         std::optional<std::string> next;
         if (password) {
-            std::string t = trimmed(*password);
+            std::string t = trimWhiteSpace(*password);
             if (!t.empty()) next = std::move(t);
         }
         const bool presenceChanged = next.has_value() != self->controlPassword_.has_value();

@@ -450,7 +450,8 @@ TEST_F(ControlServerTest, RemoteThatNeverReadsIsClosedWhileTheOthersKeepTheirPus
 
 TEST_F(ControlServerTest, PasswordGateTakesTheLastKOrTheHeaderAfterNormalisation) {
     startServer();
-    server->configureControl("  s\xC3\xA9same \n");  // trimmed; é precomposed
+    // Trimmed of Unicode white space (a no-break space, a line separator as pasted); é precomposed.
+    server->configureControl("\xC2\xA0 s\xC3\xA9same \n\xE2\x80\xA8");
     sync();
     struct Case {
         std::string target, extra;
