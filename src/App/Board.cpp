@@ -271,7 +271,7 @@ void AppState::promptAddMedia() {
     // Read after the panel closed: only where slide decks go depends on it.
     const auto selected = selectedPlaylistIds();
     std::optional<std::string> target;
-    if (selected.size() == 1) target = selected.front();
+    if (!selected.empty()) target = selected.front();
     std::vector<std::string> paths;
     for (const auto& p : chosen) paths.push_back(p.string());
     addMedia(paths, target, true, true);

@@ -2,6 +2,7 @@
 
 #include "Engine/Model/Issues.hpp"
 #include "Engine/Library/Store.hpp"
+#include "Engine/Model/TextBytes.hpp"
 #include "Platform/Clock.hpp"
 
 namespace fs = std::filesystem;
@@ -27,6 +28,27 @@ std::pair<ProjectDoc, fs::path> openOrCreate(const std::string& stem,
 }
 
 bool samePath(const fs::path& a, const fs::path& b) { return a.lexically_normal() == b.lexically_normal(); }
+
+// The recents and the next launch keep a project's path as UTF-8 text: a path that is not would be
+// replaced there, and the project lost at the next start. Nothing when the path can be used.
+std::optional<std::string> nameRefusal(const fs::path& url) {
+    if (isUtf8(url.native())) return std::nullopt;
+    const std::string name = url.filename().native();
+    if (!isUtf8(name))
+        return "\u201C" + showBytes(name) +
+               "\u201D can't be used: the project's name isn't valid UTF-8 text. Choose another name, then try again.";
+    return "\u201C" + showBytes(name) + "\u201D can't be used: the name of its folder \u201C" +
+           showBytes(url.parent_path().native()) +
+           "\u201D isn't valid UTF-8 text. Choose another folder, then try again.";
+}
+
+// Refused projects are reported as the operation's failure, with the sentence attached.
+bool refused(const fs::path& url, IssueCode code) {
+    const auto why = nameRefusal(url);
+    if (!why) return false;
+    IssueLog::shared().report(code, showBytes(url.filename().native()), *why, true);
+    return true;
+}
 
 }  // namespace
 
@@ -75,6 +97,7 @@ std::optional<std::pair<ProjectDoc, fs::path>> AppProjects::migrateLegacyLibrary
 
 void AppProjects::openProject(const fs::path& url) {
     if (currentProjectURL_ && samePath(*currentProjectURL_, url)) return;
+    if (refused(url, IssueCode::projectOpenFailed)) return;
     auto read = Store::readDoc<ProjectDoc>(url);
     if (!read.value) {
         IssueLog::shared().report(IssueCode::projectOpenFailed, url.filename().string(), std::nullopt, true);
@@ -87,6 +110,7 @@ void AppProjects::openProject(const fs::path& url) {
 }
 
 void AppProjects::newProject(const std::string& name, const fs::path& url) {
+    if (refused(url, IssueCode::projectSaveFailed)) return;
     ProjectDoc doc = ProjectDoc::make(name);
     Store::saveDoc(doc, url);
     program_.clearAll();
@@ -95,6 +119,7 @@ void AppProjects::newProject(const std::string& name, const fs::path& url) {
 }
 
 void AppProjects::saveProjectAs(const fs::path& url) {
+    if (refused(url, IssueCode::projectSaveFailed)) return;
     ProjectDoc doc = ProjectDoc::make(url.stem().string());
     doc.media = library_.media();
     doc.groups = library_.groups();

@@ -29,6 +29,8 @@ public:
     void openInitialProject();
     // Reports "PRJ-01" when the file is not a readable project; the open project then stays.
     void openProject(const std::filesystem::path& url);
+    // A path that is not UTF-8 text is refused by all three ("PRJ-01" to open, "PRJ-02" to create or save,
+    // with a sentence that says why), and nothing changes.
     void newProject(const std::string& name, const std::filesystem::path& url);
     void saveProjectAs(const std::filesystem::path& url);
 

@@ -193,7 +193,9 @@ void AppState::ingestDeckPage(std::shared_ptr<DeckImport> deck, size_t index) {
     ingestUploadedFile(std::move(request), [this, deck, index](UploadIngestResult r) {
         if (r.ok) return ingestDeckPage(deck, index + 1);
         // The rest of the deck is not taken in; the failure is the operator's to see and the caller's to know.
+        // The pages that went in are in the deck's playlist, which is shown as after a whole deck.
         IssueLog::shared().report(IssueCode::slidesImportFailed, deck->name, r.message, true);
+        selectDeckPlaylist(*deck);
         finishDeck(deck, r.message, false);
     });
 }

@@ -331,6 +331,27 @@ TEST_F(BoardStateTest, DroppedFilesGoThroughIntakeAndLandAtTheClampedIndex) {
     EXPECT_EQ(decks[1].target, p);
 }
 
+// The window's chrome learns of every question the intake leaves for the operator.
+TEST_F(BoardStateTest, QueuedSequencesAndIntakeAlertsSignalTheChrome) {
+    int signals = 0;
+    Subscription watching = app->observe([&](Aspect a) {
+        if (a == Aspect::imports) ++signals;
+    });
+    const std::string frame = still("frame_001");
+    app->intake().detectSequence = [&](const std::vector<std::string>& paths) -> std::optional<DetectedSequence> {
+        return DetectedSequence{paths, "frame"};
+    };
+    app->addMedia({frame}, std::nullopt, true, true);
+    ASSERT_EQ(app->pendingSequenceImports().size(), 1u);
+    EXPECT_EQ(signals, 1);
+    app->intake().detectSequence = nullptr;
+    app->addMedia({"/nowhere/notes.txt"}, std::nullopt, true, true);
+    EXPECT_TRUE(app->unsupportedFilePrompt().has_value());
+    EXPECT_EQ(signals, 2);
+    app->intake().raiseCapacityAlert("full");
+    EXPECT_EQ(signals, 3);
+}
+
 TEST_F(BoardStateTest, AddMediaPanelHandsTheChosenFilesToIntake) {
     recordingPanels.choice = {};
     app->promptAddMedia();
@@ -357,10 +378,14 @@ TEST_F(BoardStateTest, AddMediaPanelHandsTheChosenFilesToIntake) {
     EXPECT_EQ(sequenceSearches.size(), 1u);
 
     recordingPanels.choice = {deck()};
-    app->setSelection({SidebarItem::playlist(p), SidebarItem::playlist(q)});  // two: no deck target
+    app->setSelection({SidebarItem::playlist(q), SidebarItem::playlist(p)});  // two: the first in the list
     app->promptAddMedia();
     ASSERT_EQ(decks.size(), 2u);
-    EXPECT_EQ(decks[1].target, std::nullopt);
+    EXPECT_EQ(decks[1].target, p);
+    app->setSelection({SidebarItem::allPlaylists()});  // no playlist of its own: no deck target
+    app->promptAddMedia();
+    ASSERT_EQ(decks.size(), 3u);
+    EXPECT_EQ(decks[2].target, std::nullopt);
 }
 
 TEST_F(BoardStateTest, RelinkAsksForAFileOfTheClipsKindAndProbesItAfterwards) {

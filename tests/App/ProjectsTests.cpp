@@ -4,6 +4,7 @@
 #include "App/SavedPlaylistOps.hpp"
 #include "Engine/Model/Issues.hpp"
 #include "Engine/Library/Store.hpp"
+#include "Engine/Model/TextBytes.hpp"
 #include "Platform/Product.hpp"
 #include "support/TestEnv.hpp"
 
@@ -230,6 +231,35 @@ TEST_F(ProjectsTest, NewAndSaveAsThroughThePanels) {
     EXPECT_TRUE(library.groups().empty());
     EXPECT_EQ(app.current, std::set<SidebarItem>{SidebarItem::allPlaylists()});
     EXPECT_EQ(projects.recentsStore().recents.size(), 3u);
+}
+
+TEST_F(ProjectsTest, ProjectNamesThatAreNotUtf8AreRefusedWithASentence) {
+    projects.openInitialProject();
+    const auto before = projects.currentProjectURL();
+    const fs::path folder = test::tempDir("bytes");
+    const fs::path bad = folder / "Caf\xE9.ombry";
+    Store::saveDoc(ProjectDoc::make("Cafe"), bad);  // a readable project under a name that is not UTF-8
+    const fs::path inBadFolder = folder / "D\xFCr" / "Show.ombry";
+    struct Case {
+        std::function<void()> run;
+        IssueCode code;
+        std::string subject;
+    };
+    const std::vector<Case> cases{
+        {[&] { projects.openProject(bad); }, IssueCode::projectOpenFailed, "Caf\\xE9.ombry"},
+        {[&] { projects.saveProjectAs(bad); }, IssueCode::projectSaveFailed, "Caf\\xE9.ombry"},
+        {[&] { projects.newProject("Show", inBadFolder); }, IssueCode::projectSaveFailed, "Show.ombry"},
+    };
+    for (const auto& c : cases) {
+        IssueLog::shared().clear();
+        c.run();
+        EXPECT_EQ(projects.currentProjectURL(), before);
+        ASSERT_EQ(IssueLog::shared().recent().size(), 1u) << c.subject;
+        EXPECT_EQ(IssueLog::shared().recent()[0].code, c.code);
+        EXPECT_EQ(IssueLog::shared().recent()[0].subject, c.subject);
+    }
+    EXPECT_FALSE(fs::exists(inBadFolder));
+    for (const auto& r : projects.recentsStore().recents) EXPECT_TRUE(isUtf8(r.path)) << showBytes(r.path);
 }
 
 TEST_F(ProjectsTest, OpenPanelAsksForOneProjectFileWhereverTheDesktopStarts) {

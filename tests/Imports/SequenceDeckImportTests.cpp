@@ -152,6 +152,8 @@ TEST_F(SequenceDeckImportTest, ADeckWithoutTargetSelectsThePlaylistOfItsNameIgno
 TEST_F(SequenceDeckImportTest, AFailedPageIngestIsReportedAndPassedOn) {
     start();
     fillTo(997);
+    const Group other = app->library.createGroup("Other");
+    app->setSelection({SidebarItem::playlist(other.id)});
     const auto wired = app->library.onChange;
     bool filled = false;
     app->library.onChange = [&] {
@@ -168,6 +170,8 @@ TEST_F(SequenceDeckImportTest, AFailedPageIngestIsReportedAndPassedOn) {
     ASSERT_TRUE(i);
     EXPECT_EQ(i->subject, "Deck");
     EXPECT_EQ(group(*app, "Deck")->mediaIds.size(), 1u);
+    // The page that went in is shown in its playlist, as after a whole deck.
+    EXPECT_EQ(app->selection(), std::set<SidebarItem>{SidebarItem::playlist(group(*app, "Deck")->id)});
     for (const auto& e : entries(Store::mediaIncomingDir())) ADD_FAILURE() << e << " left behind";
     app->library.onChange = wired;
 }

@@ -214,6 +214,21 @@ TEST_F(SequenceEncode, FailuresLeaveNoMovie) {
     EXPECT_FALSE(fs::exists(movie("stopped")));
 }
 
+// Content dedup takes a sequence imported twice for one file only if both encodings are the same bytes.
+TEST_F(SequenceEncode, TheSameFramesGiveTheSameBytes) {
+    constexpr int w = 64, h = 48;
+    std::vector<std::string> list;
+    for (int i = 0; i < 6; ++i)
+        list.push_back(writeFrame(frames / ("same_" + std::to_string(i) + ".png"), w, h, [](int x, int) { return thirds(x, w); }));
+    auto first = SequenceImport::transcode(list, "first", into, 25);
+    auto second = SequenceImport::transcode(list, "second", into, 25);
+    ASSERT_TRUE(std::holds_alternative<fs::path>(first));
+    ASSERT_TRUE(std::holds_alternative<fs::path>(second));
+    const std::string a = test::readFile(std::get<fs::path>(first)), b = test::readFile(std::get<fs::path>(second));
+    ASSERT_FALSE(a.empty());
+    EXPECT_TRUE(a == b) << a.size() << " and " << b.size() << " bytes";
+}
+
 TEST_F(SequenceEncode, OurPlayerShowsTheAlpha) {
     constexpr int w = 96, h = 64;
     std::vector<std::string> list;

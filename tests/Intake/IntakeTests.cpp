@@ -400,6 +400,21 @@ TEST_F(IntakeTest, AnIngestCallOfAnUnknownTypeSaysNothing) {
     EXPECT_EQ(intake->unsupportedFilePrompt(), "1 couldn't be added");
 }
 
+TEST_F(IntakeTest, ANameThatIsNotUtf8ReplacesAnUnansweredPrompt) {
+    const fs::path dir = test::tempDir("bytes");
+    test::writeFile(dir / "readme.txt", "hi");
+    EXPECT_TRUE(intake->addMedia({(dir / "readme.txt").string()}, std::nullopt, true, true).empty());
+    EXPECT_EQ(intake->unsupportedFilePrompt(), "1 couldn't be added");
+    // Not answered; the next call refuses a name that is not UTF-8.
+    const fs::path bad = dir / "caf\xE9.mp4";
+    fs::copy_file(videoA(), bad);
+    EXPECT_TRUE(intake->addMedia({bad.string()}, std::nullopt, true, true).empty());
+    EXPECT_EQ(intake->unsupportedFilePrompt(), Library::refusal(bad));
+    // Within one call both go into the one prompt.
+    EXPECT_TRUE(intake->addMedia({(dir / "readme.txt").string(), bad.string()}, std::nullopt, true, true).empty());
+    EXPECT_EQ(intake->unsupportedFilePrompt(), "1 couldn't be added " + *Library::refusal(bad));
+}
+
 // ---- Ingest ----
 
 TEST_F(IntakeTest, SameContentTwiceIsOneFileAndTwoClips) {
@@ -590,6 +605,9 @@ TEST_F(IntakeTest, StartUpScanFinishesDeletesAndLeavesAsTheSideFilesSay) {
     test::writeFile(incoming / ".hidden", "h");
     const auto past = fs::file_time_type::clock::now() - std::chrono::hours(1);
     for (const auto& n : {"half.mp4", ".hidden"}) fs::last_write_time(incoming / n, past);
+    // Also what was written in the same second, moments before this run.
+    test::writeFile(incoming / "moments.mp4", "partial");
+    fs::last_write_time(incoming / "moments.mp4", fs::file_time_type::clock::now() - std::chrono::milliseconds(50));
     make();  // this run starts now
     // An upload that began streaming after this run started: it must survive the scan.
     std::optional<fs::path> handed;

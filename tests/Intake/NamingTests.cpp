@@ -7,6 +7,7 @@
 
 #include "Engine/Intake/ContentHash.hpp"
 #include "Engine/Intake/MediaIngest.hpp"
+#include "Engine/Model/TextBytes.hpp"
 #include "Engine/Intake/UploadSink.hpp"
 #include "support/TestEnv.hpp"
 
@@ -33,6 +34,10 @@ INSTANTIATE_TEST_SUITE_P(
                       SanitizeCase{"  ..clip.mp4 \t", "clip.mp4"}, SanitizeCase{"dir/", "dir"}, SanitizeCase{"/", "upload"},
                       SanitizeCase{"\\\\server\\share\\a b.MOV", "a b.MOV"}, SanitizeCase{"...", "upload"},
                       SanitizeCase{"x\x01y\x7F.png", "xy.png"},
+                      // What one step uncovers the next takes off: no trailing blank or dot, no hidden name.
+                      SanitizeCase{"a .", "a"}, SanitizeCase{"clip .mp4 .", "clip.mp4"}, SanitizeCase{"a..", "a"},
+                      SanitizeCase{"a. mp4", "a.mp4"}, SanitizeCase{". .mov", "mov"},
+                      SanitizeCase{".\u0301x.png", "\u0301x.png"},
                       // Not UTF-8: the stray byte becomes U+FFFD, so the name can go into the project.
                       SanitizeCase{"bad\xFFname.mp4", "bad\uFFFDname.mp4"}));
 
@@ -58,6 +63,33 @@ TEST(SanitizeLength, MultiByteStemIsCutAtAWholeGrapheme) {
     EXPECT_EQ(MediaIngest::sanitizedFilename(flags + ".png"), kept + ".png");
     // A grapheme joined by a zero-width joiner (a format character) goes whole.
     EXPECT_EQ(MediaIngest::sanitizedFilename("a\U0001F468\u200D\U0001F469b.png"), "ab.png");
+}
+
+// A second pass changes nothing, over the table above and over names built from the awkward pieces.
+TEST(SanitizeStable, ASecondPassChangesNothing) {
+    const std::vector<std::string> pieces{".",      " ",  "\t", "a",  "\u0301", "\u00A0", "/",  ":", "\\",
+                                          "\u200D", "\xC3\xA9", "\xFF", "mp4", "..", "e\u0301", std::string(60, 'x')};
+    std::vector<std::string> names{"a .", "clip .mp4 .", "a..", ".\u0301x.png", std::string(199, 'a') + " b.mov"};
+    std::uint32_t seed = 12345;
+    for (int n = 0; n < 4000; ++n) {
+        std::string name;
+        const int count = 1 + n % 9;
+        for (int i = 0; i < count; ++i) {
+            seed = seed * 1664525u + 1013904223u;
+            name += pieces[(seed >> 8) % pieces.size()];
+        }
+        names.push_back(name);
+    }
+    for (const auto& raw : names) {
+        const std::string once = MediaIngest::sanitizedFilename(raw);
+        EXPECT_EQ(MediaIngest::sanitizedFilename(once), once) << showBytes(raw);
+        ASSERT_FALSE(once.empty());
+        EXPECT_NE(once.front(), '.') << showBytes(raw);
+        EXPECT_NE(once.back(), ' ') << showBytes(raw);
+        EXPECT_NE(once.back(), '.') << showBytes(raw);
+        EXPECT_EQ(once.find_first_of("/:"), std::string::npos) << showBytes(raw);
+        EXPECT_LE(MediaIngest::splitExtension(once).first.size(), MediaIngest::maxStemBytes);
+    }
 }
 
 TEST(UniqueDestination, NumbersTheNameAfterTheTakenOnes) {

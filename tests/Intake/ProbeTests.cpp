@@ -187,6 +187,14 @@ TEST(Metadata, FrameRateIsTheRoundedAverageRate) {
     }
 }
 
+TEST(Metadata, OggTheoraWithoutAnAverageRateHasItsBaseRate) {
+    // Ogg gives Theora no average rate (0/0).
+    const auto meta = probe::avMetadata(
+        fixture("theora.ogv", "-f lavfi -i testsrc2=s=64x48:r=25:d=1 -c:v libtheora"));
+    EXPECT_EQ(meta.fps, 25);
+    EXPECT_EQ(meta.width, 64);
+}
+
 TEST(Metadata, BitDepthOnlyForUncompressedSound) {
     const auto pcm24 = probe::avMetadata(tone("t24.wav", "-c:a pcm_s24le"));
     EXPECT_EQ(pcm24.bitDepth, 24);
@@ -236,6 +244,9 @@ TEST_F(Thumbnails, LongestSide640KeepingTheAspectAndStandingUpright) {
     EXPECT_EQ(jpegSize(thumb("v1")), (std::pair{640, 360}));
     ASSERT_TRUE(MediaProbe::thumbnail(rotated(90), MediaKind::video, "v2"));
     EXPECT_EQ(jpegSize(thumb("v2")), (std::pair{360, 640}));
+    // Pixels that are not square: 1440 by 1080 HDV shown 16:9.
+    ASSERT_TRUE(MediaProbe::thumbnail(clip("hdv.mp4", "1440x1080", "10", 1.5, "-vf setsar=4/3"), MediaKind::video, "v3"));
+    EXPECT_EQ(jpegSize(thumb("v3")), (std::pair{640, 360}));
     ASSERT_TRUE(MediaProbe::thumbnail(cover(), MediaKind::image, "i1"));
     EXPECT_EQ(jpegSize(thumb("i1")), (std::pair{640, 512}));
     // Smaller pictures are not enlarged; an EXIF turn is applied.

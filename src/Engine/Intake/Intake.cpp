@@ -29,12 +29,14 @@ void removeQuietly(const fs::path& p) {
     fs::remove(p, ec);
 }
 
-// The kernel stamps files from its coarse clock, and some file systems keep whole seconds only: a file
-// written after this moment never carries an earlier time.
-fs::file_time_type startOfThisSecond() {
+// The kernel stamps files from its coarse clock: a file written after this moment never carries an earlier
+// time. At full precision, so that what an earlier run left in this very second still counts as earlier.
+fs::file_time_type now() {
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
-    return std::chrono::file_clock::from_sys(std::chrono::system_clock::time_point(std::chrono::seconds(now.tv_sec)));
+    const auto since = std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+    return std::chrono::file_clock::from_sys(
+        std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(since)));
 }
 
 bool sameIgnoringCase(const std::string& a, const std::string& b) {
@@ -49,7 +51,7 @@ Intake::Intake(Library& library, MediaRegistry& registry, MediaTombstones& tombs
       tombstones_(tombstones),
       env_(std::move(env)),
       gate_(env_.probeLimit),
-      createdAt_(startOfThisSecond()),
+      createdAt_(now()),
       hashPool_(2, "ingest-hash", 10),
       probePool_(env_.probeLimit, "media-probe", 5) {
     expand = expandFolder;
@@ -110,8 +112,12 @@ std::vector<MediaItem> Intake::addMedia(const std::vector<std::string>& paths,
         unusable.push_back(p);
         return true;
     });
-    if (announceUnsupported && !unusable.empty() && unusableFileMessage)
+    // This call's own alert: a prompt left unanswered from an earlier call is replaced, not added to.
+    bool prompted = false;
+    if (announceUnsupported && !unusable.empty() && unusableFileMessage) {
         announce(unusableFileMessage(unusable), unsupportedFilePrompt_);
+        prompted = true;
+    }
 
     const std::size_t room = itemLimit > library_.media().size() ? itemLimit - library_.media().size() : 0;
     const std::size_t take = std::min(room, list.size());
@@ -127,7 +133,7 @@ std::vector<MediaItem> Intake::addMedia(const std::vector<std::string>& paths,
     std::vector<std::string> refused;  // names that are not UTF-8
     std::vector<MediaItem> added = library_.add(list, &refused);
     if (announceUnsupported && !refused.empty()) {
-        std::string text = unsupportedFilePrompt_.value_or("");
+        std::string text = prompted ? unsupportedFilePrompt_.value_or("") : std::string();
         for (const auto& r : refused) text += (text.empty() ? "" : " ") + r;
         announce(std::move(text), unsupportedFilePrompt_);
     }

@@ -59,42 +59,63 @@ std::pair<std::string, std::string> MediaIngest::splitExtension(const std::strin
     return {name.substr(0, dot), name.substr(dot + 1)};
 }
 
+namespace {
+
+// Blanks are horizontal white space (spaces and tabs) only; taken off by code point.
+std::string trimBlanks(const std::string& text) {
+    icu::UnicodeString s = icu::UnicodeString::fromUTF8(text);
+    int32_t first = 0, end = s.length();
+    while (first < end && u_isblank(s.char32At(first))) first = s.moveIndex32(first, 1);
+    while (end > first) {
+        const int32_t before = s.moveIndex32(end, -1);
+        if (!u_isblank(s.char32At(before))) break;
+        end = before;
+    }
+    return utf8(icu::UnicodeString(s, first, end - first));
+}
+
+// The stem cut to `limit` bytes of UTF-8 at a whole grapheme.
+std::string cutStem(const std::string& stem, std::size_t limit) {
+    if (stem.size() <= limit) return stem;
+    auto parts = graphemes(icu::UnicodeString::fromUTF8(stem));
+    std::size_t bytes = stem.size();
+    while (!parts.empty() && bytes > limit) {
+        bytes -= utf8(parts.back()).size();
+        parts.pop_back();
+    }
+    icu::UnicodeString cut;
+    for (const auto& p : parts) cut += p;
+    return utf8(cut);
+}
+
+}  // namespace
+
 std::string MediaIngest::sanitizedFilename(const std::string& raw) {
     std::string path = raw;
     for (char& c : path)
         if (c == '\\') c = '/';
     const icu::UnicodeString component = icu::UnicodeString::fromUTF8(lastPathComponent(path));
 
-    std::vector<icu::UnicodeString> kept;
+    icu::UnicodeString kept;
     for (auto& g : graphemes(component))
-        if (!droppedCharacter(g)) kept.push_back(g);
-    // Blanks are horizontal white space (spaces and tabs) only.
-    auto blank = [](const icu::UnicodeString& g) { return g.length() > 0 && u_isblank(g.char32At(0)) && g.countChar32() == 1; };
-    std::size_t first = 0, last = kept.size();
-    while (first < last && blank(kept[first])) ++first;
-    while (last > first && blank(kept[last - 1])) --last;
-    while (first < last && kept[first] == icu::UnicodeString(u".")) ++first;
-    icu::UnicodeString joined;
-    for (std::size_t i = first; i < last; ++i) joined += kept[i];
-    std::string name = utf8(joined);
+        if (!droppedCharacter(g)) kept += g;
+    std::string name = utf8(kept);
 
-    auto [stem, ext] = splitExtension(name);
-    if (stem.empty()) {
-        stem = "upload";
-        ext = name.empty() ? std::string() : ext;
+    // Each step may uncover what an earlier one removes ("a ." loses its dot, then its blank; a cut stem may
+    // end in a blank): they run until nothing changes, so that a second pass changes nothing.
+    for (;;) {
+        const std::string before = name;
+        name = trimBlanks(name);
+        // By code point: a full stop followed by a combining mark is still a leading dot.
+        const auto dots = name.find_first_not_of('.');
+        name.erase(0, dots == std::string::npos ? name.size() : dots);
+        auto [stem, ext] = splitExtension(name);
+        stem = cutStem(trimBlanks(stem), maxStemBytes);
+        ext = trimBlanks(ext);
+        if (stem.empty()) stem = "upload";
+        name = ext.empty() ? stem : stem + "." + ext;
+        if (name == before) return name;
     }
-    if (stem.size() > maxStemBytes) {
-        auto parts = graphemes(icu::UnicodeString::fromUTF8(stem));
-        std::size_t bytes = stem.size();
-        while (!parts.empty() && bytes > maxStemBytes) {
-            bytes -= utf8(parts.back()).size();
-            parts.pop_back();
-        }
-        icu::UnicodeString cut;
-        for (const auto& p : parts) cut += p;
-        stem = utf8(cut);
-    }
-    return ext.empty() ? stem : stem + "." + ext;
 }
 
 fs::path MediaIngest::uniqueDestination(const std::string& name, const fs::path& dir) {

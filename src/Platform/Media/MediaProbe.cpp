@@ -63,10 +63,18 @@ std::pair<int, int> fitted(double w, double h, int side) {
 }
 
 // Scales a decoded picture to thumbnail size and turns it upright (`o` says how it must be turned).
-std::optional<StillImage> thumbFromFrame(const AVFrame* f, StageOrientation o, int side = kThumbSide) {
+// `sampleAspect` is the shape of one stored pixel: a 1440 by 1080 HDV picture with pixels of 4:3 is shown
+// 1920 by 1080, and so is its thumbnail.
+std::optional<StillImage> thumbFromFrame(const AVFrame* f, StageOrientation o, int side = kThumbSide,
+                                         AVRational sampleAspect = {1, 1}) {
     if (!f || f->width < 1 || f->height < 1) return std::nullopt;
     const bool swap = swapsSides(o);
-    const auto [tw, th] = fitted(swap ? f->height : f->width, swap ? f->width : f->height, side);
+    double shown = f->width;
+    if (sampleAspect.num > 0 && sampleAspect.den > 0) {
+        const double wide = f->width * av_q2d(sampleAspect);
+        if (std::isfinite(wide) && wide >= 1) shown = wide;
+    }
+    const auto [tw, th] = fitted(swap ? f->height : shown, swap ? shown : f->height, side);
     const int sw = swap ? th : tw, sh = swap ? tw : th;
     StillImage stored = StillImage::padded(sw, sh, StillAlpha::none, StillByteOrder::rgba);
     if (!stored.valid() || !ff::scalePicture(f, AV_PIX_FMT_RGBA, sw, sh, stored.pixels.data(), int(stored.stride)))
@@ -119,7 +127,8 @@ std::optional<StillImage> frameAt(const fs::path& file, double at) {
         int r = avcodec_receive_frame(dec.get(), frame.get());
         if (r >= 0) {
             if (at <= 0 || frameTime(frame.get(), st) >= at - halfFrame)
-                return thumbFromFrame(frame.get(), ff::streamOrientation(st));
+                return thumbFromFrame(frame.get(), ff::streamOrientation(st), kThumbSide,
+                                      av_guess_sample_aspect_ratio(in.fmt.get(), const_cast<AVStream*>(st), frame.get()));
             av_frame_unref(frame.get());
             continue;
         }
@@ -243,8 +252,11 @@ ProbedMeta avMetadata(const fs::path& file) {
         if (swapsSides(ff::streamOrientation(st))) std::swap(w, h);
         meta.width = w;
         meta.height = h;
-        // The average rate, whole: 23.976 shows as 24, 29.97 as 30.
-        if (st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0) meta.fps = std::round(av_q2d(st->avg_frame_rate));
+        // The average rate, whole: 23.976 shows as 24, 29.97 as 30. Where it is unknown (0/0 for Ogg Theora)
+        // the stream's base rate.
+        const AVRational rate = st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0 ? st->avg_frame_rate
+                                                                                        : st->r_frame_rate;
+        if (rate.num > 0 && rate.den > 0) meta.fps = std::round(av_q2d(rate));
     }
     if (const int a = in.firstSound(); a >= 0) {
         const AVCodecParameters* par = in.fmt->streams[a]->codecpar;

@@ -302,6 +302,10 @@ std::unique_ptr<SequenceWriter> SequenceWriter::create(const std::string& path, 
     c->color_range = AVCOL_RANGE_MPEG;
     c->thread_count = sequenceEncoderThreads();
     if (impl->format->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    // The same frames give the same bytes (no random track and segment ids, no date, no library versions),
+    // so that content dedup recognises a sequence imported again.
+    c->flags |= AV_CODEC_FLAG_BITEXACT;
+    impl->format->flags |= AVFMT_FLAG_BITEXACT;
     AVDictionary* opts = nullptr;
     for (const auto& [key, value] : sequenceEncoderOptions(width, fps)) av_dict_set(&opts, key.c_str(), value.c_str(), 0);
     const int opened = avcodec_open2(c, vp9, &opts);
