@@ -218,6 +218,7 @@ struct ClientConn::Io {
     bool writing = false;         // the front of `writes` is being written
     double writeStarted = 0;      // when the write in flight began; 0 when none
     bool stallTimerArmed = false;
+    bool overflowed = false;      // more was queued than the limits allow: closing
     std::unique_ptr<net::NetTimer> stallTimer;  // a client must take what is written
     bool awaitingReply = false;  // a request was handed on; the next one waits for its reply
     bool keepAlive = true;       // the client did not ask to close after this request
@@ -507,7 +508,7 @@ struct ClientConn::Io {
     // --- writing ---
 
     void enqueue(Outgoing out) {
-        if (closed) return;
+        if (closed || overflowed) return;
         if (out.frame && out.kind != MessageKind::event) {
             // The one in flight cannot be taken back; a waiting one of the kind is replaced by this.
             for (auto it = writes.begin() + (writing ? 1 : 0); it != writes.end(); ++it) {
@@ -520,8 +521,13 @@ struct ClientConn::Io {
         const std::size_t size = out.bytes->size();
         if (!writes.empty() &&
             (writes.size() >= limits.maxQueuedMessages || queuedBytes + size > limits.maxQueuedBytes)) {
-            // A client that does not keep up with what it is sent would otherwise grow this without end.
-            return closeNow();
+            // A client that does not keep up with what it is sent would otherwise grow this without end. Closed
+            // on the strand's next turn: the server may be walking its table, sending to each connection.
+            overflowed = true;
+            writes.erase(writes.begin() + (writing ? 1 : 0), writes.end());
+            queuedBytes = writes.empty() ? 0 : writes.front().bytes->size();
+            asio::post(strand, [self = self()] { self->io_->closeNow(); });
+            return;
         }
         queuedBytes += size;
         writes.push_back(std::move(out));

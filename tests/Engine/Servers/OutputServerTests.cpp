@@ -382,6 +382,25 @@ TEST_F(OutputServerTest, PageThatNeverReadsIsClosedWhileTheOthersKeepTheirPushes
     EXPECT_EQ(revOf(*pushed), 2);
 }
 
+TEST_F(OutputServerTest, PageThatFallsBehindOnTransportsIsClosedTheOthersGetThemAll) {
+    RawClient reader = page("output");
+    RawClient slow = RawClient::slowReader(port);
+    ASSERT_TRUE(slow.upgrade());
+    ASSERT_TRUE(slow.sendFrame(1, R"({"type":"hello","role":"output"})"));
+    ASSERT_TRUE(countIs(2, 2));
+    // Transport commands all count; bursts of them as a show runs, each taken by the reader before the next.
+    for (int burst = 0; burst < 8; ++burst) {
+        for (int i = 0; i < 50; ++i) server->sendTransport({LayerId::media, "seek", double(burst * 50 + i)});
+        for (int i = 0; i < 50; ++i) {
+            auto text = reader.readText();
+            ASSERT_TRUE(text) << burst;
+            EXPECT_EQ(Json::parse(*text).at("time"), double(burst * 50 + i));
+        }
+    }
+    EXPECT_TRUE(slow.closedWithin(5));
+    EXPECT_TRUE(countIs(1));
+}
+
 TEST_F(OutputServerTest, PortTakenMovesToTheNextOne) {
     const std::uint16_t taken = test::freePortPair();
     const int holder = ::socket(AF_INET, SOCK_STREAM, 0);
