@@ -388,8 +388,16 @@ TEST_F(OutputServerTest, PageThatFallsBehindOnTransportsIsClosedTheOthersGetThem
     ASSERT_TRUE(slow.upgrade());
     ASSERT_TRUE(slow.sendFrame(1, R"({"type":"hello","role":"output"})"));
     ASSERT_TRUE(countIs(2, 2));
+    // A state larger than the socket buffers of both ends holds the slow page's first write.
+    ProgramState big;
+    big.rev = 1;
+    big.stage.background = std::string(4 << 20, 'b');
+    server->broadcastState(big);
+    auto state = reader.readText();
+    ASSERT_TRUE(state);
+    EXPECT_EQ(revOf(*state), 1);
     // Transport commands all count; bursts of them as a show runs, each taken by the reader before the next.
-    for (int burst = 0; burst < 8; ++burst) {
+    for (int burst = 0; burst < 6; ++burst) {
         for (int i = 0; i < 50; ++i) server->sendTransport({LayerId::media, "seek", double(burst * 50 + i)});
         for (int i = 0; i < 50; ++i) {
             auto text = reader.readText();
