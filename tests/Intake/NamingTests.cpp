@@ -36,7 +36,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SanitizeCase{"x\x01y\x7F.png", "xy.png"},
                       // What one step uncovers the next takes off: no trailing blank or dot, no hidden name.
                       SanitizeCase{"a .", "a"}, SanitizeCase{"clip .mp4 .", "clip.mp4"}, SanitizeCase{"a..", "a"},
-                      SanitizeCase{"a. mp4", "a.mp4"}, SanitizeCase{". .mov", "mov"},
+                      SanitizeCase{"a. mp4", "a.mp4"}, SanitizeCase{". .mov", "upload.mov"},
                       SanitizeCase{".\u0301x.png", "\u0301x.png"},
                       // Not UTF-8: the stray byte becomes U+FFFD, so the name can go into the project.
                       SanitizeCase{"bad\xFFname.mp4", "bad\uFFFDname.mp4"}));

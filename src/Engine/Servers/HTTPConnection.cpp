@@ -20,6 +20,7 @@
 #include <boost/beast/websocket.hpp>
 
 #include "Engine/Model/TextBytes.hpp"
+#include "Platform/Product.hpp"
 #include "Platform/WorkerPool.hpp"
 
 namespace ombry {
@@ -717,9 +718,9 @@ struct ClientConn::Io {
     void acceptWebSocket(http::request<http::string_body> request) {
         body.reset();
         ws.emplace(std::move(socket));
-        // Beast names itself in a Server header; the 101 carries Upgrade, Connection and the accept key only.
+        // Beast always names the server; it names ours rather than itself.
         ws->set_option(websocket::stream_base::decorator(
-            [](websocket::response_type& response) { response.erase(http::field::server); }));
+            [](websocket::response_type& response) { response.set(http::field::server, product::name); }));
         websocket::stream_base::timeout timeout{};
         timeout.handshake_timeout = std::chrono::seconds(5);  // also bounds the closing handshake
         timeout.idle_timeout = websocket::stream_base::none();
