@@ -33,11 +33,14 @@ struct AppSettings {
     std::vector<std::string> customFrameRates;
     std::string serviceBaseURL = defaultServiceBaseURL;
 
-    static constexpr const char* defaultCloudServiceURL = "https://inbox.ombry.app";
+    // No address until the operator gives one: nothing is sent anywhere before that.
+    static constexpr const char* defaultCloudServiceURL = "";
     static constexpr const char* defaultServiceBaseURL = "https://api.ombry.app";
-    // Base addresses of the inbox service that earlier versions stored; read as the default.
-    static constexpr const char* outdatedCloudServiceURLs[2] = {"https://ombry-inbox.dovel.app",
-                                                                "https://inbox.dovel.app/ombry"};
+    // Base addresses of the inbox service that earlier versions stored (the last one their default, which
+    // served no inbox); read as the default.
+    static constexpr const char* outdatedCloudServiceURLs[3] = {"https://ombry-inbox.dovel.app",
+                                                                "https://inbox.dovel.app/ombry",
+                                                                "https://inbox.ombry.app"};
 
     static const AppSettings& defaults();
 
