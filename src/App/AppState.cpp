@@ -62,6 +62,7 @@ AppState::~AppState() {
     remoteDropTask_.cancel();
     companionDropTask_.cancel();
     cloudPlaylistPushTask_.cancel();
+    stopCloudWork();
 }
 
 void AppState::loadSideFiles() {

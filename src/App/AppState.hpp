@@ -14,11 +14,13 @@
 #include "App/AppServices.hpp"
 #include "App/Board.hpp"
 #include "App/Keyboard.hpp"
+#include "App/MediaStorage.hpp"
 #include "App/Observation.hpp"
 #include "App/ProjectOps.hpp"
 #include "App/Remotes.hpp"
 #include "App/SavedPlaylistOps.hpp"
 #include "App/SequenceDeckImports.hpp"
+#include "Engine/Cloud/CloudInbox.hpp"
 #include "Engine/Intake/Intake.hpp"
 #include "Engine/Intake/SlideImport.hpp"
 #include "Engine/Model/Issues.hpp"
@@ -60,7 +62,6 @@ struct AppEnvironment {
     std::shared_ptr<OutputServerLink> outputServer;
     std::shared_ptr<ControlServerLink> controlServer;
     std::shared_ptr<BluetoothRemoteLink> bleRemote;
-    std::shared_ptr<CloudInboxLink> cloudInbox;
     std::shared_ptr<MediaIntakeLink> intake;
     // Processor cores for the probe limit; 0 asks the system.
     unsigned activeCores = 0;
@@ -126,7 +127,6 @@ public:
     int outputCount = 0;
     const std::set<DisplayId>& openDisplayIDs() const { return openDisplayIDs_; }
     const std::vector<DisplayOutputManager::DisplayInfo>& displayList() const { return displayList_; }
-    static constexpr double cloudPushDelay = 2.0;
     bool rescanInFlight() const { return intake_->rescanInFlight(); }
     // Looks again for the offline clips' files: the intake link's search when one is given, else ours.
     void cascadeOfflineRescan();
@@ -376,7 +376,6 @@ private:
     // The first of media, audio, overlay, background that holds a cue.
     std::optional<LayerId> primaryLayer() const;
     void refreshOpenDisplays();
-    void schedulePlaylistPush();
     void loadSideFiles();
 
     // Connections to the servers, the remotes, the cloud inbox and intake.
@@ -471,6 +470,93 @@ private:
     ControlResult takeForRemote(const MediaItem& item);
     std::vector<const MediaItem*> controlBoardClipRefs() const;
 
+    // ---- The cloud inbox: the pull loop, its status and the playlist push (src/App/CloudSync.cpp) ----
+public:
+    static constexpr std::int64_t cloudItemLimit = std::int64_t(1) << 34;  // 16 GiB
+    static constexpr double cloudPushDelay = 2.0;
+    static constexpr double cloudBackoffStart = 5, cloudBackoffLimit = 60;
+    // Long polls start at least this far apart, so a service that answers at once is not hammered.
+    static constexpr double cloudPollSpacing = 1.0;
+    static constexpr int cloudPasswordMinimum = 8;
+    static constexpr int cloudWorkerThreads = 4;
+    // The outcome of the last pull, registration or loop error; nothing while cloud upload is off.
+    const std::optional<CloudSyncStatus>& cloudStatus() const { return cloudStatus_; }
+    // One row per download of the current pull, in item order.
+    const std::vector<CloudDownload>& cloudDownloads() const { return cloudDownloads_; }
+    bool cloudSyncing() const { return cloudSyncing_; }
+    // The client the settings describe: a usable address and both credentials; built on every read.
+    std::optional<CloudInbox> cloudInbox() const;
+    // Whether a loop has been started and not cancelled.
+    bool cloudPolling() const;
+    // Stops the running loop, and starts a new one when cloud upload is on and the address is usable.
+    void syncCloudPolling();
+    // Debounced: the playlist names go to the inbox cloudPushDelay after the last library change.
+    void schedulePlaylistPush();
+    // What the quit path runs while cloud upload is on (empty otherwise): it stops the loop and tells the
+    // service this app is going offline; `done` runs on the main queue within about 2 s, once.
+    using CloudQuitBeacon = std::function<void(std::function<void()> done)>;
+    const CloudQuitBeacon& cloudQuitBeacon() const { return cloudQuitBeacon_; }
+    // After cloudStatus or cloudDownloads changed.
+    std::function<void()> onCloudChange;
+    // The ingest a pulled download goes through: ingestUploadedFile unless a test wraps it.
+    std::function<void(UploadIngestRequest, std::function<void(UploadIngestResult)>)> cloudIngest;
+    // Inbox requests handed to the workers whose answers have not come back to the main queue.
+    int cloudRequestsInFlight() const { return cloudRequestsInFlight_; }
+
+private:
+    struct CloudRun;
+    struct CloudPull;
+    void runCloudLoop(const std::shared_ptr<CloudRun>& run);
+    void cloudPoll(const std::shared_ptr<CloudRun>& run);
+    void cloudBackOff(const std::shared_ptr<CloudRun>& run);
+    // One batch of pending items from `from`; `done(requestFailed)` runs when it has ended, also when it
+    // only waited for a pull already running.
+    void pullCloudItems(std::vector<CloudInbox::PendingItem> items, const CloudInbox& from, TaskHandle token,
+                        std::function<void(bool requestFailed)> done);
+    void pullNext(const std::shared_ptr<CloudPull>& pull);
+    void refuseCloudItem(const std::shared_ptr<CloudPull>& pull, const InboxError& why);
+    void recordAndDelete(const std::shared_ptr<CloudPull>& pull);
+    void finishPull(const std::shared_ptr<CloudPull>& pull);
+    void removeCloudRow(const std::string& key);
+    void setCloudStatus(std::optional<CloudSyncStatus> status);
+    // At teardown: the loop stops, requests in flight end as cancelled and their answers are not taken.
+    void stopCloudWork();
+    // The offline notice to the inbox the settings describe, when they describe one.
+    void sendCloudOffline();
+    // Runs the request on a cloud worker and its answer on the main queue (not after the state is gone).
+    template <class R>
+    void cloudRequest(TaskHandle token, std::function<R(const CloudInbox::Cancelled&)> job, std::function<void(R)> done);
+    std::optional<CloudSyncStatus> cloudStatus_;
+    std::vector<CloudDownload> cloudDownloads_;
+    bool cloudSyncing_ = false;
+    std::vector<std::function<void()>> cloudPullWaiters_;
+    std::shared_ptr<CloudRun> cloudPollTask_;
+    TaskHandle cloudPushRequest_;
+    CloudQuitBeacon cloudQuitBeacon_;
+    int cloudRequestsInFlight_ = 0;
+    std::unique_ptr<WorkerPool> cloudWorkers_;
+
+    // ---- Managed media storage (src/App/MediaStorage.cpp): synchronous, main thread; for the storage pane
+    // when it opens, never per frame (each call reads the recent projects' documents) ----
+public:
+    static constexpr const char* savedPlaylistsLabel = "Saved Playlists";
+    // The media folder's files (side files, ".tmp" and non-media entries left out): used ones first, then
+    // the largest first.
+    std::vector<DownloadedMediaFile> downloadedMediaFiles() const;
+    // The clips whose files lie elsewhere, by name as the user's language sorts, case aside.
+    std::vector<ReferencedMediaFile> referencedMediaFiles() const;
+    // Removes the open project's clips using it, the file and its registry entries, and tombstones its
+    // content so that it is not taken in again by itself.
+    void deleteDownloadedFile(const DownloadedMediaFile& file);
+    // The media folder (its incoming folder aside) and the thumbnails, in bytes.
+    std::int64_t managedStorageBytes() const;
+    // The regular files directly in the folder, hidden ones included, names in `skipping` aside.
+    static std::int64_t directorySize(const std::filesystem::path& dir, const std::set<std::string>& skipping);
+
+private:
+    // Managed file name -> names of the other recent projects whose clips use it.
+    std::map<std::string, std::set<std::string>> otherProjectManagedFilenames() const;
+
     // ---- Start-up, settings propagation and remote counts (Startup.cpp, Settings.cpp, RemoteCounts.cpp) ----
 public:
     static constexpr std::uint16_t outputServerPort = 7340;
@@ -497,7 +583,6 @@ public:
     void setUiVisible(bool visible);
     bool syphonEnabled() const { return bool(syphonOutput_); }
     bool ndiEnabled() const { return bool(ndiOutput_); }
-    bool cloudPolling() const { return cloudPolling_; }
 
 private:
     void propagateSettings(const AppSettings& old);
@@ -507,7 +592,6 @@ private:
     void pushUploadConfig();
     void setSyphonEnabled(bool on);
     void setNDIEnabled(bool on);
-    void syncCloudPolling();
     void updateRemoteCounts();
     void publishClientCount(int published, int target, TaskHandle& dropTask, void (AppState::*apply)());
     void applyRemoteCounts();
@@ -524,7 +608,6 @@ private:
     std::unique_ptr<AwakeActivity> awakeActivity_;
     std::unique_ptr<SyphonOutput> syphonOutput_;
     std::unique_ptr<NDIOutput> ndiOutput_;
-    bool cloudPolling_ = false;
     // From the end of start() on, every change of an input of the on-air rule re-runs syncStayAwake().
     bool trackingShowActivity_ = false;
 };

@@ -1,6 +1,6 @@
 #pragma once
 // The parts of the application that the application state drives but does not build here: the browser
-// output server, the remote-control server, the Bluetooth remote, the cloud inbox and media intake. The
+// output server, the remote-control server, the Bluetooth remote and media intake. The
 // state holds each through one of these small interfaces; any of them may be absent, and the state then
 // does without it. The callbacks (on...) are filled by the state once, before the part starts; a part calls
 // them on its own thread and the state moves to the main queue itself.
@@ -105,20 +105,6 @@ public:
     virtual void start() {}
     virtual void stop() {}
     virtual void configureControl(const std::string& /*password*/) {}
-};
-
-// The internet upload inbox service.
-class CloudInboxLink {
-public:
-    virtual ~CloudInboxLink() = default;
-    // Tells the service the upload password and the names of the playlists that uploads may go to, when
-    // the settings hold an inbox; returns at once, and failures stay with the inbox.
-    virtual void pushPlaylists(const AppSettings& settings, std::vector<std::string> playlistNames) = 0;
-    // The inbox loop, for the inbox the settings describe; starting again replaces a running loop.
-    virtual void startPolling(const AppSettings& /*settings*/) {}
-    virtual void stopPolling() {}
-    // Tells the service that this inbox is going offline; returns at once.
-    virtual void goOffline(const AppSettings& /*settings*/) {}
 };
 
 // Adding media: probing, thumbnails and finding lost files.

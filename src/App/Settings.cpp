@@ -43,7 +43,7 @@ void AppState::propagateSettings(const AppSettings& old) {
         old.cloudInboxId == now.cloudInboxId && old.cloudAppSecret == now.cloudAppSecret &&
         old.cloudUploadPassword == now.cloudUploadPassword)
         return;
-    if (old.cloudUploadEnabled && !now.cloudUploadEnabled && env_.cloudInbox) env_.cloudInbox->goOffline(now);
+    if (old.cloudUploadEnabled && !now.cloudUploadEnabled) sendCloudOffline();
     syncCloudPolling();
 }
 
@@ -149,13 +149,6 @@ void AppState::setNDIEnabled(bool on) {
     if (bus) bus->setSink(nullptr);
     if (const auto& sender = ndiOutput_->sender()) sender->stop();
     ndiOutput_.reset();
-}
-
-void AppState::syncCloudPolling() {
-    if (!env_.cloudInbox) return;
-    env_.cloudInbox->stopPolling();
-    cloudPolling_ = settings_.cloudUploadEnabled;
-    if (cloudPolling_) env_.cloudInbox->startPolling(settings_);
 }
 
 }  // namespace ombry

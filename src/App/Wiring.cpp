@@ -235,19 +235,4 @@ void AppState::refreshOpenDisplays() {
     notify(Aspect::openDisplays);
 }
 
-void AppState::schedulePlaylistPush() {
-    if (!settings_.cloudUploadEnabled) return;
-    cloudPlaylistPushTask_.cancel();
-    std::weak_ptr<bool> alive = alive_;
-    // On the boot-time clock, like every wait that may span a sleep of the machine.
-    cloudPlaylistPushTask_ = mainQueue().postAfterBoot(cloudPushDelay, [this, alive] {
-        if (alive.expired()) return;
-        cloudPlaylistPushTask_ = {};
-        if (!env_.cloudInbox) return;
-        std::vector<std::string> names;
-        for (const Group& g : library.groups()) names.push_back(g.name);
-        env_.cloudInbox->pushPlaylists(settings_, std::move(names));
-    });
-}
-
 }  // namespace ombry

@@ -60,7 +60,6 @@ protected:
     std::shared_ptr<test::RecordingOutputServer> server = std::make_shared<test::RecordingOutputServer>();
     std::shared_ptr<test::RecordingControlServer> control = std::make_shared<test::RecordingControlServer>();
     std::shared_ptr<test::RecordingBluetoothRemote> ble = std::make_shared<test::RecordingBluetoothRemote>();
-    std::shared_ptr<test::RecordingCloudInbox> cloud = std::make_shared<test::RecordingCloudInbox>();
     std::shared_ptr<test::RecordingIntake> intake = std::make_shared<test::RecordingIntake>();
     std::shared_ptr<test::RecordingKeepAwake> keepAwake = std::make_shared<test::RecordingKeepAwake>();
     // Replaces the recording remote-control server when set (a real one, in end-to-end tests).
@@ -127,7 +126,6 @@ protected:
             e.outputServer = server;
             e.controlServer = control;
             e.bleRemote = ble;
-            e.cloudInbox = cloud;
             e.intake = intake;
             e.keepAwake = keepAwake;
         }

@@ -638,30 +638,6 @@ TEST_F(AppStateTest, OnlyThePrimaryLayerReachesTheRemotes) {
     EXPECT_TRUE(control->transports.empty());
 }
 
-TEST_F(AppStateTest, ThreeLibraryChangesWithCloudUploadOnGiveOnePushAfterTwoSeconds) {
-    make();
-    AppSettings s = app->settings();
-    s.cloudUploadEnabled = true;
-    app->setSettings(s);
-    const MediaItem a = add(video());
-    Group g = app->library.createGroup("List");
-    app->library.addToGroup(g.id, a.id);
-    advance(1.9);
-    EXPECT_TRUE(cloud->pushes.empty());
-    advance(0.1);
-    ASSERT_EQ(cloud->pushes.size(), 1u);
-    EXPECT_EQ(cloud->pushes[0].names, std::vector<std::string>{"List"});
-    EXPECT_TRUE(cloud->pushes[0].settings.cloudUploadEnabled);
-    advance(5);
-    EXPECT_EQ(cloud->pushes.size(), 1u);
-    // With cloud upload off nothing is scheduled.
-    s.cloudUploadEnabled = false;
-    app->setSettings(s);
-    add(video());
-    advance(3);
-    EXPECT_EQ(cloud->pushes.size(), 1u);
-}
-
 // A show left running while the machine sleeps advances on waking once its time has passed in the world.
 TEST_F(AppStateTest, TheAdvanceTimerCountsTheTimeTheMachineSleeps) {
     make();

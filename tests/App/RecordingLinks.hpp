@@ -79,21 +79,6 @@ struct RecordingBluetoothRemote final : RecordingRemote<BluetoothRemoteLink> {
     void start() override { calls.push_back("start"); }
 };
 
-struct RecordingCloudInbox final : CloudInboxLink {
-    struct Push {
-        AppSettings settings;
-        std::vector<std::string> names;
-    };
-    std::vector<Push> pushes;
-    void pushPlaylists(const AppSettings& settings, std::vector<std::string> names) override {
-        pushes.push_back({settings, std::move(names)});
-    }
-    int pollStarts = 0, pollStops = 0, offline = 0;
-    void startPolling(const AppSettings&) override { ++pollStarts; }
-    void stopPolling() override { ++pollStops; }
-    void goOffline(const AppSettings&) override { ++offline; }
-};
-
 struct RecordingKeepAwake final : KeepAwake {
     struct Held final : AwakeActivity {
         int* held;

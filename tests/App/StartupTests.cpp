@@ -259,17 +259,6 @@ TEST_F(StartupTest, StartCancelledByOurOwnStopIsNotReportedAsNet02) {
     EXPECT_FALSE(issue(IssueCode::controlServerFailed));
 }
 
-TEST_F(StartupTest, CloudUploadOffSendsOfflineAndStopsPolling) {
-    started();
-    EXPECT_EQ(cloud->pollStarts, 0);
-    set([](AppSettings& s) { s.cloudUploadEnabled = true; });
-    EXPECT_TRUE(app->cloudPolling());
-    EXPECT_EQ(cloud->pollStarts, 1);
-    set([](AppSettings& s) { s.cloudUploadEnabled = false; });
-    EXPECT_FALSE(app->cloudPolling());
-    EXPECT_EQ(cloud->offline, 1);
-}
-
 // Remote counts.
 
 TEST_F(StartupTest, ReconnectWithinTheDropDelayNeverShowsTheDrop) {
