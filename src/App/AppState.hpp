@@ -496,8 +496,6 @@ public:
     // service this app is going offline; `done` runs on the main queue within about 2 s, once.
     using CloudQuitBeacon = std::function<void(std::function<void()> done)>;
     const CloudQuitBeacon& cloudQuitBeacon() const { return cloudQuitBeacon_; }
-    // After cloudStatus or cloudDownloads changed.
-    std::function<void()> onCloudChange;
     // The ingest a pulled download goes through: ingestUploadedFile unless a test wraps it.
     std::function<void(UploadIngestRequest, std::function<void(UploadIngestResult)>)> cloudIngest;
     // Inbox requests handed to the workers whose answers have not come back to the main queue.

@@ -97,7 +97,7 @@ bool AppState::cloudPolling() const { return cloudPollTask_ && !cloudPollTask_->
 void AppState::setCloudStatus(std::optional<CloudSyncStatus> status) {
     if (status == cloudStatus_) return;
     cloudStatus_ = std::move(status);
-    if (onCloudChange) onCloudChange();
+    notify(Aspect::cloudStatus);
 }
 
 void AppState::syncCloudPolling() {
@@ -241,7 +241,7 @@ void AppState::pullCloudItems(std::vector<CloudInbox::PendingItem> items, const 
         cloudDownloads_.push_back({i.key, i.title.empty() ? i.filename : i.title, Library::kind(i.filename), 0, i.size});
         rowsChanged = true;
     }
-    if (rowsChanged && onCloudChange) onCloudChange();
+    if (rowsChanged) notify(Aspect::cloudDownloads);
     pullNext(pull);
 }
 
@@ -276,7 +276,7 @@ void AppState::pullNext(const std::shared_ptr<CloudPull>& pull) {
             auto row = std::find_if(cloudDownloads_.begin(), cloudDownloads_.end(), [&](const CloudDownload& d) { return d.id == key; });
             if (row == cloudDownloads_.end() || row->received == received) return;
             row->received = received;
-            if (onCloudChange) onCloudChange();
+            notify(Aspect::cloudDownloads);
         });
     };
     cloudRequest<CloudResult<std::string>>(
@@ -346,7 +346,7 @@ void AppState::recordAndDelete(const std::shared_ptr<CloudPull>& pull) {
 void AppState::removeCloudRow(const std::string& key) {
     const auto before = cloudDownloads_.size();
     std::erase_if(cloudDownloads_, [&](const CloudDownload& d) { return d.id == key; });
-    if (cloudDownloads_.size() != before && onCloudChange) onCloudChange();
+    if (cloudDownloads_.size() != before) notify(Aspect::cloudDownloads);
 }
 
 void AppState::finishPull(const std::shared_ptr<CloudPull>& pull) {

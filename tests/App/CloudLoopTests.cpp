@@ -14,8 +14,10 @@ using test::FakeInbox;
 class CloudLoopTest : public AppStateTest {
 protected:
     FakeInbox service;
+    Subscription watch;
 
     void TearDown() override {
+        watch.reset();
         if (app) settle();
         AppStateTest::TearDown();
     }
@@ -213,9 +215,9 @@ TEST_F(CloudLoopTest, TheLedgerKeepsAKeyOnlyUntilTheServiceConfirmsTheDeletion) 
     });
     std::vector<std::vector<CloudDownload>> rows;
     startOn(true, "long-enough-1", [&] {
-        app->onCloudChange = [&] {
-            if (rows.empty() || rows.back() != app->cloudDownloads()) rows.push_back(app->cloudDownloads());
-        };
+        watch = app->observe([&](Aspect a) {
+            if (a == Aspect::cloudDownloads) rows.push_back(app->cloudDownloads());
+        });
     });
     // Taken in once; the failed deletion leaves the key recorded.
     ASSERT_EQ(app->library.media().size(), 1u);
@@ -242,9 +244,9 @@ TEST_F(CloudLoopTest, DownloadRowsFollowProgressAndGoWhenTheItemIsDone) {
     service.addItem({.key = "big", .size = AppState::cloudItemLimit + 1, .filename = "huge.mov"});
     std::vector<std::vector<CloudDownload>> rows;
     startOn(true, "long-enough-1", [&] {
-        app->onCloudChange = [&] {
-            if (rows.empty() || rows.back() != app->cloudDownloads()) rows.push_back(app->cloudDownloads());
-        };
+        watch = app->observe([&](Aspect a) {
+            if (a == Aspect::cloudDownloads) rows.push_back(app->cloudDownloads());
+        });
     });
     // One row, for the item that will be downloaded, named after its title; none for the oversized one.
     ASSERT_GE(rows.size(), 2u);
@@ -267,8 +269,11 @@ TEST_F(CloudLoopTest, SwitchingUploadsOffSendsOfflineAndClearsStatusAndBeacon) {
     startOn();
     ASSERT_TRUE(app->cloudStatus());
     ASSERT_TRUE(app->cloudQuitBeacon());
+    int statusChanges = 0;
+    watch = app->observe([&](Aspect a) { statusChanges += a == Aspect::cloudStatus; });
     set([](AppSettings& s) { s.cloudUploadEnabled = false; });
     settle();
+    EXPECT_EQ(statusChanges, 1);
     EXPECT_EQ(service.count("POST", "/u/inbox-1/app/offline"), 1u);
     EXPECT_FALSE(app->cloudStatus());
     EXPECT_FALSE(app->cloudQuitBeacon());
