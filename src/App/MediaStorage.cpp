@@ -130,6 +130,11 @@ std::vector<ReferencedMediaFile> AppState::referencedMediaFiles() const {
 }
 
 void AppState::deleteDownloadedFile(const DownloadedMediaFile& file) {
+    // Only ever a file directly in the media folder, named as the record says.
+    const fs::path url = file.url.lexically_normal();
+    if (file.filename.empty() || url.filename() != file.filename ||
+        normalFolder(url.parent_path()) != normalFolder(Store::mediaDir()))
+        return;
     std::optional<std::string> hash;
     for (const auto& id : file.currentItemIds)
         if (const MediaItem* m = library.item(id); m && m->contentHash) {
@@ -140,7 +145,7 @@ void AppState::deleteDownloadedFile(const DownloadedMediaFile& file) {
     if (!file.currentItemIds.empty())
         removeFromLibrary(std::set<std::string>(file.currentItemIds.begin(), file.currentItemIds.end()));
     std::error_code ec;
-    fs::remove(file.url, ec);
+    fs::remove(url, ec);
     mediaRegistry_.removeByFilename(file.filename);
     mediaRegistry_.save();
     if (hash) {

@@ -159,6 +159,16 @@ TEST_F(MediaStorageTest, DeletingAUsedFileRemovesItsClipsFileAndEntryAndTombston
     ASSERT_TRUE(doc);
     EXPECT_EQ(doc->media.size(), 1u);
 
+    // A record naming a file elsewhere deletes nothing.
+    const fs::path outside = test::tempDir("outside") / "keep.mp4";
+    test::writeFile(outside, "x");
+    for (const fs::path& url : {outside, Store::mediaDir() / ".." / "keep.mp4", Store::mediaDir() / "sub" / "unused.mp4"})
+        app->deleteDownloadedFile({url, "unused.mp4", 1, std::nullopt, {}, {}});
+    app->deleteDownloadedFile({outside, "keep.mp4", 1, std::nullopt, {}, {}});
+    EXPECT_TRUE(fs::exists(outside));
+    EXPECT_TRUE(fs::exists(unused));
+    EXPECT_EQ(MediaRegistry::load().entries.count("bbb"), 1u);
+
     // An unused file: gone with its entry, and nothing tombstoned.
     app->deleteDownloadedFile(*find(app->downloadedMediaFiles(), "unused.mp4"));
     EXPECT_FALSE(fs::exists(unused));
