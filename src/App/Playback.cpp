@@ -141,7 +141,13 @@ void AppState::setMasterVolumeDB(double db) {
     masterVolumeDB_ = db;
     double gain = std::pow(10.0, db / 20.0);
     if (!(gain >= 0)) gain = 0;
+    const auto rev = program.state().rev;
     program.setMasterVolume(std::min(gain, 1.0));
+    // A level above 0 dB, or muting at the level already reached, leaves the program's gain as it was: the
+    // remotes still hear of the new level.
+    if (program.state().rev == rev && lastLive_ &&
+        (lastLive_->built().masterVolumeDB != masterVolumeDB_ || lastLive_->built().muted != isMuted_))
+        pushSnapshot();
     notify(Aspect::masterVolume);
     // The remotes show the level in dB and the mute: a change the program's gain does not follow (above
     // 0 dB, or muting at the bottom) reaches them all the same.
@@ -150,12 +156,8 @@ void AppState::setMasterVolumeDB(double db) {
 
 std::tuple<double, double, bool> AppState::transportProgress(LayerId layer) const {
     const auto it = program.anchors().find(layer);
-    if (it == program.anchors().end()) return {0.0, 0.0, false};
-    const TransportAnchor& a = it->second;
-    double current = a.playhead(transportNow());
-    if (a.duration > 0 && current > a.duration) current = a.duration;
-    if (!(current >= 0)) current = 0;
-    return {current, a.duration, a.playing};
+    const auto p = playheadAt(it == program.anchors().end() ? nullptr : &it->second, transportNow());
+    return {p.currentTime, p.duration, p.playing};
 }
 
 void AppState::setItemTrim(const std::string& id, std::optional<double> start, std::optional<double> end) {
