@@ -141,13 +141,7 @@ void AppState::setMasterVolumeDB(double db) {
     masterVolumeDB_ = db;
     double gain = std::pow(10.0, db / 20.0);
     if (!(gain >= 0)) gain = 0;
-    const auto rev = program.state().rev;
     program.setMasterVolume(std::min(gain, 1.0));
-    // A level above 0 dB, or muting at the level already reached, leaves the program's gain as it was: the
-    // remotes still hear of the new level.
-    if (program.state().rev == rev && lastLive_ &&
-        (lastLive_->built().masterVolumeDB != masterVolumeDB_ || lastLive_->built().muted != isMuted_))
-        pushSnapshot();
     notify(Aspect::masterVolume);
     // The remotes show the level in dB and the mute: a change the program's gain does not follow (above
     // 0 dB, or muting at the bottom) reaches them all the same.
