@@ -34,4 +34,10 @@ inline ControlSnapshot snapshotOf(int n) {
     return s;
 }
 
+// The playheads of snapshotOf's media and audio layers, running from now.
+inline PlayheadAnchors playingAnchors() {
+    const double now = transportNow();
+    return {{LayerId::media, TransportAnchor{12.25, now, true, 300}}, {LayerId::audio, TransportAnchor{80.5, now, true, 240}}};
+}
+
 }  // namespace ombry::bench

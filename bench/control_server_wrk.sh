@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Requests per second and p50/p99 latency of GET /api/state from the remote-control server (a 200-clip snapshot
-# asked of the snapshot hook and encoded per request), open and with the control password given as "k", beside
-# a one-worker nginx serving the same JSON as a static file in the same run, with wrk at 1 and 32 connections.
+# pushed encoded once, its running playheads written for each moment), open and with the control password
+# given as "k", beside a one-worker nginx serving the same JSON as a static file in the same run, with wrk at
+# 1 and 32 connections.
 # Loopback only.
 # usage: bench/control_server_wrk.sh [build folder] [seconds per run]
 set -euo pipefail
@@ -18,7 +19,9 @@ theirs=$(free_port)
 start_nginx "$work/open" "$theirs"
 wait_ready "http://127.0.0.1:$open/api/state" "http://127.0.0.1:$locked/api/state?k=secret" \
   "http://127.0.0.1:$theirs/state.json"
-cmp -s <(curl -sf "http://127.0.0.1:$open/api/state") "$work/open/state.json" || echo "warning: bodies differ" >&2
+# The playheads run: the time fields (a few digits) differ from one moment to the next.
+size=$(curl -sf "http://127.0.0.1:$open/api/state" | wc -c)
+[ $(( size - $(stat -c %s "$work/open/state.json") )) -lt 64 ] || echo "warning: bodies differ" >&2
 [ "$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$locked/api/state")" = 401 ] || echo "warning: no password" >&2
 echo "body: $(stat -c %s "$work/open/state.json") bytes"
 

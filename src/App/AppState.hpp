@@ -407,6 +407,12 @@ private:
     void wireLinks();
     // One snapshot, to the remote-control server and then the Bluetooth remote.
     void pushSnapshot();
+    // The snapshot of this moment with the playhead anchors, encoded once for both remotes and kept as the
+    // last one pushed; null without a snapshot or when it cannot be encoded.
+    std::shared_ptr<const LiveSnapshot> liveSnapshot();
+    // The last snapshot pushed with the playheads as a playback report left them, to both remotes.
+    void pushPlayheads();
+    std::shared_ptr<const LiveSnapshot> lastLive_;
     int wifiRemoteCount_ = 0;
     int companionCount_ = 0;
     int bleRemoteCount_ = 0;

@@ -150,12 +150,8 @@ void AppState::setMasterVolumeDB(double db) {
 
 std::tuple<double, double, bool> AppState::transportProgress(LayerId layer) const {
     const auto it = program.anchors().find(layer);
-    if (it == program.anchors().end()) return {0.0, 0.0, false};
-    const TransportAnchor& a = it->second;
-    double current = a.playhead(transportNow());
-    if (a.duration > 0 && current > a.duration) current = a.duration;
-    if (!(current >= 0)) current = 0;
-    return {current, a.duration, a.playing};
+    const auto p = playheadAt(it == program.anchors().end() ? nullptr : &it->second, transportNow());
+    return {p.currentTime, p.duration, p.playing};
 }
 
 void AppState::setItemTrim(const std::string& id, std::optional<double> start, std::optional<double> end) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <variant>
@@ -50,8 +51,12 @@ public:
 class RemoteLink {
 public:
     virtual ~RemoteLink() = default;
-    // A new state after every program or library change.
-    virtual void push(const ControlSnapshot& snapshot) = 0;
+    // A new state after every change of what it shows, encoded once for every client; its time fields
+    // follow the playhead anchors it was made with.
+    virtual void push(const std::shared_ptr<const LiveSnapshot>& snapshot) = 0;
+    // The same state with re-anchored playheads (each playback report): what the remote answers a request
+    // for the state with from now on; nothing is sent.
+    virtual void updatePlayheads(const std::shared_ptr<const LiveSnapshot>& /*snapshot*/) {}
     // Each playback report of the primary layer; the remote limits the rate itself.
     virtual void pushTransport(const ControlTransportMessage& message) = 0;
     virtual void updateThumbIndex(MediaIndex index) = 0;

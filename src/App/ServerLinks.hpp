@@ -38,7 +38,10 @@ public:
     explicit ControlServerRemote(ControlServer::Options options);
     ~ControlServerRemote() override;  // stops the server
 
-    void push(const ControlSnapshot& snapshot) override { server_->push(snapshot); }
+    void push(const std::shared_ptr<const LiveSnapshot>& snapshot) override { server_->push(snapshot); }
+    void updatePlayheads(const std::shared_ptr<const LiveSnapshot>& snapshot) override {
+        server_->updatePlayheads(snapshot);
+    }
     void pushTransport(const ControlTransportMessage& message) override { server_->pushTransport(message); }
     void updateThumbIndex(MediaIndex index) override { server_->updateThumbIndex(std::move(index)); }
 
@@ -61,7 +64,10 @@ public:
     BluetoothRemote(net::NetLoop& loop, bt::PeripheralFactory factory, std::optional<std::string> hostName);
     ~BluetoothRemote() override;  // stops advertising
 
-    void push(const ControlSnapshot& snapshot) override { server_->push(snapshot); }
+    void push(const std::shared_ptr<const LiveSnapshot>& snapshot) override { server_->push(snapshot); }
+    void updatePlayheads(const std::shared_ptr<const LiveSnapshot>& snapshot) override {
+        server_->updatePlayheads(snapshot);
+    }
     void pushTransport(const ControlTransportMessage& message) override { server_->pushTransport(message); }
     void updateThumbIndex(MediaIndex index) override { server_->updateThumbIndex(std::move(index)); }
 

@@ -74,8 +74,7 @@ void AppState::syncControlServer() {
         remote->configureControl(settings_.remoteControlPassword);
         if (started && settings_.bleRemoteEnabled) {
             remote->start();
-            if (snapshotHook)
-                if (auto snapshot = snapshotHook()) remote->push(*snapshot);
+            if (auto live = liveSnapshot()) remote->push(live);
         } else {
             remote->stop();
             if (bleState_) {
@@ -98,8 +97,8 @@ void AppState::syncControlServer() {
                 controlServerInfo_ = *info;
                 notify(Aspect::controlServerInfo);
                 IssueLog::shared().resolve(IssueCode::controlServerFailed, std::nullopt);
-                if (auto* server = controlServer(); server && snapshotHook)
-                    if (auto snapshot = snapshotHook()) server->push(*snapshot);
+                if (auto* server = controlServer())
+                    if (auto live = liveSnapshot()) server->push(live);
             } else if (std::get<ServerStartFailure>(result) == ServerStartFailure::noPort) {
                 IssueLog::shared().report(IssueCode::controlServerFailed, std::nullopt,
                                           std::string("no free port from ") + std::to_string(settings_.remoteControlPort),

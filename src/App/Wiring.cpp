@@ -33,6 +33,7 @@ void AppState::wire() {
     };
     r.onStatus = [this](const TransportStatus& status) {
         program.recordStatus(status);
+        pushPlayheads();
         const auto& active = program.state().layers[status.layer].active;
         // A clip that plays ends a run of failures of its playlist.
         if (active && active->cueId == status.cueId)
@@ -191,12 +192,31 @@ void AppState::wireLinks() {
         }); };
 }
 
+std::shared_ptr<const LiveSnapshot> AppState::liveSnapshot() {
+    if (!snapshotHook) return nullptr;
+    auto snapshot = snapshotHook();
+    if (!snapshot) return nullptr;
+    try {
+        lastLive_ = LiveSnapshot::make(std::move(*snapshot), program.anchors());
+    } catch (const EncodeError&) {
+        return nullptr;  // the remotes keep the last good one
+    }
+    return lastLive_;
+}
+
 void AppState::pushSnapshot() {
-    if (!snapshotHook || (!controlServer() && !bleRemote())) return;
-    const auto snapshot = snapshotHook();
-    if (!snapshot) return;
-    if (auto* remote = controlServer()) remote->push(*snapshot);
-    if (auto* remote = bleRemote()) remote->push(*snapshot);
+    if (!controlServer() && !bleRemote()) return;
+    const auto live = liveSnapshot();
+    if (!live) return;
+    if (auto* remote = controlServer()) remote->push(live);
+    if (auto* remote = bleRemote()) remote->push(live);
+}
+
+void AppState::pushPlayheads() {
+    if (!lastLive_ || (!controlServer() && !bleRemote())) return;
+    lastLive_ = lastLive_->withAnchors(program.anchors());
+    if (auto* remote = controlServer()) remote->updatePlayheads(lastLive_);
+    if (auto* remote = bleRemote()) remote->updatePlayheads(lastLive_);
 }
 
 void AppState::refreshThumbIndex() {

@@ -43,7 +43,17 @@ struct RecordingRemote : Link {
     std::vector<ControlSnapshot> snapshots;
     std::vector<ControlTransportMessage> transports;
     std::vector<MediaIndex> thumbIndexes;
-    void push(const ControlSnapshot& snapshot) override { snapshots.push_back(snapshot); }
+    // What the remote would answer a request for the state with.
+    std::shared_ptr<const LiveSnapshot> current;
+    int playheadUpdates = 0;
+    void push(const std::shared_ptr<const LiveSnapshot>& snapshot) override {
+        snapshots.push_back(snapshot->built());
+        current = snapshot;
+    }
+    void updatePlayheads(const std::shared_ptr<const LiveSnapshot>& snapshot) override {
+        ++playheadUpdates;
+        current = snapshot;
+    }
     void pushTransport(const ControlTransportMessage& message) override { transports.push_back(message); }
     void updateThumbIndex(MediaIndex index) override { thumbIndexes.push_back(std::move(index)); }
     std::vector<LayerId> transportLayers() const {

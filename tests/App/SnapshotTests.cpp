@@ -139,3 +139,42 @@ TEST_F(ControlTest, MutedAtAFormerLevelReportsMinusSixty) {
     EXPECT_EQ(j["masterVolumeDB"], -60);
     EXPECT_EQ(j["muted"], true);
 }
+
+TEST_F(ControlTest, WhatTheRemotesHoldReadsAsAFreshBuildAtAnyLaterMoment) {
+    make();
+    const MediaItem a = add(video());
+    ASSERT_TRUE(app->trigger(a, false));
+    for (double step : {0.3, 0.2, 0.4}) {
+        advance(step);  // the renderer's reports anchor the playhead as it plays
+        ASSERT_TRUE(control->current && ble->current);
+        const std::string fresh = wireText(app->controlSnapshot());
+        EXPECT_EQ(control->current->text(transportNow()), fresh);
+        EXPECT_EQ(ble->current->text(transportNow()), fresh);
+    }
+    EXPECT_GT(control->playheadUpdates, 0);
+
+    // A seek back: the playhead is anchored anew without a new state for the remotes.
+    const std::size_t pushed = control->snapshots.size();
+    const auto cue = *onAir();
+    app->previewRenderer().onStatus({LayerId::media, cue.cueId, a.id, 0.1, 60, true, false});
+    EXPECT_EQ(control->snapshots.size(), pushed);
+    EXPECT_EQ(control->current->text(transportNow()), wireText(app->controlSnapshot()));
+    EXPECT_NEAR(Json::parse(control->current->text(transportNow() + 2)).at("transport").at("currentTime").get<double>(),
+                2.1, 1e-9);
+}
+
+TEST_F(ControlTest, TheRemotesHearOfLevelsThatLeaveTheProgramGainAsItWas) {
+    make();
+    ASSERT_TRUE(app->trigger(add(image()), false));  // a first snapshot
+    const auto rev = app->program.state().rev;
+    // From a remote: above 0 dB the gain stays 1.
+    ASSERT_EQ(app->performControl(*ControlCommand::parse("/api/volume/set?db=3")).kind, ControlResult::Kind::ok);
+    EXPECT_EQ(app->program.state().rev, rev);
+    ASSERT_FALSE(control->snapshots.empty());
+    EXPECT_EQ(control->snapshots.back().masterVolumeDB, 3);
+    EXPECT_EQ(ble->snapshots.back().masterVolumeDB, 3);
+    app->performControl(*ControlCommand::parse("/api/volume/set?db=-60"));
+    app->toggleMute();  // muted at the level it had: the same gain
+    EXPECT_TRUE(control->snapshots.back().muted);
+    EXPECT_EQ(control->current->text(transportNow()), wireText(app->controlSnapshot()));
+}

@@ -138,12 +138,28 @@ private:
     std::string_view key_;
 };
 
-void write(JsonText& w, const ControlLayer& l) {
+// A place in a snapshot's text where one playhead field of a layer is written when the text is read.
+enum class PlayheadField { currentTime, duration, playing };
+struct Hole {
+    std::size_t at;  // offset in the text
+    LayerId layer;
+    PlayheadField field;
+};
+using Holes = std::vector<Hole>;
+
+// The value of a playhead field (null holes: the value as built), or a hole in its place.
+void playheadValue(JsonText& w, Holes* holes, LayerId layer, PlayheadField field, double built) {
+    if (holes) holes->push_back({w.out.size(), layer, field});
+    else w.number(built);
+}
+
+void write(JsonText& w, const ControlLayer& l, LayerId id, Holes* holes) {
     w.begin();
     w.key("mediaId").string(l.mediaId).key("name").string(l.name).key("kind").raw(l.kind);
     w.key("playing").boolean(l.playing).key("volume").number(l.volume);
-    w.optionalNumber("activatedAt", l.activatedAt).optionalNumber("currentTime", l.currentTime);
-    w.optionalNumber("duration", l.duration);
+    w.optionalNumber("activatedAt", l.activatedAt);
+    if (l.currentTime) playheadValue(w.key("currentTime"), holes, id, PlayheadField::currentTime, *l.currentTime);
+    if (l.duration) playheadValue(w.key("duration"), holes, id, PlayheadField::duration, *l.duration);
     w.end();
 }
 
@@ -168,9 +184,13 @@ void readPlayhead(const ObjectReader& r, LayerId& layer, double& currentTime, do
     r.required("playing", playing);
 }
 
-void write(JsonText& w, const ControlTransport& t) {
-    w.begin();
-    writePlayhead(w, t.layer, t.currentTime, t.duration, t.playing);
+void write(JsonText& w, const ControlTransport& t, Holes* holes) {
+    w.begin().key("layer").raw(t.layer);
+    playheadValue(w.key("currentTime"), holes, t.layer, PlayheadField::currentTime, t.currentTime);
+    playheadValue(w.key("duration"), holes, t.layer, PlayheadField::duration, t.duration);
+    w.key("playing");
+    if (holes) holes->push_back({w.out.size(), t.layer, PlayheadField::playing});
+    else w.boolean(t.playing);
     w.end();
 }
 
@@ -276,7 +296,10 @@ void fromJson(const Json& j, ControlTransportMessage& m) {
     readPlayhead(r, m.layer, m.currentTime, m.duration, m.playing);
 }
 
-std::string wireText(const ControlSnapshot& s) {
+namespace {
+
+// The snapshot's text; with `holes`, its playhead fields are left out and their places recorded.
+std::string writeSnapshot(const ControlSnapshot& s, Holes* holes) {
     JsonText w;
     w.out.reserve(256 + s.clips.size() * 200);
     w.begin().key("type").string("state");
@@ -286,17 +309,83 @@ std::string wireText(const ControlSnapshot& s) {
     w.key("layers").begin();
     for (LayerId id : layerOrder) {
         w.key(RawCases<LayerId>::cases[std::size_t(id)].second);
-        if (const auto& layer = s.layers[id]) write(w, *layer);
+        if (const auto& layer = s.layers[id]) write(w, *layer, id, holes);
         else w.null();
     }
     w.end();
     w.key("clips");
     writeArray(w, s.clips);
-    if (s.transport) write(w.key("transport"), *s.transport);
+    if (s.transport) write(w.key("transport"), *s.transport, holes);
     if (s.groups) writeArray(w.key("groups"), *s.groups);
     w.end();
     return std::move(w.out);
 }
+
+void appendNumber(std::string& out, double v) {
+    if (!std::isfinite(v)) v = 0;  // anchors hold finite seconds; never an invalid text
+    char buf[32];
+    out.append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+}
+
+}  // namespace
+
+struct LiveSnapshot::Encoded {
+    ControlSnapshot snapshot;
+    std::string text;
+    Holes holes;
+};
+
+LiveSnapshot::LiveSnapshot(std::shared_ptr<const Encoded> encoded, PlayheadAnchors anchors, bool follows)
+    : encoded_(std::move(encoded)), anchors_(std::move(anchors)), follows_(follows) {}
+
+std::shared_ptr<const LiveSnapshot> LiveSnapshot::make(ControlSnapshot snapshot, PlayheadAnchors anchors) {
+    auto encoded = std::make_shared<Encoded>();
+    encoded->text = writeSnapshot(snapshot, &encoded->holes);
+    encoded->snapshot = std::move(snapshot);
+    return std::make_shared<const LiveSnapshot>(std::move(encoded), std::move(anchors), true);
+}
+
+std::shared_ptr<const LiveSnapshot> LiveSnapshot::fixed(ControlSnapshot snapshot) {
+    auto encoded = std::make_shared<Encoded>();
+    encoded->text = writeSnapshot(snapshot, nullptr);
+    encoded->snapshot = std::move(snapshot);
+    return std::make_shared<const LiveSnapshot>(std::move(encoded), PlayheadAnchors{}, false);
+}
+
+std::shared_ptr<const LiveSnapshot> LiveSnapshot::withAnchors(PlayheadAnchors anchors) const {
+    return std::make_shared<const LiveSnapshot>(encoded_, std::move(anchors), follows_);
+}
+
+const ControlSnapshot& LiveSnapshot::built() const { return encoded_->snapshot; }
+
+bool LiveSnapshot::moving() const {
+    for (const Hole& hole : encoded_->holes)
+        if (auto a = anchors_.find(hole.layer); a != anchors_.end() && a->second.playing) return true;
+    return false;
+}
+
+std::string LiveSnapshot::text(double now) const {
+    const Encoded& e = *encoded_;
+    if (e.holes.empty()) return e.text;
+    std::string out;
+    out.reserve(e.text.size() + e.holes.size() * 24);
+    std::size_t from = 0;
+    for (const Hole& hole : e.holes) {
+        out.append(e.text, from, hole.at - from);
+        from = hole.at;
+        const auto a = anchors_.find(hole.layer);
+        const PlayheadPosition p = playheadAt(a == anchors_.end() ? nullptr : &a->second, now);
+        switch (hole.field) {
+            case PlayheadField::currentTime: appendNumber(out, p.currentTime); break;
+            case PlayheadField::duration: appendNumber(out, p.duration); break;
+            case PlayheadField::playing: out += p.playing ? "true" : "false"; break;
+        }
+    }
+    out.append(e.text, from, std::string::npos);
+    return out;
+}
+
+std::string wireText(const ControlSnapshot& s) { return writeSnapshot(s, nullptr); }
 
 std::string wireText(const ControlTransportMessage& m) {
     JsonText w;

@@ -5,12 +5,15 @@
 // `layers`, which are null for an empty layer. Readers (decodeJson, JsonCoding.hpp) need every required field
 // and take a missing or null optional as absent.
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "Engine/Model/ControlTypes.hpp"
 #include "Engine/Model/JsonCoding.hpp"
+#include "Engine/Model/Protocol.hpp"
 
 namespace ombry {
 
@@ -107,6 +110,40 @@ std::string wireText(const ControlSnapshot&);
 std::string wireText(const ControlTransportMessage&);
 // The same as a JSON value.
 Json toJson(const ControlSnapshot&);
+
+// The program's playhead anchors by layer (ProgramStore::anchors()).
+using PlayheadAnchors = std::map<LayerId, TransportAnchor>;
+
+// A snapshot encoded once, with its playhead fields (each layer's currentTime and duration, the transport's
+// currentTime, duration and playing) written from the anchors for the moment it is read: what a fresh build
+// at that moment would give while nothing else has changed, without asking the main thread. Immutable, so
+// threads share it without locks.
+class LiveSnapshot {
+public:
+    // Throws EncodeError as wireText does.
+    static std::shared_ptr<const LiveSnapshot> make(ControlSnapshot snapshot, PlayheadAnchors anchors);
+    // A snapshot whose time fields stay as built.
+    static std::shared_ptr<const LiveSnapshot> fixed(ControlSnapshot snapshot);
+    // The same state with re-anchored playheads (a seek, a pause, a report of the duration); shares the text.
+    std::shared_ptr<const LiveSnapshot> withAnchors(PlayheadAnchors anchors) const;
+
+    // wireText of the snapshot at `now`, a transportNow() value.
+    std::string text(double now) const;
+    // As built, its time fields those of the moment of building.
+    const ControlSnapshot& built() const;
+    // Made with anchors: the time fields follow them.
+    bool followsPlayheads() const { return follows_; }
+    // The text changes with time: a time field follows a running playhead.
+    bool moving() const;
+
+    struct Encoded;
+    LiveSnapshot(std::shared_ptr<const Encoded> encoded, PlayheadAnchors anchors, bool follows);
+
+private:
+    std::shared_ptr<const Encoded> encoded_;
+    PlayheadAnchors anchors_;
+    bool follows_ = false;
+};
 Json toJson(const ControlTransportMessage&);
 
 void fromJson(const Json&, ControlLayer&);

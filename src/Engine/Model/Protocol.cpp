@@ -87,6 +87,14 @@ const LayerState& Layers::operator[](LayerId id) const { return const_cast<Layer
 
 double transportNow() { return appClock().monotonic(); }
 
+PlayheadPosition playheadAt(const TransportAnchor* anchor, double now) {
+    if (!anchor) return {};
+    double current = anchor->playhead(now);
+    if (anchor->duration > 0 && current > anchor->duration) current = anchor->duration;
+    if (!(current >= 0)) current = 0;
+    return {current, anchor->duration, anchor->playing};
+}
+
 // MediaItem
 
 Json toJson(const MediaItem& m) {

@@ -217,6 +217,15 @@ struct TransportAnchor {
 // The uptime clock of playhead anchors, in seconds; never jumps with the wall clock.
 double transportNow();
 
+// Where a layer's playhead stands at `now`, as the remotes are told: limited to the duration when one is
+// known, never below 0. Without an anchor: 0 s of 0 s, paused.
+struct PlayheadPosition {
+    double currentTime = 0;
+    double duration = 0;
+    bool playing = false;
+};
+PlayheadPosition playheadAt(const TransportAnchor* anchor, double now);
+
 // Program audio levels, 0 to 1. Never written as JSON.
 struct MeterLevels {
     double l = 0, r = 0, pl = 0, pr = 0;

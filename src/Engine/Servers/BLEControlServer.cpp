@@ -89,7 +89,8 @@ void BLEControlServer::stop() {
     });
 }
 
-void BLEControlServer::push(ControlSnapshot snapshot) {
+void BLEControlServer::push(std::shared_ptr<const LiveSnapshot> snapshot) {
+    if (!snapshot) return;
     onQueue([this, snapshot = std::move(snapshot)]() mutable {
         latestSnapshot_ = std::move(snapshot);
         // Every state subscriber gets it, password or not: the platform does not say who is behind a link.
@@ -97,14 +98,21 @@ void BLEControlServer::push(ControlSnapshot snapshot) {
     });
 }
 
-void BLEControlServer::enqueueSnapshot() {
-    std::string json;
+void BLEControlServer::push(ControlSnapshot snapshot) {
     try {
-        json = wireText(*latestSnapshot_);
+        push(LiveSnapshot::fixed(std::move(snapshot)));
     } catch (const std::exception&) {
-        return;  // not encodable: dropped
+        // not encodable: dropped
     }
-    enqueue(bytesOf(json), MsgKind::snapshot, true, false);
+}
+
+void BLEControlServer::updatePlayheads(std::shared_ptr<const LiveSnapshot> snapshot) {
+    if (!snapshot) return;
+    onQueue([this, snapshot = std::move(snapshot)]() mutable { latestSnapshot_ = std::move(snapshot); });
+}
+
+void BLEControlServer::enqueueSnapshot() {
+    enqueue(bytesOf(latestSnapshot_->text(transportNow())), MsgKind::snapshot, true, false);
 }
 
 void BLEControlServer::pushTransport(ControlTransportMessage message) {

@@ -52,7 +52,12 @@ public:
     void configureControl(std::optional<std::string> password);
     void start();
     void stop();
+    // A new state for the subscribers. Its time fields are those of the moment each copy is sent, when it
+    // was made with the playhead anchors.
+    void push(std::shared_ptr<const LiveSnapshot> snapshot);
     void push(ControlSnapshot snapshot);
+    // The same state with re-anchored playheads: what a later send or state request gives; nothing is sent.
+    void updatePlayheads(std::shared_ptr<const LiveSnapshot> snapshot);
     void pushTransport(ControlTransportMessage message);
     void updateThumbIndex(std::map<std::string, std::string> idToPath);
 
@@ -109,7 +114,7 @@ private:
     bool haveChars_ = false;  // the characteristic objects exist (kept across power loss until rebuilt)
     std::map<std::string, bt::Central> stateSubscribers_;
     std::map<std::string, bt::Central> thumbSubscribers_;
-    std::optional<ControlSnapshot> latestSnapshot_;
+    std::shared_ptr<const LiveSnapshot> latestSnapshot_;
     std::optional<double> lastTransportSent_;  // monotonic seconds; none: the distant past
     std::map<std::string, std::string> thumbIndex_;
     std::map<std::string, BLEBytes> thumbCache_;

@@ -108,6 +108,7 @@ ControlServer::ControlServer(Options options)
         };
     }
     reannounce_ = timers_.make(strand_);
+    stateHopTimer_ = timers_.make(strand_);
 }
 
 std::shared_ptr<ControlServer> ControlServer::create(Options options) {
@@ -255,17 +256,36 @@ void ControlServer::sendToUpgraded(const std::shared_ptr<const std::string>& tex
         if (conn->upgraded()) conn->sendText(text, kind);
 }
 
-void ControlServer::push(ControlSnapshot snapshot) {
+void ControlServer::push(std::shared_ptr<const LiveSnapshot> snapshot) {
+    if (!snapshot) return;
     asio::post(strand_, [weak = weak_from_this(), snapshot = std::move(snapshot)]() mutable {
         auto self = weak.lock();
         if (!self) return;
         self->latestSnapshot_ = std::move(snapshot);
-        try {
-            self->latestSnapshotData_ = std::make_shared<const std::string>(wireText(*self->latestSnapshot_));
-        } catch (const EncodeError&) {
-            return;  // the last good JSON stays
-        }
+        self->stateReply_.reset();
+        self->clipsReply_.reset();
+        self->latestSnapshotData_ = std::make_shared<const std::string>(self->latestSnapshot_->text(transportNow()));
         self->sendToUpgraded(self->latestSnapshotData_, MessageKind::state);
+    });
+}
+
+void ControlServer::push(ControlSnapshot snapshot) {
+    std::shared_ptr<const LiveSnapshot> fixed;
+    try {
+        fixed = LiveSnapshot::fixed(std::move(snapshot));
+    } catch (const EncodeError&) {
+        return;  // the last good JSON stays
+    }
+    push(std::move(fixed));
+}
+
+void ControlServer::updatePlayheads(std::shared_ptr<const LiveSnapshot> snapshot) {
+    if (!snapshot) return;
+    asio::post(strand_, [weak = weak_from_this(), snapshot = std::move(snapshot)]() mutable {
+        auto self = weak.lock();
+        if (!self) return;
+        self->latestSnapshot_ = std::move(snapshot);
+        self->stateReply_.reset();
     });
 }
 
@@ -388,13 +408,17 @@ std::string ControlServer::errorBody(const std::string& message) {
     }
 }
 
+std::string ControlServer::jsonResponse(const std::string& status, std::string_view body) {
+    return ClientConn::httpResponse(status,
+                                    {{"Content-Type", "application/json; charset=utf-8"},
+                                     {"Content-Length", std::to_string(body.size())},
+                                     {"Access-Control-Allow-Origin", "*"},
+                                     {"Cache-Control", "no-cache"}},
+                                    body);
+}
+
 void ControlServer::sendJSON(ClientConn& conn, const std::string& status, const std::string& body) {
-    conn.reply(ClientConn::httpResponse(status,
-                                        {{"Content-Type", "application/json; charset=utf-8"},
-                                         {"Content-Length", std::to_string(body.size())},
-                                         {"Access-Control-Allow-Origin", "*"},
-                                         {"Cache-Control", "no-cache"}},
-                                        body));
+    conn.reply(jsonResponse(status, body));
 }
 
 template <class T, class Ask, class Answer>
@@ -437,30 +461,19 @@ void ControlServer::route(HTTPRequest request, const std::shared_ptr<ClientConn>
                                              body));
         return;
     }
-    if (path == "/api/state") {
-        if (!snapshot) return sendJSON(*conn, "200 OK", latestSnapshotData_ ? *latestSnapshotData_ : "{}");
-        return leaveQueue<std::optional<ControlSnapshot>>(
-            conn, snapshot, [](ControlServer& self, ClientConn& c, std::optional<ControlSnapshot> fresh) {
-                std::optional<std::string> body;
-                if (fresh) {
-                    try {
-                        body = wireText(*fresh);
-                    } catch (const EncodeError&) {
-                    }
-                }
-                if (!body) body = self.latestSnapshotData_ ? *self.latestSnapshotData_ : "{}";
-                sendJSON(c, "200 OK", *body);
-            });
-    }
+    if (path == "/api/state") return routeState(conn);
     if (path == "/api/clips") {
-        std::string body = "{}";
-        try {
-            Json clips = Json::array();
-            if (latestSnapshot_) clips = toJson(*latestSnapshot_).at("clips");
-            body = compactJson(Json{{"clips", clips}});
-        } catch (const std::exception&) {
+        if (!clipsReply_) {
+            std::string body = "{}";
+            try {
+                Json clips = Json::array();
+                if (latestSnapshot_) clips = toJson(latestSnapshot_->built()).at("clips");
+                body = compactJson(Json{{"clips", clips}});
+            } catch (const std::exception&) {
+            }
+            clipsReply_ = std::make_shared<const std::string>(jsonResponse("200 OK", body));
         }
-        return sendJSON(*conn, "200 OK", body);
+        return conn->reply(clipsReply_);
     }
     if (path == "/upload") return routeUploadPage(request, *conn);
     if (path == "/api/upload/meta") return routeUploadMeta(request, conn);
@@ -484,6 +497,61 @@ void ControlServer::route(HTTPRequest request, const std::shared_ptr<ClientConn>
     }
     if (auto command = ControlCommand::parse(request.path)) return routeCommand(*command, conn);
     sendJSON(*conn, "404 Not Found", errorBody("unknown route " + path));
+}
+
+// The state never waits for the main thread once a live snapshot is here: its encoded text with the time
+// fields of this moment, one rendering shared by the requests of the same millisecond.
+void ControlServer::routeState(const std::shared_ptr<ClientConn>& conn) {
+    if (latestSnapshot_ && latestSnapshot_->followsPlayheads()) {
+        const double now = transportNow();
+        const bool current = stateReply_ && (!latestSnapshot_->moving() ||
+                                             (now >= stateReplyAt_ && now - stateReplyAt_ < options_.stateReuseSeconds));
+        if (!current) {
+            stateReply_ = std::make_shared<const std::string>(jsonResponse("200 OK", latestSnapshot_->text(now)));
+            stateReplyAt_ = now;
+        }
+        return conn->reply(stateReply_);
+    }
+    if (!snapshot) return sendJSON(*conn, "200 OK", latestSnapshotData_ ? *latestSnapshotData_ : "{}");
+    stateWaiters_.push_back(conn);
+    if (stateHopPending_) return;  // the hook's coming answer serves this request too
+    stateHopPending_ = true;
+    const double wait = lastStateHop_ + options_.stateHopSeconds - timers_.now();
+    if (wait > 0) {
+        stateHopTimer_->arm(wait, [weak = weak_from_this()] {
+            auto self = weak.lock();
+            if (!self) return;
+            if (self->wantsListening_) return self->askForState();
+            self->stateHopPending_ = false;  // stopped meanwhile: its connections are gone
+            self->stateWaiters_.clear();
+        });
+    } else {
+        askForState();
+    }
+}
+
+void ControlServer::askForState() {
+    lastStateHop_ = timers_.now();
+    snapshot([weak = weak_from_this(), strand = strand_](std::optional<ControlSnapshot> fresh) {
+        asio::post(strand, [weak, fresh = std::move(fresh)]() mutable {
+            if (auto self = weak.lock()) self->answerStateWaiters(std::move(fresh));
+        });
+    });
+}
+
+void ControlServer::answerStateWaiters(std::optional<ControlSnapshot> fresh) {
+    stateHopPending_ = false;
+    std::optional<std::string> body;
+    if (fresh) {
+        try {
+            body = wireText(*fresh);
+        } catch (const EncodeError&) {
+        }
+    }
+    if (!body) body = latestSnapshotData_ ? *latestSnapshotData_ : "{}";
+    const auto response = std::make_shared<const std::string>(jsonResponse("200 OK", *body));
+    for (const auto& waiter : std::exchange(stateWaiters_, {}))
+        if (auto conn = waiter.lock()) conn->reply(response);
 }
 
 void ControlServer::routeCommand(const ControlCommand& command, const std::shared_ptr<ClientConn>& conn) {

@@ -66,6 +66,11 @@ public:
         // in order, away from the network thread; null: a thread of the server's own.
         std::function<void(std::function<void()>)> fileWork;
         ConnLimits limits;
+        // "/api/state" before any live snapshot: requests that arrive while the snapshot hook is being asked
+        // share its answer, and the hook is asked at most once in this time (one frame at 60 Hz).
+        double stateHopSeconds = 1.0 / 60;
+        // One rendering of a live snapshot answers every "/api/state" of this long (seconds of transportNow).
+        double stateReuseSeconds = 0.001;
     };
 
     static std::shared_ptr<ControlServer> create(Options options);
@@ -93,7 +98,13 @@ public:
     void configureControl(std::optional<std::string> password);
     void configureUpload(bool enabled, std::optional<std::string> token);
     void updateThumbIndex(std::map<std::string, std::string> index);
+    // A new state, sent to every WebSocket client. A live snapshot (made with the playhead anchors) also
+    // answers "/api/state" from then on, its time fields moved on to the moment of each request; the snapshot
+    // hook is asked only while none has been pushed.
+    void push(std::shared_ptr<const LiveSnapshot> snapshot);
     void push(ControlSnapshot snapshot);
+    // The same state with re-anchored playheads: answers "/api/state" from now on; nothing is sent.
+    void updatePlayheads(std::shared_ptr<const LiveSnapshot> snapshot);
     void pushTransport(ControlTransportMessage message);
 
     // Query items of a request target, later items winning and a bare name removing the entry.
@@ -126,6 +137,10 @@ private:
     bool controlAuthorized(const std::map<std::string, std::string>& query, const HTTPHeaders& headers) const;
     bool uploadAuthorized(const std::map<std::string, std::string>& query, const HTTPHeaders& headers) const;
     static void sendJSON(ClientConn& conn, const std::string& status, const std::string& body);
+    static std::string jsonResponse(const std::string& status, std::string_view body);
+    void routeState(const std::shared_ptr<ClientConn>& conn);
+    void askForState();
+    void answerStateWaiters(std::optional<ControlSnapshot> fresh);
     // Runs `ask` off the strand with a reply that comes back to the strand and, if the server and the
     // connection still exist, answers with `answer`.
     template <class T, class Ask, class Answer>
@@ -156,8 +171,15 @@ private:
     std::unique_ptr<net::NetTimer> reannounce_;
     bool reannouncing_ = false;
     std::uint16_t port_ = 7341;
-    std::optional<ControlSnapshot> latestSnapshot_;
+    std::shared_ptr<const LiveSnapshot> latestSnapshot_;
     std::shared_ptr<const std::string> latestSnapshotData_;
+    std::shared_ptr<const std::string> stateReply_;  // a whole "/api/state" response of latestSnapshot_
+    double stateReplyAt_ = 0;                        // the transportNow() it was rendered for
+    std::shared_ptr<const std::string> clipsReply_;  // the "/api/clips" response of latestSnapshot_
+    std::vector<std::weak_ptr<ClientConn>> stateWaiters_;  // for the snapshot hook's answer
+    bool stateHopPending_ = false;
+    double lastStateHop_ = -1e300;
+    std::unique_ptr<net::NetTimer> stateHopTimer_;
     double lastTransportSent_ = -1e300;
     std::optional<ControlTransportMessage> lastTransportMsg_;
     std::map<std::string, std::string> thumbIndex_;

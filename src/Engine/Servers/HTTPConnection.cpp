@@ -580,8 +580,11 @@ struct ClientConn::Io {
     }
 
     void writeReply(std::string bytes, std::function<void()> done) {
+        writeReply(std::make_shared<const std::string>(std::move(bytes)), std::move(done));
+    }
+    void writeReply(std::shared_ptr<const std::string> bytes, std::function<void()> done) {
         if (upgraded || ws) return;  // a stray reply after the upgrade request
-        enqueue({std::make_shared<const std::string>(std::move(bytes)), std::move(done), false});
+        enqueue({std::move(bytes), std::move(done), false});
     }
 
     // --- files ---
@@ -788,6 +791,12 @@ void ClientConn::start() {
 }
 
 void ClientConn::reply(std::string response) {
+    io_->onStrand([this, response = std::move(response)]() mutable {
+        io_->writeReply(std::move(response), [this] { io_->replyDone(); });
+    });
+}
+
+void ClientConn::reply(std::shared_ptr<const std::string> response) {
     io_->onStrand([this, response = std::move(response)]() mutable {
         io_->writeReply(std::move(response), [this] { io_->replyDone(); });
     });

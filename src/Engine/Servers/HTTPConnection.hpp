@@ -136,6 +136,8 @@ public:
     // Replies to the current request (any thread). The connection stays open; the next request is read once
     // the reply has been written.
     void reply(std::string response);
+    // The same with bytes that other replies share.
+    void reply(std::shared_ptr<const std::string> response);
     // Writes one response, then shuts down sending, discards what the client still sends for up to 2 s
     // (so it reads the reply instead of a reset) and closes.
     void sendHTTPClosing(const std::string& status, const HTTPResponseHeaders& headers, const std::string& body);

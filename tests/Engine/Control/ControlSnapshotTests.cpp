@@ -138,3 +138,86 @@ TEST(ControlTransportMessageJson, WritesTheTickAndReadsItBack) {
     other["layer"] = "Audio";
     EXPECT_THROW(decodeJson<ControlTransportMessage>(other), DecodeError);
 }
+
+// MARK: the live snapshot
+
+namespace {
+
+struct PlayheadCase {
+    const char* name;
+    MediaKind kind;
+    std::optional<TransportAnchor> anchor;
+    double now;
+    std::optional<double> layerTime, layerDuration;  // absent for a still
+    ControlTransport transport;
+};
+
+// The snapshot as a fresh build at the moment would write it.
+ControlSnapshot withPlayheads(ControlSnapshot s, double currentTime, double duration, bool playing) {
+    if (s.layers.media->currentTime) {
+        s.layers.media->currentTime = currentTime;
+        s.layers.media->duration = duration;
+    }
+    s.transport = ControlTransport{LayerId::media, currentTime, duration, playing};
+    return s;
+}
+
+}  // namespace
+
+TEST(LiveSnapshot, TimeFieldsAreThoseOfTheMomentOfReadingAndEverythingElseAsBuilt) {
+    const PlayheadCase cases[] = {
+        {"playing", MediaKind::video, TransportAnchor{3, 100, true, 12.5}, 101.25, 4.25, 12.5,
+         {LayerId::media, 4.25, 12.5, true}},
+        {"past its duration", MediaKind::video, TransportAnchor{3, 100, true, 12.5}, 200, 12.5, 12.5,
+         {LayerId::media, 12.5, 12.5, true}},
+        {"length unknown", MediaKind::audio, TransportAnchor{3, 100, true, 0}, 200, 103, 0,
+         {LayerId::media, 103, 0, true}},
+        {"paused", MediaKind::video, TransportAnchor{5, 100, false, 10}, 200, 5, 10, {LayerId::media, 5, 10, false}},
+        {"no anchor", MediaKind::video, std::nullopt, 200, 0, 0, {LayerId::media, 0, 0, false}},
+        {"still", MediaKind::image, TransportAnchor{0, 100, false, 0}, 200, std::nullopt, std::nullopt,
+         {LayerId::media, 0, 0, false}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ControlSnapshot built = fullSnapshot();  // built at an earlier moment: other times
+        built.layers.media->kind = c.kind;
+        if (c.kind == MediaKind::image) built.layers.media->currentTime = built.layers.media->duration = std::nullopt;
+        PlayheadAnchors anchors;
+        if (c.anchor) anchors[LayerId::media] = *c.anchor;
+        const auto live = LiveSnapshot::make(built, anchors);
+
+        const std::string text = live->text(c.now);
+        const Json j = Json::parse(text);
+        EXPECT_EQ(decodeJson<ControlTransport>(j.at("transport")), c.transport);
+        const Json& layer = j.at("layers").at("media");
+        EXPECT_EQ(layer.contains("currentTime"), c.layerTime.has_value());
+        if (c.layerTime) {
+            EXPECT_EQ(layer.at("currentTime"), *c.layerTime);
+            EXPECT_EQ(layer.at("duration"), *c.layerDuration);
+        }
+        // Byte for byte what the writer gives for the snapshot with these times.
+        EXPECT_EQ(text, wireText(withPlayheads(built, c.transport.currentTime, c.transport.duration,
+                                               c.transport.playing)));
+        EXPECT_EQ(live->built(), built);
+        EXPECT_EQ(live->moving(), c.anchor && c.anchor->playing);
+    }
+}
+
+TEST(LiveSnapshot, NewAnchorsMoveTheTimesOfACopyOnly) {
+    const ControlSnapshot built = fullSnapshot();
+    const auto playing = LiveSnapshot::make(built, {{LayerId::media, TransportAnchor{3, 100, true, 12.5}}});
+    const auto paused = playing->withAnchors({{LayerId::media, TransportAnchor{8, 104, false, 12.5}}});
+    EXPECT_EQ(Json::parse(playing->text(102)).at("transport").at("currentTime"), 5);
+    EXPECT_EQ(Json::parse(paused->text(110)).at("transport"),
+              Json::parse(R"({"layer":"media","currentTime":8,"duration":12.5,"playing":false})"));
+    EXPECT_FALSE(paused->moving());
+    EXPECT_TRUE(paused->followsPlayheads());
+
+    // A snapshot without anchors reads as built at any moment.
+    const auto fixed = LiveSnapshot::fixed(built);
+    EXPECT_FALSE(fixed->followsPlayheads());
+    EXPECT_EQ(fixed->text(1e6), wireText(built));
+    ControlSnapshot bad = built;
+    bad.masterVolumeDB = std::numeric_limits<double>::infinity();
+    EXPECT_THROW(LiveSnapshot::make(bad, {}), EncodeError);
+}

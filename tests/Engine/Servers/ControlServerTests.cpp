@@ -20,6 +20,7 @@
 #include "Engine/Servers/ControlServer.hpp"
 #include "Engine/Model/JsonCoding.hpp"
 #include "NetTestSupport.hpp"
+#include "Platform/Clock.hpp"
 #include "Platform/Log.hpp"
 #include "support/TestEnv.hpp"
 
@@ -111,6 +112,7 @@ protected:
         options.uploadPage = root / "upload.html";
         options.incomingDir = incoming;
         options.fileWork = fileWork;
+        options.stateHopSeconds = stateHopSeconds;
         auto s = ControlServer::create(options);
         s->onClientsChanged = [this](int remotes, int companions) {
             std::lock_guard lock(mutex);
@@ -132,7 +134,15 @@ protected:
             else
                 reply(nextResult);
         };
-        s->snapshot = [this](std::function<void(std::optional<ControlSnapshot>)> reply) { reply(fresh); };
+        s->snapshot = [this](std::function<void(std::optional<ControlSnapshot>)> reply) {
+            std::unique_lock lock(mutex);
+            ++stateAsks;
+            changed.notify_all();
+            if (deferState) return stateReplies.push_back(std::move(reply));
+            const auto answer = fresh;
+            lock.unlock();
+            reply(answer);
+        };
         s->uploadPlaylists = [](std::function<void(std::vector<UploadPlaylistInfo>)> reply) {
             reply({{"p1", "Walk-in"}, {"p2", "Show"}});
         };
@@ -208,6 +218,10 @@ protected:
     bool deferReplies = false;
     ControlResult nextResult = ControlResult::ok();
     std::optional<ControlSnapshot> fresh;
+    double stateHopSeconds = 0;  // the virtual clock stands still: no spacing unless a test asks
+    int stateAsks = 0;
+    bool deferState = false;
+    std::vector<std::function<void(std::optional<ControlSnapshot>)>> stateReplies;
     std::function<void(std::function<void()>)> fileWork;  // null: the server's own thread
     UploadIngestResult ingestResult = UploadIngestResult{true, "clip-1", "Clip", {}};
 };
@@ -587,6 +601,86 @@ TEST_F(ControlServerTest, StateAsksTheApplicationFirst) {
     EXPECT_EQ(Json::parse(get("/api/state")->body).at("rev"), 5);  // the hook had nothing
     fresh = snapshotRev(9);
     EXPECT_EQ(Json::parse(get("/api/state")->body).at("rev"), 9);
+}
+
+TEST_F(ControlServerTest, RequestsWhileTheHookIsAskedShareItsAnswerAndItIsAskedOncePerFrame) {
+    stateHopSeconds = 1.0 / 60;
+    startServer();
+    deferState = true;
+    std::vector<RawClient> waiting;
+    for (int i = 0; i < 8; ++i) {
+        waiting.emplace_back(port);
+        ASSERT_TRUE(waiting.back().send(request("/api/state")));
+    }
+    sync();  // accepted after the eight, so read after their requests
+    {
+        std::lock_guard lock(mutex);
+        ASSERT_EQ(stateAsks, 1);
+        ASSERT_EQ(stateReplies.size(), 1u);
+    }
+    stateReplies.front()(snapshotRev(9));
+    for (auto& c : waiting) {
+        const auto reply = c.readReply();
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(Json::parse(reply->body).at("rev"), 9);
+    }
+
+    // The next request within the same frame waits for the frame to pass before the hook is asked again.
+    RawClient late(port);
+    ASSERT_TRUE(late.send(request("/api/state")));
+    ASSERT_TRUE(timerArmed(2));  // the heartbeat and the hop
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(stateAsks, 1);
+    }
+    timers.advance(1.0 / 60);
+    ASSERT_TRUE(waitFor(mutex, changed, [&] { return stateAsks == 2; }));
+    stateReplies.back()(std::nullopt);  // nothing: the last push, here none
+    const auto reply = late.readReply();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->body, "{}");
+}
+
+TEST_F(ControlServerTest, ALiveSnapshotAnswersTheStateWithoutTheHookItsTimesMovingOn) {
+    ManualClock clock(100);
+    setAppClock(&clock);
+    struct Restore {
+        ~Restore() { setAppClock(nullptr); }
+    } restore;
+    startServer();
+    ControlSnapshot built = snapshotRev(3);
+    built.layers.media = ControlLayer{"m1", "Intro", MediaKind::video, true, 1, 1.7e12, 0, 12.5};
+    built.transport = ControlTransport{LayerId::media, 0, 12.5, true};
+    const auto live = LiveSnapshot::make(built, {{LayerId::media, TransportAnchor{2, 100, true, 12.5}}});
+    server->push(live);
+    RawClient remote = client("remote");
+    for (int greeting = 0; greeting < 2; ++greeting) {  // on its upgrade, and after its hello
+        const auto text = remote.readText();
+        ASSERT_TRUE(text);
+        EXPECT_EQ(Json::parse(*text).at("transport").at("currentTime"), 2);
+    }
+    sync();
+
+    EXPECT_EQ(get("/api/state")->body, live->text(100));
+    clock.advance(1.5);
+    const Json later = Json::parse(get("/api/state")->body);
+    EXPECT_EQ(later.at("transport").at("currentTime"), 3.5);
+    EXPECT_EQ(later.at("layers").at("media").at("currentTime"), 3.5);
+    EXPECT_EQ(later.at("rev"), 3);
+
+    // Re-anchored (paused at 9 s): served from then on, and not sent to the remotes.
+    server->updatePlayheads(live->withAnchors({{LayerId::media, TransportAnchor{9, 101.5, false, 12.5}}}));
+    sync();
+    clock.advance(3);
+    EXPECT_EQ(Json::parse(get("/api/state")->body).at("transport"),
+              Json::parse(R"({"layer":"media","currentTime":9,"duration":12.5,"playing":false})"));
+    EXPECT_EQ(Json::parse(get("/api/clips")->body), Json::parse(R"({"clips":[]})"));
+    server->push(snapshotRev(4));
+    const auto next = remote.readText();
+    ASSERT_TRUE(next);
+    EXPECT_EQ(Json::parse(*next).at("rev"), 4) << "the new anchors went to the remote";
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(stateAsks, 0);
 }
 
 TEST_F(ControlServerTest, ACommandStillRunsAfterItsConnectionClosed) {
