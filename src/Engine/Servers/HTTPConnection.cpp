@@ -154,6 +154,7 @@ struct ClientConn::Io {
     bool pinging = false;
     bool closing = false;  // a closing reply was sent; input is discarded
     bool closed = false;
+    bool goingAway = false;  // the close frame is sent or on its way: nothing more is written
     bool finished = false;
 
     FileDescriptor file;
@@ -423,13 +424,13 @@ struct ClientConn::Io {
     // --- writing ---
 
     void enqueue(Outgoing out) {
-        if (closed) return;
+        if (closed || goingAway) return;
         writes.push_back(std::move(out));
         if (!writing) writeNext();
     }
 
     void writeNext() {
-        if (closed || writes.empty() || (ws && !upgraded)) {
+        if (closed || goingAway || writes.empty() || (ws && !upgraded)) {
             writing = false;
             return;
         }
@@ -634,8 +635,20 @@ struct ClientConn::Io {
         });
     }
 
+    // A stopping server: an upgraded connection gets a close frame (1001, going away) after the message
+    // being written, and closes when the client answers it or the closing handshake times out (5 s).
+    // Anything else closes at once.
+    void goAway() {
+        if (closed || goingAway) return;
+        if (!upgraded) return closeNow();
+        goingAway = true;
+        ws->async_close(websocket::close_reason(websocket::close_code::going_away), [self = self()](ErrorCode) {
+            self->io_->closeNow();
+        });
+    }
+
     void ping() {
-        if (pinging) return;
+        if (pinging || goingAway) return;
         pinging = true;
         ws->async_ping({}, [self = self()](ErrorCode ec) {
             auto& io = *self->io_;
@@ -688,6 +701,10 @@ void ClientConn::sendText(std::shared_ptr<const std::string> payload) {
 
 void ClientConn::close() {
     io_->onStrand([this] { io_->closeNow(); });
+}
+
+void ClientConn::goAway() {
+    io_->onStrand([this] { io_->goAway(); });
 }
 
 bool ClientConn::heartbeat() {
@@ -828,7 +845,7 @@ void closeListenerAndConnections(std::shared_ptr<net::tcp::acceptor>& listener, 
     // Each close may call back into the table (remove): close from a copy.
     auto closing = std::move(conns);
     conns.clear();
-    for (auto& [key, conn] : closing) conn->close();
+    for (auto& [key, conn] : closing) conn->goAway();
 }
 
 }  // namespace ombry
