@@ -16,5 +16,7 @@ function(ombry_test name)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 30
+    # Names without the printed parameter: stable, and selectable with -R and --rerun-failed.
+    NO_PRETTY_VALUES
     PROPERTIES LABELS "${ARG_LABELS}" ${ARG_PROPERTIES})
 endfunction()

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "Platform/Memory.hpp"
 #include "Platform/Product.hpp"
 #include "Platform/Version.hpp"
 #include "Ui/Qt/QtGpu.hpp"
@@ -14,6 +15,8 @@
 #include "Ui/Shell/Theme.hpp"
 
 int main(int argc, char** argv) {
+    // Before any thread: a show runs for hours and its decoders come and go.
+    ombry::platform::boundAllocator();
     using namespace ombry;
     using namespace ombry::ui;
     std::vector<std::string> args(argv + 1, argv + argc);

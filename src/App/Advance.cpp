@@ -69,7 +69,13 @@ void AppState::advanceInPlaylist(const std::string& fromId) {
 void AppState::restartLayer(LayerId layer) {
     const auto& active = program.state().layers[layer].active;
     if (!active) return;
-    const bool playing = active->playing;
+    // A clip's own end report has marked it not playing just before: wrapping round to it plays it again.
+    // Only a clip paused by the operator stays paused.
+    const auto reported = program.transports().find(layer);
+    const bool ended = reported != program.transports().end() && reported->second.cueId == active->cueId &&
+                       reported->second.ended;
+    const bool playing = active->playing || ended;
+    if (ended) program.setLayerPlaying(layer, true);
     sendTransport(layer, "seek", 0.0);
     if (playing) sendTransport(layer, "play", std::nullopt);
 }

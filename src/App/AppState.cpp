@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "Engine/Library/Store.hpp"
+#include "Platform/Memory.hpp"
 #include "Platform/Paths.hpp"
 #include "Render/AssetWarmer.hpp"
 
@@ -21,6 +22,8 @@ int AppState::probeLimitFor(unsigned cores) { return std::clamp<int>(int(std::mi
 AppState::AppState(AppEnvironment env)
     : program(StageConfig{initialStageWidth, initialStageHeight, initialStageFps, "transparent"}),
       env_(std::move(env)) {
+    // Before the engines start their threads: a show runs for hours and its decoders come and go.
+    platform::boundAllocator();
     if (!env_.fatal) env_.fatal = [](IssueCode code) { Issue::fatal(code); };
     if (!env_.warm) env_.warm = [](const std::string& path) { AssetWarmer::warm(path); };
     if (!env_.screens || !env_.panels || !env_.clipboard || !env_.makeRenderer)

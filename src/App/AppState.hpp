@@ -372,6 +372,7 @@ private:
     void warmNextInPlaylist(const MediaItem& item, const Group* playlist);
     // Seeks the layer of the cue that ended to its start and plays it again when it was playing.
     void restartLayer(LayerId layer);
+    void finishStart();
     void wire();
     // The first of media, audio, overlay, background that holds a cue.
     std::optional<LayerId> primaryLayer() const;

@@ -101,7 +101,10 @@ bool AppState::trigger(const MediaItem& item, bool automatic) {
 
     TriggerOptions options;
     options.layer = item.layer;
-    options.loop = (group && group->advanceOnEnd == true) ? std::optional<bool>(false) : item.loop;
+    // The renderer loops on the flag alone: a clip whose end action is to loop is taken looping.
+    if (group && group->advanceOnEnd == true) options.loop = false;
+    else if (item.endAction == EndAction::loop) options.loop = true;
+    else options.loop = item.loop;
     options.transitionType = cueTransition(kind, item.kind);
     options.durationMs = durationMs(transitionDuration);
     options.endAction = item.endAction;

@@ -18,30 +18,36 @@ void AppState::start() {
     applyNdiDelay();
     previewConnected = true;
 
-    // The servers answer later, on the main queue; start-up goes on meanwhile, as the rest does not need
-    // their ports.
+    // The output server's start is awaited before the remote-control server binds: their port ranges
+    // overlap (7340 and up, 7341 and up), so which one got which port would be a race. The main queue
+    // serves everything else meanwhile.
     auto onMain = onMainWhileAlive();
     auto* server = outputServer();
-    if (server)
-        server->start(outputServerPort, [this, onMain](ServerStartResult result) {
-            onMain([this, result = std::move(result)] {
-                if (const auto* info = std::get_if<ServerInfo>(&result)) {
-                    serverInfo = *info;
-                    notify(Aspect::serverInfo);
-                    IssueLog::shared().resolve(IssueCode::outputServerFailed, std::nullopt);
-                    if (auto* s = outputServer()) s->broadcastState(program.state());
-                    syncStayAwake();
-                } else {
-                    IssueLog::shared().report(IssueCode::outputServerFailed, std::nullopt,
-                                              std::string("no free port from ") + std::to_string(outputServerPort),
-                                              true);
-                }
-            });
-        });
-    else
+    if (!server) {
         IssueLog::shared().report(IssueCode::outputServerFailed, std::nullopt, std::string("no output server"), true);
-    syncControlServer();
+        return finishStart();
+    }
+    server->start(outputServerPort, [this, onMain](ServerStartResult result) {
+        onMain([this, result = std::move(result)] {
+            if (const auto* info = std::get_if<ServerInfo>(&result)) {
+                serverInfo = *info;
+                notify(Aspect::serverInfo);
+                IssueLog::shared().resolve(IssueCode::outputServerFailed, std::nullopt);
+                if (auto* s = outputServer()) s->broadcastState(program.state());
+            } else {
+                IssueLog::shared().report(IssueCode::outputServerFailed, std::nullopt,
+                                          std::string("no free port from ") + std::to_string(outputServerPort),
+                                          true);
+            }
+            finishStart();
+        });
+    });
+}
 
+// The start-up's steps after the output server has answered.
+void AppState::finishStart() {
+    syncControlServer();
+    auto onMain = onMainWhileAlive();
     if (settings_.autoRelinkFolderPath)
         library.autoRelink(*settings_.autoRelinkFolderPath, [this, onMain](std::vector<MediaItem> relinked) {
             onMain([this, relinked = std::move(relinked)] {

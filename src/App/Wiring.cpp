@@ -34,10 +34,6 @@ void AppState::wire() {
     r.onStatus = [this](const TransportStatus& status) {
         program.recordStatus(status);
         pushPlayheads();
-        const auto& active = program.state().layers[status.layer].active;
-        // A clip that plays ends a run of failures of its playlist.
-        if (active && active->cueId == status.cueId)
-            if (const Group* p = playlist(active->mediaId)) failedInCycle_.erase(p->id);
         if (status.ended) handleClipEnd(status.layer, status.cueId);
         // Remotes follow the primary layer only, as it stands after the clip end was handled.
         if (primaryLayer() != status.layer) return;
@@ -46,6 +42,13 @@ void AppState::wire() {
         if (auto* remote = bleRemote()) remote->pushTransport(message);
     };
     r.onEnding = [this](LayerId layer, const std::string& cueId) { handleClipEnd(layer, cueId); };
+    // A clip of the playlist that goes on air, of any kind, ends its run of failures: the next pass
+    // reports and skips a failing clip again.
+    r.onLoaded = [this](LayerId layer, const std::string& cueId) {
+        const auto& active = program.state().layers[layer].active;
+        if (active && active->cueId == cueId)
+            if (const Group* p = playlist(active->mediaId)) failedInCycle_.erase(p->id);
+    };
     r.onError = [this](LayerId layer, const std::string& cueId, IssueCode code) {
         const auto& active = program.state().layers[layer].active;
         if (!active || active->cueId != cueId) return;  // a clip already replaced
@@ -74,7 +77,12 @@ void AppState::wire() {
             cascadeOfflineRescan();
         }
         program.clearLayer(layer);
-        if (advances && !cycleDone) advanceInPlaylist(cue.mediaId);
+        if (!advances) return;
+        // The failed take armed the playlist's timer: a cycle of nothing but failures stops that too.
+        if (cycleDone)
+            cancelAdvance();
+        else
+            advanceInPlaylist(cue.mediaId);
     };
     meterEngine_->onLevels = [this](const MeterLevels& levels) {
         meter_ = levels;

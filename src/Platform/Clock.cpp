@@ -9,8 +9,13 @@ double readClock(clockid_t id) {
     clock_gettime(id, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
 }
-SystemClock systemClock;
-std::atomic<Clock*> current{&systemClock};
+// Never destroyed: threads that end after main() returns (a torn-down player's audio pacing) still read the
+// clock while the process's statics go.
+Clock& systemClock() {
+    static SystemClock* clock = new SystemClock;
+    return *clock;
+}
+std::atomic<Clock*> current{nullptr};  // nullptr: the system clock
 }  // namespace
 
 double SystemClock::monotonic() const { return readClock(CLOCK_MONOTONIC); }
@@ -34,7 +39,10 @@ void ManualClock::suspend(double seconds) {
     wall_.store(wall_.load() + seconds * 1000.0);
 }
 
-Clock& appClock() { return *current.load(); }
-void setAppClock(Clock* c) { current.store(c ? c : &systemClock); }
+Clock& appClock() {
+    Clock* c = current.load();
+    return c ? *c : systemClock();
+}
+void setAppClock(Clock* c) { current.store(c); }
 
 }  // namespace ombry

@@ -310,6 +310,7 @@ void NativeLayerHost::swapLoaded(ActiveCue cue, int token, std::shared_ptr<SlotM
     incoming.fillMode = cue.fillMode.value_or(FillMode::fit);
     reportingCueId_ = cue.cueId;
     attachReporting(*media);
+    if (onLoaded) onLoaded(cue.cueId);
 
     bool hasCover = false;
     if (!outgoing.media) {

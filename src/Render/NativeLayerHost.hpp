@@ -154,6 +154,8 @@ public:
     std::function<void(const TransportStatus&)> onStatus;
     std::function<void(const std::string& cueId, IssueCode)> onError;
     std::function<void(const std::string& cueId)> onEnding;
+    // A take's media (video, audio or still) has loaded and goes on air.
+    std::function<void(const std::string& cueId)> onLoaded;
 
     // A new player's start-up steps after it is ready; each has a deadline.
     enum class StartStep { seek, preroll };

@@ -49,6 +49,9 @@ std::unique_ptr<NativeStageRenderer> NativeStageRenderer::create(GpuContext& con
         host->onEnding = [self, alive, layer](const std::string& cueId) {
             if (!alive.expired() && self->onEnding) self->onEnding(layer, cueId);
         };
+        host->onLoaded = [self, alive, layer](const std::string& cueId) {
+            if (!alive.expired() && self->onLoaded) self->onLoaded(layer, cueId);
+        };
         r->hosts_[layer] = std::move(host);
     }
     r->applyStageGeometry();

@@ -3,7 +3,7 @@
 //
 // What the application state calls (main thread only):
 //   auto r = NativeStageRenderer::create(gpuContext, &meterEngine, {.frameClock = ..., .audioOutput = ...});
-//   r->resolvePath / onStatus / onError / onEnding      (set once, plain std::function members)
+//   r->resolvePath / onStatus / onError / onEnding / onLoaded     (set once, plain std::function members)
 //   r->apply(state)                                      every ProgramStore change
 //   r->applyTransport(layer, action, time)               every ProgramStore transport command
 //   r->prepare(layer, mediaId, kind, trimStart, trimEnd) preload the next clip
@@ -101,6 +101,8 @@ public:
     std::function<void(LayerId, const std::string& cueId, IssueCode)> onError;
     // A clip that does not loop is a transition's length from its end.
     std::function<void(LayerId, const std::string& cueId)> onEnding;
+    // A take's clip loaded and goes on air, whatever its kind (stills send no status reports).
+    std::function<void(LayerId, const std::string& cueId)> onLoaded;
 
     StageCompositor& compositor() { return *compositor_; }
     const StageConfig& stage() const { return stage_; }

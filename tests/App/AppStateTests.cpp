@@ -983,4 +983,167 @@ TEST_F(AppStateTest, APlaylistThatAdvancesOnEndGoesToTheNextClipWithoutABlankFra
     EXPECT_TRUE(app->lastTriggerWasAutomatic());
 }
 
+
+// Loops on air, through the renderer's own end reports.
+
+class AppStateLoopTest : public AppStateTest {
+protected:
+    // Frames of the stage for `seconds` of the virtual clock, as the frame loop runs them.
+    void play(double seconds) {
+        const double end = appClock().monotonic() + seconds;
+        while (appClock().monotonic() < end) {
+            advance(1.0 / 30);
+            if (HasFatalFailure()) return;
+            out->pump();
+            app->previewRenderer().tick(appClock().monotonic());
+            // As a display would: the decoders have the next pictures before the clock moves on.
+            ASSERT_TRUE(q.waitUntil([this] { return picturesReady(); }, 20.0)) << "the decoders did not catch up";
+        }
+    }
+    bool picturesReady() {
+        const auto* h = app->previewRenderer().host(LayerId::media);
+        const auto& m = h->slot(h->activeIndex()).media;
+        if (!m || !m->player || m->player->readiness() != media::Readiness::ready) return true;
+        return m->player->currentTime() >= m->duration - 0.1 || m->player->bufferedFrames() > 0;
+    }
+    // After more than two passes of a one-second clip: the same cue, playing, somewhere inside the clip.
+    void expectLooping(const std::string& cueId, const std::string& label) {
+        ASSERT_TRUE(onAir()) << label;
+        EXPECT_EQ(onAir()->cueId, cueId) << label;
+        EXPECT_TRUE(onAir()->playing) << label;
+        const auto [current, duration, playing] = app->transportProgress(LayerId::media);
+        EXPECT_TRUE(playing) << label;
+
+        EXPECT_GT(current, 0.05) << label << ": held at the start";
+        EXPECT_LT(current, 0.95) << label << ": held at the end";
+    }
+};
+
+TEST_F(AppStateLoopTest, AOneClipLoopingPlaylistLoopsWhateverItsTransition) {
+    struct Case {
+        const char* label;
+        AppTransition kind;
+        double seconds;
+    };
+    for (const Case& c : {Case{"cut", AppTransition::cut, 0}, Case{"fade of 0 s", AppTransition::fade, 0},
+                          Case{"fade of 0.3 s", AppTransition::fade, 0.3}}) {
+        make();
+        app->masterTransition = c.kind;
+        app->transitionDuration = c.seconds;
+        const MediaItem a = add(stage_test::colourClip("red", 1.0).string());
+        playlist({a.id}, [](Group& g) {
+            g.advanceOnEnd = true;
+            g.loopPlaylist = true;
+        });
+        ASSERT_TRUE(app->trigger(a, false));
+        const std::string cue = onAir()->cueId;
+        play(2.6);
+        expectLooping(cue, c.label);
+        ASSERT_TRUE(q.waitUntil([this] { return settled(); }, 20.0));
+        app.reset();
+        q.runPending();
+        emptySupportFolder();
+    }
+}
+
+TEST_F(AppStateLoopTest, AClipWhoseEndActionIsLoopLoopsWithoutItsLoopFlag) {
+    make();
+    MediaItem a = add(stage_test::colourClip("red", 1.0).string());
+    app->library.setMeta(a.id, [](MediaItem& m) { m.endAction = EndAction::loop; });
+    a = *app->library.item(a.id);
+    ASSERT_FALSE(a.loop);
+    ASSERT_TRUE(app->trigger(a, false));
+    EXPECT_TRUE(onAir()->loop);
+    const std::string cue = onAir()->cueId;
+    play(2.6);
+    expectLooping(cue, "end action loop");
+}
+
+// A slideshow of stills that advances on a timer, with one picture that cannot be read.
+class AppStateSlideshowTest : public AppStateTest {
+protected:
+    MediaItem still(const std::string& colour) {
+        const fs::path copy = test::tempDir("slides") / (colour + ".png");
+        fs::copy_file(stage_test::stillImage(colour), copy, fs::copy_options::overwrite_existing);
+        return add(copy.string());
+    }
+    MediaItem broken(const std::string& name) {
+        const fs::path path = test::tempDir("slides") / name;
+        test::writeFile(path, "not a picture");
+        return add(path.string());
+    }
+    int reports(const std::string& subject) {
+        for (const auto& i : IssueLog::shared().recent())
+            if (i.subject == subject) return i.count;
+        return 0;
+    }
+};
+
+TEST_F(AppStateSlideshowTest, ABadStillIsReportedAndSkippedAtOnceOnEveryPass) {
+    make();
+    const MediaItem one = still("red");
+    const MediaItem bad = broken("bad.png");
+    const MediaItem three = still("blue");
+    playlist({one.id, bad.id, three.id}, [](Group& g) {
+        g.advanceSeconds = 5;
+        g.loopPlaylist = true;
+    });
+    ASSERT_TRUE(app->trigger(one, false));
+    for (int pass = 1; pass <= 3; ++pass) {
+        advance(5.5);  // the bad one's turn came half a second ago
+        ASSERT_TRUE(onAir()) << "pass " << pass << ": blank after the bad still";
+        EXPECT_EQ(onAir()->mediaId, three.id) << "pass " << pass;
+        EXPECT_EQ(reports("bad.png"), pass);
+        advance(4.6);
+        ASSERT_TRUE(onAir());
+        EXPECT_EQ(onAir()->mediaId, one.id) << "pass " << pass;
+    }
+}
+
+TEST_F(AppStateSlideshowTest, AManualTakeStartsANewCycleOfFailures) {
+    make();
+    const MediaItem a = broken("a.png");
+    const MediaItem b = broken("b.png");
+    playlist({a.id, b.id}, [](Group& g) {
+        g.advanceSeconds = 5;
+        g.loopPlaylist = true;
+    });
+    // The manual take fails without advancing; its timer takes b, and the cycle ends on a's second failure.
+    ASSERT_TRUE(app->trigger(a, false));
+    advance(6);
+    EXPECT_EQ(reports("a.png"), 2);
+    EXPECT_EQ(reports("b.png"), 1);
+    EXPECT_FALSE(app->advancePending());
+    // Taken by hand again: a new cycle, whose failures are reported again.
+    ASSERT_TRUE(app->trigger(a, false));
+    advance(6);
+    EXPECT_EQ(reports("a.png"), 4);
+    EXPECT_EQ(reports("b.png"), 2);
+}
+
+TEST_F(AppStateSlideshowTest, APlaylistOnATimerWhoseEveryClipFailsStopsAfterOneCycle) {
+    make();
+    const MediaItem a = broken("a.png");
+    const MediaItem b = broken("b.mp4");
+    playlist({a.id, b.id}, [](Group& g) {
+        g.advanceSeconds = 5;
+        g.loopPlaylist = true;
+    });
+    std::vector<std::string> taken;
+    auto changed = app->program.onChange;
+    app->program.onChange = [&](const ProgramState& s) {
+        if (const auto& cue = s.layers[LayerId::media].active; cue && (taken.empty() || taken.back() != cue->cueId))
+            taken.push_back(cue->cueId);
+        changed(s);
+    };
+    ASSERT_TRUE(app->trigger(a, true));
+    advance(1);
+    EXPECT_FALSE(app->advancePending());
+    advance(30);
+    EXPECT_EQ(taken.size(), 2u);
+    EXPECT_FALSE(onAir());
+    EXPECT_EQ(reports("a.png"), 1);
+    EXPECT_EQ(reports("b.mp4"), 1);
+}
+
 }  // namespace

@@ -50,7 +50,19 @@ TEST_F(StartupTest, SecondStartWhileTheOutputServerIsStillStartingDoesNothing) {
     app->start();
     q.runPending();
     EXPECT_EQ(server->startPorts.size(), 1u);
+    // Nothing after the output server runs before it has answered: the remote-control server's ports
+    // overlap its own.
+    EXPECT_EQ(control->countPrefix("start "), 0);
+    EXPECT_EQ(intake->probes, 0);
+    ASSERT_EQ(server->pendingStarts.size(), 1u);
+    server->pendingStarts.at(0)(ServerInfo{7342, "http://localhost:7342/", {}});
+    q.runPending();
+    EXPECT_EQ(app->serverInfo->port, 7342);
+    EXPECT_EQ(control->countPrefix("start "), 1);
     EXPECT_EQ(intake->probes, 1);
+    app->start();
+    q.runPending();
+    EXPECT_EQ(server->startPorts.size(), 1u);
     EXPECT_EQ(control->countPrefix("start "), 1);
 }
 

@@ -35,6 +35,7 @@ struct CutCase {
     uint8_t flag;
     int maxChunk;
     std::vector<size_t> payloadPerChunk;  // bytes after the header, chunk by chunk
+    friend void PrintTo(const CutCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ChunkerTable : public ::testing::TestWithParam<CutCase> {};

@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <system_error>
 
 #include "Engine/Intake/ContentHash.hpp"
@@ -19,7 +20,19 @@ namespace {
 struct SanitizeCase {
     std::string raw;
     std::string expected;
+    // Failure messages show the bytes escaped.
+    friend void PrintTo(const SanitizeCase& c, std::ostream* os) {
+        *os << ::testing::PrintToString(c.raw) << " -> " << ::testing::PrintToString(c.expected);
+    }
 };
+
+// "03_hidden_mp4": the case's place and its expected name in letters and digits, stable for -R.
+std::string caseName(const ::testing::TestParamInfo<SanitizeCase>& info) {
+    std::string name = (info.index < 10 ? "0" : "") + std::to_string(info.index) + "_";
+    for (char ch : info.param.expected)
+        name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+    return name;
+}
 
 class Sanitize : public ::testing::TestWithParam<SanitizeCase> {};
 
@@ -39,7 +52,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SanitizeCase{"a. mp4", "a.mp4"}, SanitizeCase{". .mov", "upload.mov"},
                       SanitizeCase{".\u0301x.png", "\u0301x.png"},
                       // Not UTF-8: the stray byte becomes U+FFFD, so the name can go into the project.
-                      SanitizeCase{"bad\xFFname.mp4", "bad\uFFFDname.mp4"}));
+                      SanitizeCase{"bad\xFFname.mp4", "bad\uFFFDname.mp4"}),
+    caseName);
 
 TEST(SanitizeLength, AsciiStemIsCutTo200BytesKeepingTheExtension) {
     EXPECT_EQ(MediaIngest::sanitizedFilename(std::string(300, 'a') + ".mp4"), std::string(200, 'a') + ".mp4");

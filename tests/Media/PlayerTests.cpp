@@ -192,6 +192,31 @@ TEST(MediaPlayer, NoActionAtEndHoldsTheEndAndKeepsTheRate) {
     EXPECT_NEAR(p->currentTime(), p->endTime(), 1e-9);
 }
 
+// A playlist that wraps round to the clip that just ended seeks it to the start and plays it again, after
+// the whole file has been read (the end reached) or while its last frames are still to show.
+TEST(MediaPlayer, ASeekToTheStartAfterTheWholeFileWasReadPlaysAgain) {
+    for (double at : {1.2, 0.7}) {
+        SCOPED_TRACE(at);
+        PlayerRig rig;
+        auto p = rig.open(test::countingClip(1.0));
+        p->setActionAtEnd(ActionAtEnd::pause);
+        ASSERT_TRUE(rig.preroll(*p));
+        p->play();
+        for (double t = 0; t < at; t += kFrame) {
+            p->latestFrame(appClock().monotonic());
+            rig.q.advance(kFrame);
+        }
+        bool sought = false;
+        p->seek(0, [&](bool finished) { sought = finished; });
+        p->play();
+        ASSERT_TRUE(rig.q.waitUntil([&] { return sought; }, 10.0));
+        for (int n = 0; n < 10; ++n) {
+            ASSERT_TRUE(rig.frameIs(*p, n)) << "frame " << n << " shown " << rig.shown(*p);
+            rig.q.advance(kFrame);
+        }
+    }
+}
+
 TEST(MediaPlayer, LoopRestartsAtTheLoopStartWithoutMissingAFrame) {
     PlayerRig rig;
     auto p = rig.open(test::countingClip(1.0));

@@ -722,4 +722,37 @@ TEST_F(StageRendererTest, AClipWhoseLoadWasUnderWayWhenTheMonitorSwitchedFollows
     }
 }
 
+// A clip whose every frame has its number in its grey level (luma 4 × n); n from the composed stage's grey,
+// back through the limited range the decoder gives.
+int shownFrameNumber(Rgba px) { return int(std::lround((px.r * 219.0 / 255.0 + 16.0) / 4.0)); }
+
+TEST_F(StageRendererTest, APausedLayerHoldsTheFrameOfItsPauseTimeBesideAPlayingOne) {
+    const auto counting = fixture("count-2s.mp4", "-f lavfi -i \"color=c=black:s=64x36:r=30:d=2,format=yuv420p,"
+                                                   "geq=lum='N*4':cb=128:cr=128\" -c:v libx264 -qp 0 -g 12 -bf 2");
+    ASSERT_FALSE(counting.empty());
+    // Pauses a few frames in, at each phase of the 60 Hz ticks against the 30 fps clip.
+    for (int phase = 0; phase < 3; ++phase) {
+        SCOPED_TRACE("phase " + std::to_string(phase));
+        auto under = take(item("under", colourClip("blue", 4.0)), TransitionType::cut, 0, {.layer = LayerId::background});
+        auto cue = take(item("count" + std::to_string(phase), counting));
+        ASSERT_TRUE(until([&] { return onAir(cue) && onAir(under, LayerId::background); }));
+        ASSERT_TRUE(until([&] { return shownFrameNumber(centre()) >= 12; }));
+        for (int i = 0; i < phase; ++i) ASSERT_TRUE(frame());
+        const auto& player = *host().slot(host().activeIndex()).media->player;
+        store.setLayerPlaying(LayerId::media, false);
+        r->applyTransport(LayerId::media, "pause", std::nullopt);
+        const double pausedAt = player.currentTime();
+        const int expected = int(std::floor(pausedAt * 30 + 1e-6));
+        for (int i = 0; i < 30; ++i) {
+            ASSERT_TRUE(frame());
+            ASSERT_EQ(shownFrameNumber(centre()), expected) << "paused at " << pausedAt << " s, frame " << i;
+        }
+        EXPECT_EQ(player.rate(), 0);
+        EXPECT_GT(host(LayerId::background).slot(host(LayerId::background).activeIndex()).media->player->rate(), 0);
+        store.clearLayer(LayerId::media);
+        store.clearLayer(LayerId::background);
+        ASSERT_TRUE(until([&] { return !host().current() && host().idle(); }));
+    }
+}
+
 }  // namespace

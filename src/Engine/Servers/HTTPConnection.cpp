@@ -228,6 +228,7 @@ struct ClientConn::Io {
     bool pinging = false;
     bool closing = false;  // a closing reply was sent; input is discarded
     bool closed = false;
+    bool goingAway = false;  // the close frame is sent or on its way: nothing more is written
     bool finished = false;
 
     std::shared_ptr<FileDescriptor> file;  // shared with a read in flight on a file thread
@@ -509,7 +510,7 @@ struct ClientConn::Io {
     // --- writing ---
 
     void enqueue(Outgoing out) {
-        if (closed || overflowed) return;
+        if (closed || overflowed || goingAway) return;
         if (out.frame && out.kind != MessageKind::event) {
             // The one in flight cannot be taken back; a waiting one of the kind is replaced by this.
             for (auto it = writes.begin() + (writing ? 1 : 0); it != writes.end(); ++it) {
@@ -552,7 +553,7 @@ struct ClientConn::Io {
     }
 
     void writeNext() {
-        if (closed || writes.empty() || (ws && !upgraded)) {
+        if (closed || goingAway || writes.empty() || (ws && !upgraded)) {
             writing = false;
             return;
         }
@@ -766,8 +767,20 @@ struct ClientConn::Io {
         });
     }
 
+    // A stopping server: an upgraded connection gets a close frame (1001, going away) after the message
+    // being written, and closes when the client answers it or the closing handshake times out (5 s).
+    // Anything else closes at once.
+    void goAway() {
+        if (closed || goingAway) return;
+        if (!upgraded) return closeNow();
+        goingAway = true;
+        ws->async_close(websocket::close_reason(websocket::close_code::going_away), [self = self()](ErrorCode) {
+            self->io_->closeNow();
+        });
+    }
+
     void ping() {
-        if (pinging) return;
+        if (pinging || goingAway) return;
         pinging = true;
         ws->async_ping({}, [self = self()](ErrorCode ec) {
             auto& io = *self->io_;
@@ -828,6 +841,10 @@ void ClientConn::sendText(std::shared_ptr<const std::string> payload, MessageKin
 
 void ClientConn::close() {
     io_->onStrand([this] { io_->closeNow(); });
+}
+
+void ClientConn::goAway() {
+    io_->onStrand([this] { io_->goAway(); });
 }
 
 bool ClientConn::heartbeat() {
@@ -972,7 +989,7 @@ void closeListenerAndConnections(std::shared_ptr<net::tcp::acceptor>& listener, 
     // Each close may call back into the table (remove): close from a copy.
     auto closing = std::move(conns);
     conns.clear();
-    for (auto& [key, conn] : closing) conn->close();
+    for (auto& [key, conn] : closing) conn->goAway();
 }
 
 }  // namespace ombry

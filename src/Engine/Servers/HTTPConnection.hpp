@@ -158,6 +158,9 @@ public:
 
     // Ends the connection (any thread): closes the socket and runs finish().
     void close();
+    // Ends it for a server that stops (any thread): a WebSocket is sent a close frame, 1001 "going away",
+    // first; other connections close at once.
+    void goAway();
 
     // Strand only. One heartbeat tick: an upgraded connection that answered the last ping is pinged again;
     // one that did not is closed (returns false). Other connections are left alone.
@@ -199,7 +202,7 @@ void adoptConnection(net::tcp::socket socket, bool accepting, ConnTable& conns,
                      ConnLimits limits = {});
 // One heartbeat tick for every connection of the table (those that did not answer remove themselves).
 void heartbeatAll(const ConnTable& conns);
-// A server's stop: closes the listener and every connection, leaving both empty.
+// A server's stop: closes the listener and sends every connection away (goAway), leaving both empty.
 void closeListenerAndConnections(std::shared_ptr<net::tcp::acceptor>& listener, ConnTable& conns);
 
 // Accepts connections until the acceptor is closed and hands each to `adopt` on the acceptor's strand.

@@ -1,7 +1,11 @@
 #include "Platform/Media/MediaPlayerImpl.hpp"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <limits>
+
+#include "Platform/Memory.hpp"
 
 namespace ombry::media {
 
@@ -62,11 +66,17 @@ namespace {
 
 // Joins stopped players off the main thread, one after the other: a decoder stuck in a slow read or a
 // long decode holds up only this thread. Never destroyed, so a player that never ends does not hold
-// up the process's exit either.
+// up the process's exit either; but the exit waits a little for the ones in hand, so that no player
+// thread (or its private audio output's) runs on while the process's statics are destroyed.
 class Reaper {
 public:
     static Reaper& instance() {
-        static Reaper* reaper = new Reaper;
+        static Reaper* reaper = [] {
+            auto* r = new Reaper;
+            // Registered after every static of the start-up exists: runs before any of them is destroyed.
+            std::atexit([] { Reaper::instance().drain(kExitWait); });
+            return r;
+        }();
         return *reaper;
     }
 
@@ -75,10 +85,17 @@ public:
             std::lock_guard lock(mutex_);
             queue_.push_back(std::move(impl));
         }
-        cv_.notify_one();
+        cv_.notify_all();
+    }
+
+    bool drain(double seconds) {
+        std::unique_lock lock(mutex_);
+        return cv_.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return queue_.empty() && !busy_; });
     }
 
 private:
+    static constexpr double kExitWait = 2.0;
+
     Reaper() { std::thread([this] { run(); }).detach(); }
 
     void run() {
@@ -88,16 +105,30 @@ private:
             cv_.wait(lock, [&] { return !queue_.empty(); });
             std::shared_ptr<MediaPlayer::Impl> impl = std::move(queue_.front());
             queue_.pop_front();
+            busy_ = true;
             lock.unlock();
             impl->join();
-            impl.reset();  // frees the decoders here too, unless a main-thread task still holds it
+            // A main-queue callback may hold the player for a moment (it finds no owner and returns): the
+            // decoders are freed here rather than when that callback lets go, on the frame loop's thread.
+            for (int i = 0; i < 200 && impl.use_count() > 1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            impl.reset();
+            // The decode threads' freed buffers go back to the system once a burst of teardowns is over.
+            bool last = false;
+            {
+                std::lock_guard check(mutex_);
+                last = queue_.empty();
+            }
+            if (last) platform::returnFreedMemory();
             lock.lock();
+            busy_ = false;
+            cv_.notify_all();
         }
     }
 
     std::mutex mutex_;
     std::condition_variable cv_;
     std::deque<std::shared_ptr<MediaPlayer::Impl>> queue_;
+    bool busy_ = false;
 };
 
 }  // namespace
@@ -112,6 +143,8 @@ MediaPlayer::MediaPlayer(std::shared_ptr<MediaAsset> asset, PlayerOptions option
     impl_->timeline.write(tl);
     impl_->start();
 }
+
+bool MediaPlayer::awaitTeardowns(double seconds) { return Reaper::instance().drain(seconds); }
 
 MediaPlayer::~MediaPlayer() {
     impl_->owner = nullptr;

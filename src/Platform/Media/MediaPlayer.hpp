@@ -44,6 +44,10 @@ public:
     MediaPlayer(const MediaPlayer&) = delete;
     MediaPlayer& operator=(const MediaPlayer&) = delete;
 
+    // Waits at most `seconds` until every destroyed player's threads have been joined; true when they were.
+    // The process's exit does this by itself (2 s at most).
+    static bool awaitTeardowns(double seconds);
+
     // unknown until the file is open and its decoders run; failed with a reason.
     Readiness readiness() const;
     std::optional<MediaFailure> failure() const;

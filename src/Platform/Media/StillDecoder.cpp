@@ -109,8 +109,12 @@ struct TjHandle {
     TjHandle() = default;
 };
 
+// Whether an upright picture of w × h has at least the pixels it shows when fitted into `stage`, as videos
+// are delivered: one side reaching the stage's is enough, the other is then inside it.
+bool coversFitted(int w, int h, StillSize stage) { return w >= stage.width || h >= stage.height; }
+
 // Decodes a JPEG with libjpeg-turbo at the smallest of its DCT scales that still covers `needed` once
-// turned upright (reduced decoding skips most of the work), leaving the turn to the GPU. Nothing when
+// turned upright and fitted (reduced decoding skips most of the work), leaving the turn to the GPU. Nothing when
 // libjpeg-turbo cannot read it (FFmpeg then tries).
 std::optional<StillImage> decodeJpeg(const std::vector<uint8_t>& data, StillSize needed, bool& oversized) {
     TjHandle tj;
@@ -131,7 +135,7 @@ std::optional<StillImage> decodeJpeg(const std::vector<uint8_t>& data, StillSize
         if (!box) break;
         const tjscalingfactor f{1, denom};
         const int sw = TJSCALED(w, f), sh = TJSCALED(h, f);
-        if ((swap ? sh : sw) >= needed.width && (swap ? sw : sh) >= needed.height) {
+        if (coversFitted(swap ? sh : sw, swap ? sw : sh, needed)) {
             scale = f;
             break;
         }

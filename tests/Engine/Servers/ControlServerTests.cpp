@@ -319,6 +319,35 @@ TEST_F(ControlServerTest, ClientsGetTheLastSnapshotAndCountOnceTheySayHello) {
     EXPECT_TRUE(c.closedWithin());
 }
 
+// A browser told nothing sees 1006 (abnormal closure): a server that stops says it is going away.
+TEST_F(ControlServerTest, StopSendsEachWebSocketACloseFrameGoingAwayAndClosesPlainConnections) {
+    startServer();
+    server->push(snapshotRev(3));
+    sync();
+    RawClient answering = client("remote"), silent = client("companion");
+    ASSERT_TRUE(answering.readText());
+    ASSERT_TRUE(silent.readText());
+    RawClient plain(port);
+    ASSERT_TRUE(plain.send("GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
+    ASSERT_TRUE(plain.readReply());
+    server->stop();
+    for (RawClient* c : {&answering, &silent}) {
+        std::optional<RawClient::Frame> frame;
+        do frame = c->readFrame();
+        while (frame && frame->opcode == 1);  // a push already on its way
+        ASSERT_TRUE(frame);
+        EXPECT_EQ(frame->opcode, 8);
+        ASSERT_GE(frame->payload.size(), 2u);
+        EXPECT_EQ((std::uint8_t(frame->payload[0]) << 8) | std::uint8_t(frame->payload[1]), 1001);
+    }
+    ASSERT_TRUE(answering.sendFrame(8, std::string("\x03\xE9", 2)));
+    EXPECT_TRUE(answering.closedWithin());
+    EXPECT_TRUE(plain.closedWithin());
+    EXPECT_TRUE(plain.buffered().empty());
+    // The one that never answers is closed when the closing handshake times out.
+    EXPECT_TRUE(silent.closedWithin(10));
+}
+
 TEST_F(ControlServerTest, PushSendsEverySnapshotToEveryUpgradedClient) {
     startServer();
     RawClient a = client("remote"), b = client("companion");
@@ -480,6 +509,7 @@ TEST_F(ControlServerTest, PasswordGateTakesTheLastKOrTheHeaderAfterNormalisation
         {"/api/state?k=s%C3%A9same&k", "", 401},
         {"/api/state?k=s%C3%A9sam", "", 401},
         {"/api/state?k=s%C3%A9same", "X-Control-Password: wrong\r\n", 200},
+        {"/api/state?k=wrong", "X-Control-Password: s\xC3\xA9same\r\n", 200},  // the header after the query
         {"/api/clips", "X-Control-Password: wrong\r\n", 401},
         {"/nothing", "", 401},
         {"/", "", 200},
