@@ -214,12 +214,13 @@ protected:
         env.push_back("QT_QPA_PLATFORM=xcb");
         return env;
     }
-    pid_t start(std::vector<std::string> args) {
+    pid_t start(std::vector<std::string> args, std::vector<std::string> extraEnv = {}) {
         args.insert(args.begin(), (*prefix / "bin/ombry").string());
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
         auto env = environment();
+        env.insert(env.end(), extraEnv.begin(), extraEnv.end());
         std::vector<char*> envp;
         for (auto& e : env) envp.push_back(e.data());
         envp.push_back(nullptr);
@@ -364,6 +365,19 @@ TEST_F(InstalledWindow, TerminationSignalEndsItWithinTwoSecondsWithTheProjectWri
     const auto doc = Store::loadDoc<ProjectDoc>(file);
     ASSERT_TRUE(doc) << "the project is not a readable document after the quit";
     EXPECT_EQ(doc->media.size(), 2u);
+}
+
+TEST_F(InstalledWindow, WithoutGlTheRendererErrorIsShownAndTheProcessEndsWithStatusOne) {
+    // No GL for Qt's windows: the compositor's context cannot be made.
+    const pid_t app = start({}, {"QT_XCB_GL_INTEGRATION=none"});
+    ASSERT_TRUE(waitFor([&] { return !x->windows("Ombry").empty(); }, 20)) << "no alert";
+    const auto alert = x->windows("Ombry").front();
+    EXPECT_LT(alert.geometry.width(), 900) << "the alert, not the main window";
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // painted, for the screenshot only
+    saveShot(x->screenshot(), "window_e2e_renderer_error");
+    EXPECT_FALSE(exitOf(app, 0.5)) << "the alert waits for the operator";
+    key(alert.id, "Return");  // "Quit"
+    EXPECT_EQ(exitOf(app, 10), 1);
 }
 
 }  // namespace
