@@ -7,11 +7,14 @@
 #include <vector>
 
 #include "Platform/Memory.hpp"
+#include "App/SelfTest.hpp"
 #include "Platform/Product.hpp"
 #include "Platform/Version.hpp"
 #include "Ui/Qt/QtGpu.hpp"
 #include "Ui/Shell/Application.hpp"
 #include "Ui/Shell/CommandLine.hpp"
+#include "Ui/Shell/QuitSignals.hpp"
+#include "Ui/Shell/SingleInstance.hpp"
 #include "Ui/Shell/Theme.hpp"
 
 int main(int argc, char** argv) {
@@ -31,7 +34,14 @@ int main(int argc, char** argv) {
         case CommandLine::Action::version:
             std::printf("%s %s\n", product::name, version::shortVersion);
             return 0;
-        case CommandLine::Action::selftest:
+        case CommandLine::Action::selftest: {
+            // Before anything else, and without a display: it checks the installed tree only.
+            const auto tree = selftest::runningTree();
+            const auto checks = selftest::run(tree);
+            for (const auto& l : selftest::report(tree, checks)) std::printf("%s\n", l.c_str());
+            std::fflush(stdout);
+            return selftest::exitStatus(checks);
+        }
         case CommandLine::Action::run:
             break;
     }
@@ -50,7 +60,17 @@ int main(int argc, char** argv) {
     QApplication::setDesktopFileName(QStringLiteral("com.dovel.Ombry"));
     theme::apply(qt);
 
+    // One Ombry per session: a later start hands its document to the running one.
+    SingleInstance instance;
+    if (instance.handOver(line.document)) return 0;
+
     Application app;
+    instance.listen([&app](const std::filesystem::path& document) {
+        if (!document.empty()) app.openDocument(document);
+        app.bringForward();
+    });
+    // SIGTERM and SIGINT quit without a question, through the same shutdown as the Quit command.
+    QuitSignals quitSignals([&app](int) { app.requestQuit(false); });
     if (line.document) app.openDocument(*line.document);
     app.launch();
     return QApplication::exec();

@@ -1,4 +1,5 @@
 #include "Platform/Paths.hpp"
+#include "Platform/ResourcePaths.hpp"
 
 #include <unistd.h>
 
@@ -33,16 +34,22 @@ fs::path executableDir() {
     return ec ? fs::current_path() : exe.parent_path();
 }
 
+std::vector<fs::path> resourceRoots() {
+    const fs::path exeDir = executableDir();
+    return {exeDir / "resources", exeDir.parent_path() / "share" / "ombry", fs::path(OMBRY_SOURCE_DIR) / "resources"};
+}
+
+fs::path resourceRoot() {
+    std::error_code ec;
+    for (const auto& r : resourceRoots())
+        if (fs::is_directory(r, ec)) return r;
+    return {};
+}
+
 fs::path resource(const std::string& relative) {
     std::error_code ec;
-    const fs::path exeDir = executableDir();
-    const fs::path candidates[] = {
-        exeDir / "resources" / relative,
-        exeDir.parent_path() / "share" / "ombry" / relative,
-        fs::path(OMBRY_SOURCE_DIR) / "resources" / relative,
-    };
-    for (const auto& c : candidates)
-        if (fs::exists(c, ec)) return c;
+    for (const auto& root : resourceRoots())
+        if (const fs::path c = root / relative; fs::exists(c, ec)) return c;
     return {};
 }
 

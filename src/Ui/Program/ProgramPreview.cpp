@@ -1,5 +1,8 @@
+#include <epoxy/gl.h>
+
 #include "Ui/Program/ProgramPreview.hpp"
 
+#include <QOpenGLWidget>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -9,77 +12,109 @@ namespace ombry::ui {
 
 using preview::Tone;
 
-class ProgramPreview::Overlay final : public QWidget {
+namespace {
+
+// Badges, read-out and border, over the picture.
+void drawOverlay(QPainter& p, const ProgramPreview& owner, QSize size) {
+    constexpr int cornerRadius = ProgramPreview::cornerRadius;
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setFont(theme::monoCaption());
+    const QFontMetrics fm(p.font());
+    const QColor dim(255, 255, 255, 128), dot(255, 255, 255, 89);
+
+    // Layer badges, top-trailing, in the order overlay, media, background, audio.
+    int x = size.width() - 6;
+    const int bh = fm.height() + 4;
+    for (auto it = owner.badges().rbegin(); it != owner.badges().rend(); ++it) {
+        const QString tag = QString::fromStdString(it->tag);
+        const int w = 4 + 4 + 3 + fm.horizontalAdvance(tag) + 4;
+        x -= w;
+        const QRectF r(x, 6, w, bh);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0, 0, 0, 89));
+        p.drawRoundedRect(r, bh / 2.0, bh / 2.0);
+        const QColor c = it->live ? ProgramPreview::layerColor(it->id) : QColor(255, 255, 255, 51);
+        p.setBrush(c);
+        p.drawEllipse(QRectF(r.left() + 4, r.center().y() - 2, 4, 4));
+        p.setPen(it->live ? ProgramPreview::layerColor(it->id) : QColor(255, 255, 255, 140));
+        p.drawText(QRectF(r.left() + 11, r.top(), w - 11, bh), Qt::AlignVCenter | Qt::AlignLeft, tag);
+        x -= 4;
+    }
+
+    // Source and output lines, bottom-leading.
+    auto drawRun = [&](int y, const std::vector<std::pair<QString, QColor>>& parts) {
+        int px = 7;
+        for (const auto& [text, colour] : parts) {
+            p.setPen(colour);
+            p.drawText(px, y, text);
+            px += fm.horizontalAdvance(text) + 4;
+        }
+    };
+    int y = size.height() - 7 - fm.descent();
+    const std::string& out = owner.outputText();
+    // "OUT <res> · <fps>p": never coloured.
+    const QString o = QString::fromStdString(out);
+    const QStringList words = o.split(' ');
+    if (words.size() == 4) drawRun(y, {{words[0], dim}, {words[1], dim}, {words[2], dot}, {words[3], dim}});
+    if (const auto& s = owner.source()) {
+        y -= fm.height() + 2;
+        std::vector<std::pair<QString, QColor>> parts{
+            {QStringLiteral("SRC"), dim},
+            {QStringLiteral("%1x%2").arg(s->width).arg(s->height), ProgramPreview::toneColor(s->sizeTone)}};
+        if (s->fps) {
+            parts.push_back({QStringLiteral("\u00B7"), dot});
+            parts.push_back({QStringLiteral("%1p").arg(*s->fps), ProgramPreview::toneColor(s->rateTone)});
+        }
+        drawRun(y, parts);
+    }
+
+    // Hairline border inside the edge.
+    p.setPen(QPen(theme::hairline(), 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawRoundedRect(QRectF(QPointF(0, 0), QSizeF(size)).adjusted(0.5, 0.5, -0.5, -0.5), cornerRadius, cornerRadius);
+}
+
+// Over a plain picture (no GL: widget tests).
+class PlainOverlay final : public QWidget {
 public:
-    explicit Overlay(ProgramPreview& owner) : QWidget(&owner), owner_(owner) {
+    explicit PlainOverlay(ProgramPreview& owner) : QWidget(&owner), owner_(owner) {
         setAttribute(Qt::WA_TransparentForMouseEvents);
         setAttribute(Qt::WA_NoSystemBackground);
-        setObjectName(QStringLiteral("previewOverlay"));
     }
 
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setFont(theme::monoCaption());
-        const QFontMetrics fm(p.font());
-        const QColor dim(255, 255, 255, 128), dot(255, 255, 255, 89);
-
-        // Layer badges, top-trailing, in the order overlay, media, background, audio.
-        int x = width() - 6;
-        const int bh = fm.height() + 4;
-        for (auto it = owner_.badges_.rbegin(); it != owner_.badges_.rend(); ++it) {
-            const QString tag = QString::fromStdString(it->tag);
-            const int w = 4 + 4 + 3 + fm.horizontalAdvance(tag) + 4;
-            x -= w;
-            const QRectF r(x, 6, w, bh);
-            p.setPen(Qt::NoPen);
-            p.setBrush(QColor(0, 0, 0, 89));
-            p.drawRoundedRect(r, bh / 2.0, bh / 2.0);
-            const QColor c = it->live ? layerColor(it->id) : QColor(255, 255, 255, 51);
-            p.setBrush(c);
-            p.drawEllipse(QRectF(r.left() + 4, r.center().y() - 2, 4, 4));
-            p.setPen(it->live ? layerColor(it->id) : QColor(255, 255, 255, 140));
-            p.drawText(QRectF(r.left() + 11, r.top(), w - 11, bh), Qt::AlignVCenter | Qt::AlignLeft, tag);
-            x -= 4;
-        }
-
-        // Source and output lines, bottom-leading.
-        auto drawRun = [&](int y, const std::vector<std::pair<QString, QColor>>& parts) {
-            int px = 7;
-            for (const auto& [text, colour] : parts) {
-                p.setPen(colour);
-                p.drawText(px, y, text);
-                px += fm.horizontalAdvance(text) + 4;
-            }
-        };
-        int y = height() - 7 - fm.descent();
-        const std::string& out = owner_.output_;
-        // "OUT <res> · <fps>p": never coloured.
-        const QString o = QString::fromStdString(out);
-        const QStringList words = o.split(' ');
-        if (words.size() == 4) drawRun(y, {{words[0], dim}, {words[1], dim}, {words[2], dot}, {words[3], dim}});
-        if (const auto& s = owner_.source_) {
-            y -= fm.height() + 2;
-            std::vector<std::pair<QString, QColor>> parts{
-                {QStringLiteral("SRC"), dim},
-                {QStringLiteral("%1x%2").arg(s->width).arg(s->height), toneColor(s->sizeTone)}};
-            if (s->fps) {
-                parts.push_back({QStringLiteral("\u00B7"), dot});
-                parts.push_back({QStringLiteral("%1p").arg(*s->fps), toneColor(s->rateTone)});
-            }
-            drawRun(y, parts);
-        }
-
-        // Hairline border inside the edge.
-        p.setPen(QPen(theme::hairline(), 1));
-        p.setBrush(Qt::NoBrush);
-        p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), cornerRadius, cornerRadius);
+        drawOverlay(p, owner_, size());
     }
 
 private:
     ProgramPreview& owner_;
 };
+
+// Over the GL stage view, which is composed above every plain widget of the window: the overlay is a
+// GL widget stacked above it in turn.
+class GlOverlay final : public QOpenGLWidget {
+public:
+    explicit GlOverlay(ProgramPreview& owner) : QOpenGLWidget(&owner), owner_(owner) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_AlwaysStackOnTop);
+        setAttribute(Qt::WA_TranslucentBackground);
+    }
+
+protected:
+    void paintGL() override {
+        glClearColor(0, 0, 0, 0);
+        glClear(GL_COLOR_BUFFER_BIT);
+        QPainter p(this);
+        drawOverlay(p, owner_, size());
+    }
+
+private:
+    ProgramPreview& owner_;
+};
+
+}  // namespace
 
 QColor ProgramPreview::toneColor(Tone tone) {
     switch (tone) {
@@ -117,7 +152,11 @@ ProgramPreview::ProgramPreview(AppState& state, StateSignals& stateSignals, Pict
     }
     picture_->setObjectName(QStringLiteral("previewPicture"));
     picture_->setAccessibleName(QStringLiteral("Program preview"));
-    overlay_ = new Overlay(*this);
+    if (picture_->inherits("QOpenGLWidget") || picture_->findChild<QOpenGLWidget*>())
+        overlay_ = new GlOverlay(*this);
+    else
+        overlay_ = new PlainOverlay(*this);
+    overlay_->setObjectName(QStringLiteral("previewOverlay"));
     gate_ = new RefreshGate(this, [this] { refresh(); });
     gate_->watch(stateSignals, {Aspect::program, Aspect::media});
     refresh();

@@ -52,7 +52,6 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
-    class Overlay;
     void refresh();
     void layoutPicture();
     void scheduleReshape();
@@ -60,7 +59,7 @@ private:
 
     AppState& state_;
     QWidget* picture_ = nullptr;
-    Overlay* overlay_ = nullptr;
+    QWidget* overlay_ = nullptr;
     RefreshGate* gate_ = nullptr;
     double previewAspect_ = 16.0 / 9.0;
     std::string shapeKey_;

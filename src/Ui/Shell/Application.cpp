@@ -81,19 +81,24 @@ void Application::openDocument(const std::filesystem::path& file) {
 }
 
 void Application::launch() {
-    window_->showWindow();
-    window_->raise();
-    window_->activateWindow();
+    bringForward();
     state_->start();
 }
 
+void Application::bringForward() {
+    window_->showWindow();
+    window_->raise();
+    window_->activateWindow();
+}
+
 void Application::requestQuit(bool ask) {
-    if (quitting_ || asking_) return;
+    if (quitting_ || (asking_ && ask)) return;
     const bool onAir = state_->program.isLive() || state_->outputReady();
     if (ask && onAir && !window_->quitConfirmed) {
         asking_ = true;
         window_->confirmQuitWhileOnAir([this](bool quit) {
             asking_ = false;
+            if (quitting_) return;
             if (!quit) {
                 window_->showWindow();
                 return;

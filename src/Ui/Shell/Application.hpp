@@ -38,8 +38,11 @@ public:
     void openDocument(const std::filesystem::path& file);
     // Shows the window, then starts the state.
     void launch();
+    // Shows, raises and activates the main window (a later start asked for it).
+    void bringForward();
     // Asks before quitting while on air when `ask`; then stops the outputs, writes the documents and quits
-    // the event loop. A second request while one runs is ignored.
+    // the event loop. A request without asking goes ahead even while the question is open; any request
+    // while the shutdown runs is ignored.
     void requestQuit(bool ask);
     bool quitting() const { return quitting_; }
 

@@ -16,7 +16,7 @@ int run(const std::string& cmd) { return WEXITSTATUS(std::system((cmd + " >/dev/
 
 TEST(DesktopFiles, DesktopEntryIsValid) {
     if (!haveTool("desktop-file-validate")) GTEST_SKIP() << "desktop-file-validate not installed";
-    const fs::path entry = ombry::paths::resource("linux/ombry.desktop");
+    const fs::path entry = ombry::paths::resource("linux/com.dovel.Ombry.desktop");
     ASSERT_FALSE(entry.empty());
     EXPECT_EQ(run("desktop-file-validate '" + entry.string() + "'"), 0);
     EXPECT_NE(ombry::test::readFile(entry).find("MimeType=application/x-ombry-project;"), std::string::npos);

@@ -1,0 +1,384 @@
+// The installed application in a real window: installed from this build into a temporary prefix, started
+// on a private X server with the remote control on, driven by curl, key presses and close requests, and
+// looked at through screenshots.
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <thread>
+
+#include "Engine/Library/ProjectDoc.hpp"
+#include "Engine/Library/Store.hpp"
+#include "XvfbServer.hpp"
+#include "support/Processes.hpp"
+#include "support/TestEnv.hpp"
+
+namespace ombry {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+bool waitFor(const std::function<bool()>& done, double seconds) {
+    const auto until = Clock::now() + std::chrono::milliseconds(int(seconds * 1000));
+    while (Clock::now() < until) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return done();
+}
+
+int freePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t n = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+std::string run(const std::string& command) {
+    std::string out;
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+        ::pclose(p);
+    }
+    return out;
+}
+
+// The X server as a client sees it: top-level windows, screenshots, close requests.
+class XClient {
+public:
+    explicit XClient(const std::string& display) {
+        c_ = xcb_connect(display.c_str(), nullptr);
+        screen_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
+    }
+    ~XClient() { xcb_disconnect(c_); }
+
+    struct Window {
+        xcb_window_t id;
+        QRect geometry;
+    };
+    // Mapped top-level windows titled `title`, largest first.
+    std::vector<Window> windows(const std::string& title) {
+        std::vector<Window> out;
+        auto* tree = xcb_query_tree_reply(c_, xcb_query_tree(c_, screen_->root), nullptr);
+        if (!tree) return out;
+        const xcb_window_t* kids = xcb_query_tree_children(tree);
+        for (int i = 0; i < xcb_query_tree_children_length(tree); ++i) {
+            auto* attrs = xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, kids[i]), nullptr);
+            const bool viewable = attrs && attrs->map_state == XCB_MAP_STATE_VIEWABLE;
+            std::free(attrs);
+            if (!viewable || name(kids[i]) != title) continue;
+            auto* g = xcb_get_geometry_reply(c_, xcb_get_geometry(c_, kids[i]), nullptr);
+            if (!g) continue;
+            out.push_back({kids[i], QRect(g->x, g->y, g->width, g->height)});
+            std::free(g);
+        }
+        std::free(tree);
+        std::sort(out.begin(), out.end(), [](auto& a, auto& b) {
+            return a.geometry.width() * a.geometry.height() > b.geometry.width() * b.geometry.height();
+        });
+        return out;
+    }
+    QImage screenshot() {
+        const int w = screen_->width_in_pixels, h = screen_->height_in_pixels;
+        auto* r = xcb_get_image_reply(
+            c_, xcb_get_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, screen_->root, 0, 0, w, h, ~0u), nullptr);
+        if (!r) return {};
+        QImage img(xcb_get_image_data(r), w, h, QImage::Format_RGB32);
+        QImage copy = img.copy();
+        std::free(r);
+        return copy;
+    }
+    // What a window manager sends when the close button is pressed.
+    void requestClose(xcb_window_t window) {
+        xcb_client_message_event_t e{};
+        e.response_type = XCB_CLIENT_MESSAGE;
+        e.format = 32;
+        e.window = window;
+        e.type = atom("WM_PROTOCOLS");
+        e.data.data32[0] = atom("WM_DELETE_WINDOW");
+        e.data.data32[1] = XCB_CURRENT_TIME;
+        xcb_send_event(c_, false, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&e));
+        xcb_flush(c_);
+    }
+
+private:
+    xcb_atom_t atom(const char* name) {
+        auto* r = xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, uint16_t(std::strlen(name)), name), nullptr);
+        const xcb_atom_t a = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(r);
+        return a;
+    }
+    std::string name(xcb_window_t w) {
+        auto* r = xcb_get_property_reply(c_, xcb_get_property(c_, 0, w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, 256),
+                                         nullptr);
+        std::string s;
+        if (r) s.assign(static_cast<const char*>(xcb_get_property_value(r)), std::size_t(xcb_get_property_value_length(r)));
+        std::free(r);
+        return s;
+    }
+    xcb_connection_t* c_;
+    xcb_screen_t* screen_;
+};
+
+// A still of one colour, made with ffmpeg.
+fs::path still(const fs::path& dir, const std::string& colour) {
+    const fs::path p = dir / (colour + ".png");
+    if (!fs::exists(p)) {
+        EXPECT_EQ(test::runProcess({"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                                    "color=c=" + colour + ":s=640x360", "-frames:v", "1", p.string()}),
+                  0);
+    }
+    return p;
+}
+
+fs::path project(const fs::path& dir, const std::string& name, const std::vector<std::string>& colours) {
+    ProjectDoc doc = ProjectDoc::make(name);
+    int order = 0;
+    for (const auto& colour : colours) {
+        MediaItem m;
+        char id[40];
+        std::snprintf(id, sizeof id, "6F1C2A4E-3B7D-4F0A-9E21-%012d", order + 100 * int(name.size()));
+        m.id = id;
+        m.name = colour;
+        m.kind = MediaKind::image;
+        m.path = still(dir, colour).string();
+        m.order = order++;
+        m.width = 640;
+        m.height = 360;
+        doc.media.push_back(m);
+    }
+    const fs::path file = dir / (name + ".ombry");
+    Store::saveDoc(doc, file);
+    return file;
+}
+
+class InstalledWindow : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        prefix = new fs::path(test::tempDir("prefix"));
+        const int rc = test::runProcess({OMBRY_CMAKE, "--install", OMBRY_BUILD_DIR, "--prefix", prefix->string()});
+        ASSERT_EQ(rc, 0) << "cmake --install failed";
+    }
+    static void TearDownTestSuite() { delete prefix; }
+
+    void SetUp() override {
+        ASSERT_TRUE(xvfb.running()) << xvfb.error();
+        home = test::tempDir("home");
+        for (const char* sub : {"data/Ombry", "config", "runtime"}) fs::create_directories(home / sub);
+        fs::permissions(home / "runtime", fs::perms::owner_all, fs::perm_options::replace);
+        port = freePort();
+        test::writeFile(home / "data/Ombry/settings.json",
+                        "{\"remoteControlEnabled\": true, \"remoteControlPort\": " + std::to_string(port) + "}");
+    }
+    void TearDown() override {
+        for (pid_t p : running) {
+            ::kill(p, SIGKILL);
+            int status;
+            ::waitpid(p, &status, 0);
+        }
+    }
+
+    std::vector<std::string> environment() const {
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e) {
+            const std::string v = *e;
+            if (v.rfind("XDG_", 0) == 0 || v.rfind("QT_QPA_PLATFORM=", 0) == 0 || v.rfind("DISPLAY=", 0) == 0) continue;
+            env.push_back(v);
+        }
+        env.push_back("DISPLAY=" + xvfb.display());
+        env.push_back("XDG_DATA_HOME=" + (home / "data").string());
+        env.push_back("XDG_CONFIG_HOME=" + (home / "config").string());
+        env.push_back("XDG_RUNTIME_DIR=" + (home / "runtime").string());
+        env.push_back("QT_QPA_PLATFORM=xcb");
+        return env;
+    }
+    pid_t start(std::vector<std::string> args, std::vector<std::string> extraEnv = {}) {
+        args.insert(args.begin(), (*prefix / "bin/ombry").string());
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        auto env = environment();
+        env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+        std::vector<char*> envp;
+        for (auto& e : env) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t files;
+        posix_spawn_file_actions_init(&files);
+        const std::string log = (home / ("ombry-" + std::to_string(running.size()) + ".log")).string();
+        posix_spawn_file_actions_addopen(&files, 2, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        pid_t pid = -1;
+        if (posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), envp.data()) != 0) pid = -1;
+        posix_spawn_file_actions_destroy(&files);
+        if (pid > 0) running.push_back(pid);
+        return pid;
+    }
+    // Its exit status once it ends within the time, else nothing.
+    std::optional<int> exitOf(pid_t pid, double seconds) {
+        int status = 0;
+        std::optional<int> code;
+        waitFor([&] {
+            if (::waitpid(pid, &status, WNOHANG) != pid) return false;
+            code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            std::erase(running, pid);
+            return true;
+        }, seconds);
+        return code;
+    }
+    std::string http(const std::string& method, const std::string& path) {
+        return run("curl -s -m 5 -X " + method + " http://127.0.0.1:" + std::to_string(port) + path);
+    }
+    std::vector<std::string> clipNames() {
+        const auto state = nlohmann::json::parse(http("GET", "/api/state"), nullptr, false);
+        std::vector<std::string> names;
+        if (state.is_object() && state.contains("clips"))
+            for (const auto& c : state["clips"]) names.push_back(c.value("name", ""));
+        return names;
+    }
+    std::optional<XClient::Window> mainWindow() {
+        auto ws = x->windows("Ombry");
+        if (ws.empty()) return std::nullopt;
+        return ws.front();
+    }
+    // The colour at the middle of the program preview, top of the right column.
+    QRgb previewCentre(const QImage& shot, const QRect& window) {
+        const int program = std::max(370, int(0.28 * window.width()));
+        const int left = window.right() + 1 - program + 12, right = window.right() - 12;
+        const int top = window.top() + 12;
+        const int height = (right - left + 1) * 9 / 16;
+        return shot.pixel((left + right) / 2, top + height / 2);
+    }
+    void saveShot(const QImage& shot, const std::string& name) {
+        const fs::path out = fs::path(OMBRY_BUILD_DIR) / "tests" / (name + ".png");
+        shot.save(QString::fromStdString(out.string()));
+    }
+    void key(xcb_window_t window, const std::string& keys) {
+        run("xdotool windowfocus --sync " + std::to_string(window) + " key --clearmodifiers " + keys);
+    }
+
+    static inline fs::path* prefix = nullptr;
+    test::XvfbServer xvfb;
+    std::unique_ptr<XClient> x = std::make_unique<XClient>(xvfb.display());
+    fs::path home;
+    int port = 0;
+    std::vector<pid_t> running;
+};
+
+bool near(QRgb px, int r, int g, int b) {
+    return std::abs(qRed(px) - r) < 40 && std::abs(qGreen(px) - g) < 40 && std::abs(qBlue(px) - b) < 40;
+}
+
+TEST_F(InstalledWindow, OpensFullSizeAndRunsTheShowFromCurlAndKeys) {
+    const fs::path a = project(home, "a", {"red", "blue"});
+    const fs::path b = project(home, "b", {"lime"});
+    const pid_t app = start({a.string(), b.string()});
+    ASSERT_GT(app, 0);
+    ASSERT_TRUE(waitFor([&] { return mainWindow().has_value(); }, 20)) << "no window";
+    const QRect geometry = mainWindow()->geometry;
+    EXPECT_EQ(geometry.size(), QSize(1920, 1080)) << "the screen's available area (no window manager here)";
+    ASSERT_TRUE(waitFor([&] { return !clipNames().empty(); }, 20)) << "the remote control does not answer";
+    EXPECT_EQ(clipNames(), (std::vector<std::string>{"red", "blue"})) << "a.ombry is open, b.ombry is not";
+
+    http("POST", "/api/trigger/index/1");
+    QImage shot;
+    EXPECT_TRUE(waitFor([&] {
+        shot = x->screenshot();
+        return near(previewCentre(shot, geometry), 255, 0, 0);
+    }, 10)) << "the preview does not show clip 1";
+    saveShot(shot, "window_e2e_clip1");
+
+    key(mainWindow()->id, "2");
+    EXPECT_TRUE(waitFor([&] { return near(previewCentre(x->screenshot(), geometry), 0, 0, 255); }, 10))
+        << "pressing 2 in the window did not take clip 2";
+    key(mainWindow()->id, "1");
+    EXPECT_TRUE(waitFor([&] { return near(previewCentre(x->screenshot(), geometry), 255, 0, 0); }, 10))
+        << "pressing 1 in the window did not take clip 1";
+
+    // A second start hands its document over and ends.
+    const fs::path c = project(home, "c", {"yellow", "lime", "white"});
+    const pid_t second = start({c.string()});
+    EXPECT_EQ(exitOf(second, 10), 0);
+    EXPECT_TRUE(waitFor([&] { return clipNames() == std::vector<std::string>{"yellow", "lime", "white"}; }, 10));
+    EXPECT_FALSE(exitOf(app, 0.1)) << "the running one goes on";
+}
+
+TEST_F(InstalledWindow, ClosingWhileOnAirAsksAndCancelKeepsItRunning) {
+    const pid_t app = start({project(home, "show", {"red"}).string()});
+    ASSERT_TRUE(waitFor([&] { return mainWindow().has_value() && !clipNames().empty(); }, 20));
+    http("POST", "/api/trigger/index/1");
+    const auto window = *mainWindow();
+    ASSERT_TRUE(waitFor([&] { return near(previewCentre(x->screenshot(), window.geometry), 255, 0, 0); }, 10));
+
+    x->requestClose(window.id);
+    ASSERT_TRUE(waitFor([&] { return x->windows("Ombry").size() == 2; }, 10)) << "no confirmation";
+    const auto dialog = x->windows("Ombry").back();
+    EXPECT_LT(dialog.geometry.width(), 800);
+    EXPECT_TRUE(window.geometry.contains(dialog.geometry.center()))
+        << dialog.geometry.x() << "," << dialog.geometry.y() << " " << dialog.geometry.width() << "x"
+        << dialog.geometry.height();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // painted, for the screenshot only
+    saveShot(x->screenshot(), "window_e2e_quit_question");
+    key(dialog.id, "Escape");  // "Cancel"
+    EXPECT_TRUE(waitFor([&] { return x->windows("Ombry").size() == 1; }, 10));
+    EXPECT_FALSE(exitOf(app, 0.5)) << "Cancel keeps it running";
+    EXPECT_FALSE(clipNames().empty());
+
+    x->requestClose(window.id);
+    ASSERT_TRUE(waitFor([&] { return x->windows("Ombry").size() == 2; }, 10));
+    key(x->windows("Ombry").back().id, "Tab space");  // "Quit"
+    EXPECT_EQ(exitOf(app, 5), 0);
+}
+
+TEST_F(InstalledWindow, TerminationSignalEndsItWithinTwoSecondsWithTheProjectWritten) {
+    const fs::path file = project(home, "show", {"red", "blue"});
+    const pid_t app = start({file.string()});
+    ASSERT_TRUE(waitFor([&] { return mainWindow().has_value() && clipNames().size() == 2; }, 20));
+    http("POST", "/api/trigger/index/2");
+    ASSERT_TRUE(waitFor([&] { return near(previewCentre(x->screenshot(), mainWindow()->geometry), 0, 0, 255); }, 10));
+    const auto t0 = Clock::now();
+    ::kill(app, SIGTERM);
+    const auto code = exitOf(app, 2);
+    ASSERT_TRUE(code) << "still running 2 s after SIGTERM";
+    EXPECT_EQ(*code, 0);
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - t0).count(), 2.0);
+    const auto doc = Store::loadDoc<ProjectDoc>(file);
+    ASSERT_TRUE(doc) << "the project is not a readable document after the quit";
+    EXPECT_EQ(doc->media.size(), 2u);
+}
+
+TEST_F(InstalledWindow, WithoutGlTheRendererErrorIsShownAndTheProcessEndsWithStatusOne) {
+    // No GL for Qt's windows: the compositor's context cannot be made.
+    const pid_t app = start({}, {"QT_XCB_GL_INTEGRATION=none"});
+    ASSERT_TRUE(waitFor([&] { return !x->windows("Ombry").empty(); }, 20)) << "no alert";
+    const auto alert = x->windows("Ombry").front();
+    EXPECT_LT(alert.geometry.width(), 900) << "the alert, not the main window";
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // painted, for the screenshot only
+    saveShot(x->screenshot(), "window_e2e_renderer_error");
+    EXPECT_FALSE(exitOf(app, 0.5)) << "the alert waits for the operator";
+    key(alert.id, "Return");  // "Quit"
+    EXPECT_EQ(exitOf(app, 10), 1);
+}
+
+}  // namespace
+}  // namespace ombry
