@@ -85,8 +85,8 @@ double mainThreadLoad(bool panelShown) {
     ui::ScriptedDialogs dialogs;
     ui::WindowRegistry windows;
     ui::FixedPointerState pointer;
-    ui::StateSignals signals(*state);
-    ui::ViewContext context{*state, signals, preferences, dialogs, windows, pointer, {}};
+    ui::StateSignals stateSignals(*state);
+    ui::ViewContext context{*state, stateSignals, preferences, dialogs, windows, pointer, {}};
     QWidget window;
     window.resize(400, 900);
     auto* panel = new ui::ProgramPanelView(context, &window);
