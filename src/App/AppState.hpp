@@ -358,6 +358,10 @@ public:
     // Audio clips keep their layer.
     void setItemLayer(const std::vector<std::string>& ids, std::optional<LayerId> layer);
     void setItemFillMode(const std::vector<std::string>& ids, std::optional<FillMode> mode);
+    // One clip's transition: none, cut, crossfade for fade, slide or zoom.
+    void setItemTransition(const std::string& id, std::optional<AppTransition> transition);
+    // One clip's end action; its loop flag follows (true for loop only).
+    void setItemEndAction(const std::string& id, std::optional<EndAction> action);
     // Clears the layers showing any of them first, then forgets them in the selection and the library.
     void removeFromLibrary(const std::set<std::string>& ids);
 

@@ -78,6 +78,26 @@ void AppState::setItemFillMode(const std::vector<std::string>& ids, std::optiona
     }
 }
 
+void AppState::setItemTransition(const std::string& id, std::optional<AppTransition> transition) {
+    library.setMeta(id, [&](MediaItem& m) {
+        m.transitionType.reset();
+        if (!transition) return;
+        switch (*transition) {
+            case AppTransition::cut: m.transitionType = TransitionType::cut; break;
+            case AppTransition::fade: m.transitionType = TransitionType::crossfade; break;
+            case AppTransition::slide: m.transitionType = TransitionType::slide; break;
+            case AppTransition::zoom: m.transitionType = TransitionType::zoom; break;
+        }
+    });
+}
+
+void AppState::setItemEndAction(const std::string& id, std::optional<EndAction> action) {
+    library.setMeta(id, [&](MediaItem& m) {
+        m.endAction = action;
+        m.loop = action == EndAction::loop;
+    });
+}
+
 void AppState::removeFromLibrary(const std::set<std::string>& ids) {
     // No layer may keep showing a clip the library no longer has.
     for (LayerId l : {LayerId::background, LayerId::media, LayerId::overlay, LayerId::audio})

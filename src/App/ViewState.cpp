@@ -126,7 +126,8 @@ OutputStatus AppState::outputStatus() const {
 
 std::string AppState::timecode(double seconds) const {
     const std::int64_t fps = std::max<std::int64_t>(stageFps(), 1);
-    const double t = seconds >= 0 ? seconds : 0;  // negative and not-a-number times show zero
+    // Negative and not-finite times (an unknown playhead) show zero.
+    const double t = std::isfinite(seconds) && seconds > 0 ? seconds : 0;
     // Beyond what a frame count can hold the clock stops at its largest value rather than wrapping.
     const double frames = std::floor(t * double(fps));
     const std::int64_t totalFrames =

@@ -2,6 +2,8 @@
 
 #include <QThread>
 
+#include "Ui/Bridge/Ticker.hpp"
+
 namespace ombry::ui {
 
 StateSignals::StateSignals(AppState& state, QObject* parent) : QObject(parent), state_(state) {
@@ -13,6 +15,11 @@ StateSignals::StateSignals(AppState& state, QObject* parent) : QObject(parent), 
         else
             QMetaObject::invokeMethod(this, [this, aspect] { emit changed(aspect); }, Qt::QueuedConnection);
     });
+}
+
+Ticker& StateSignals::ticker() {
+    if (!ticker_) ticker_ = new Ticker(*this, this);
+    return *ticker_;
 }
 
 }  // namespace ombry::ui

@@ -14,6 +14,8 @@
 
 namespace ombry::ui {
 
+class Ticker;
+
 // The only QObject that subscribes to the AppState: its change events as one Qt signal with the aspect,
 // always emitted on the GUI thread.
 class StateSignals final : public QObject {
@@ -21,6 +23,8 @@ class StateSignals final : public QObject {
 public:
     explicit StateSignals(AppState& state, QObject* parent = nullptr);
     AppState& state() const { return state_; }
+    // The window's one shared ticker for playheads and timecode (Ticker.hpp), made on first use.
+    Ticker& ticker();
 
 signals:
     void changed(ombry::Aspect aspect);
@@ -28,6 +32,7 @@ signals:
 private:
     AppState& state_;
     Subscription subscription_;
+    Ticker* ticker_ = nullptr;
 };
 
 }  // namespace ombry::ui

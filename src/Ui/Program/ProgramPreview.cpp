@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include "Ui/Program/ProgramTimecode.hpp"
 #include "Ui/Shell/Theme.hpp"
 
 namespace ombry::ui {
@@ -157,6 +158,7 @@ ProgramPreview::ProgramPreview(AppState& state, StateSignals& stateSignals, Pict
     else
         overlay_ = new PlainOverlay(*this);
     overlay_->setObjectName(QStringLiteral("previewOverlay"));
+    timecode_ = new ProgramTimecode(state, stateSignals, this);
     gate_ = new RefreshGate(this, [this] { refresh(); });
     gate_->watch(stateSignals, {Aspect::program, Aspect::media});
     refresh();
@@ -252,6 +254,9 @@ void ProgramPreview::layoutPicture() {
     picture_->setGeometry(r);
     overlay_->setGeometry(r);
     overlay_->raise();
+    // Top-leading, 7 points in (the timecode's own margin is 4).
+    timecode_->setGeometry(QRect(r.topLeft() + QPoint(3, 3), timecode_->sizeHint()));
+    timecode_->raise();
 }
 
 }  // namespace ombry::ui

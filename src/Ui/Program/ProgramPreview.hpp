@@ -12,6 +12,8 @@
 
 namespace ombry::ui {
 
+class ProgramTimecode;
+
 class ProgramPreview final : public QWidget {
 public:
     // Makes the picture over the renderer; the application gives the GL stage view. Without one (no GL, as
@@ -25,6 +27,7 @@ public:
 
     double previewAspect() const { return previewAspect_; }
     QWidget* picture() const { return picture_; }
+    ProgramTimecode* timecode() const { return timecode_; }
     // What the overlays show now.
     const std::optional<preview::SourceLine>& source() const { return source_; }
     const std::string& outputText() const { return output_; }
@@ -60,6 +63,7 @@ private:
     AppState& state_;
     QWidget* picture_ = nullptr;
     QWidget* overlay_ = nullptr;
+    ProgramTimecode* timecode_ = nullptr;
     RefreshGate* gate_ = nullptr;
     double previewAspect_ = 16.0 / 9.0;
     std::string shapeKey_;

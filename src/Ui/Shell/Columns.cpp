@@ -1,6 +1,6 @@
 #include "Ui/Shell/Columns.hpp"
 
-#include <QVBoxLayout>
+#include "Ui/Program/ProgramPanelView.hpp"
 
 namespace ombry::ui {
 
@@ -10,22 +10,13 @@ QWidget* placeholderColumn(const char* objectName, QWidget* parent) {
     return w;
 }
 
-QWidget* makeProgramColumn(ViewContext& context, QWidget* parent) {
-    auto* column = new QWidget(parent);
-    column->setObjectName(QStringLiteral("programColumn"));
-    auto* layout = new QVBoxLayout(column);
-    layout->setContentsMargins(12, 12, 12, 12);
-    layout->setSpacing(8);
-    layout->addWidget(new ProgramPreview(context.state, context.stateSignals, context.picture, column));
-    layout->addStretch(1);
-    return column;
-}
-
 ColumnFactories defaultColumns() {
     ColumnFactories f;
     f.sidebar = [](ViewContext&, QWidget* parent) { return placeholderColumn("sidebar", parent); };
     f.board = [](ViewContext&, QWidget* parent) { return placeholderColumn("board", parent); };
-    f.programColumn = [](ViewContext& context, QWidget* parent) { return makeProgramColumn(context, parent); };
+    f.programColumn = [](ViewContext& context, QWidget* parent) -> QWidget* {
+        return new ProgramPanelView(context, parent);
+    };
     return f;
 }
 

@@ -39,7 +39,5 @@ struct ColumnFactories {
 ColumnFactories defaultColumns();
 // A named, empty column (until its view exists).
 QWidget* placeholderColumn(const char* objectName, QWidget* parent);
-// The program column until the program panel exists: the preview at the top, room below.
-QWidget* makeProgramColumn(ViewContext& context, QWidget* parent);
 
 }  // namespace ombry::ui

@@ -11,6 +11,7 @@
 
 #include "Ui/Bridge/DialogService.hpp"
 #include "Ui/Bridge/Preferences.hpp"
+#include "Ui/Properties/PropertiesWindowView.hpp"
 #include "Ui/Shell/MainWindowRules.hpp"
 #include "Ui/Shell/ShowKeys.hpp"
 
@@ -76,6 +77,8 @@ MainWindowController::MainWindowController(ViewContext context, ColumnFactories 
     saveTimer_.setInterval(500);
     connect(&saveTimer_, &QTimer::timeout, this, &MainWindowController::saveState);
     connect(split_, &QSplitter::splitterMoved, this, [this] { saveTimer_.start(); });
+
+    definePropertiesWindow(context_.windows, context_.state, context_.stateSignals);
 
     // Show keys work whatever widget has focus, while this window is the active one.
     AppState& state = context_.state;

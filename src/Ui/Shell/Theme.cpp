@@ -17,6 +17,8 @@ QColor layerAudio() { return QColor(255, 55, 95); }
 QColor yellow() { return QColor(255, 214, 10); }
 QColor orange() { return black(); }
 QColor windowBackground() { return QColor(30, 30, 32); }
+QColor secondaryText() { return QColor::fromRgbF(235 / 255.0f, 235 / 255.0f, 245 / 255.0f, 0.6f); }
+QColor tertiaryText() { return QColor::fromRgbF(235 / 255.0f, 235 / 255.0f, 245 / 255.0f, 0.3f); }
 QColor separator() { return QColor::fromRgbF(1, 1, 1, 0.12f); }
 
 QFont monoCaption() {
@@ -31,6 +33,23 @@ QString styleSheet() {
         "QMainWindow, QDialog { background: #1e1e20; }"
         "QSplitter::handle { background: rgba(255,255,255,0.12); }"
         "QToolTip { color: #f0f0f0; background: #2c2c2e; border: 1px solid rgba(255,255,255,0.12); }");
+}
+
+QString glassButtonStyle(const QColor& tint, int radius, int fontPixels) {
+    auto rgba = [&](double alpha) {
+        return QStringLiteral("rgba(%1,%2,%3,%4)").arg(tint.red()).arg(tint.green()).arg(tint.blue()).arg(alpha);
+    };
+    return QStringLiteral(
+               "QPushButton { background: %1; border: 1px solid %2; border-radius: %5px; color: %6;"
+               " font-size: %7px; font-weight: 500; padding: 0 11px; }"
+               "QPushButton:hover { background: %3; }"
+               "QPushButton:pressed { background: %4; }"
+               "QPushButton:disabled { background: rgba(255,255,255,0.04); border-color: rgba(255,255,255,0.06);"
+               " color: rgba(235,235,245,0.3); }")
+        .arg(rgba(0.12), rgba(0.28), rgba(0.18), rgba(0.3))
+        .arg(radius)
+        .arg(tint.name())
+        .arg(fontPixels);
 }
 
 void apply(QApplication& app) {

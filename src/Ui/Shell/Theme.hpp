@@ -26,10 +26,17 @@ QColor yellow();
 QColor orange();
 
 QColor windowBackground();
+// Secondary and tertiary text (labels, captions, dim icons).
+QColor secondaryText();
+QColor tertiaryText();
 QColor separator();
 
 // The small monospaced caption type of read-outs over the picture.
 QFont monoCaption();
+
+// The translucent tinted button of the panels (a glass look): the tint at low opacity over the window, a
+// thin border of it, text in the tint; brighter while pressed, dim while disabled.
+QString glassButtonStyle(const QColor& tint, int radius, int fontPixels);
 
 // Sets the dark palette, the fonts and the style sheet on the application.
 void apply(QApplication& app);

@@ -10,7 +10,7 @@ namespace ombry::ui::symbols {
 namespace {
 
 // Symbol names of the views on the left, Material ligatures on the right; sorted by name.
-constexpr std::array<std::pair<std::string_view, std::string_view>, 62> table{{
+constexpr std::array<std::pair<std::string_view, std::string_view>, 64> table{{
     {"antenna.radiowaves.left.and.right", "settings_input_antenna"},
     {"arrow.clockwise", "refresh"},
     {"arrow.counterclockwise", "replay"},
@@ -25,6 +25,7 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 62> table{{
     {"chevron.left", "chevron_left"},
     {"chevron.right", "chevron_right"},
     {"chevron.up", "expand_less"},
+    {"circle.slash", "block"},
     {"cloud", "cloud"},
     {"display", "desktop_windows"},
     {"doc.on.doc", "content_copy"},
@@ -73,6 +74,7 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 62> table{{
     {"waveform", "graphic_eq"},
     {"wifi", "wifi"},
     {"xmark", "close"},
+    {"xmark.circle.fill", "cancel"},
 }};
 
 constexpr bool sorted() {

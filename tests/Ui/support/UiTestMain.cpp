@@ -13,6 +13,9 @@
 #include "Platform/Defaults.hpp"
 #include "Platform/Log.hpp"
 #include "UiTestSupport.hpp"
+#ifdef OMBRY_UI_TEST_XVFB
+#include "../XvfbServer.hpp"
+#endif
 
 namespace ombry::test {
 std::filesystem::path processRoot();
@@ -43,6 +46,15 @@ int main(int argc, char** argv) {
     ::setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
     ::setenv("XDG_RUNTIME_DIR", (root / "runtime").c_str(), 1);
     fs::permissions(root / "runtime", fs::perms::owner_all, fs::perm_options::replace);
+#ifdef OMBRY_UI_TEST_XVFB
+    // Real windows on a private X server, for the tests that take screenshots.
+    static ombry::test::XvfbServer xvfb;
+    if (!xvfb.running()) {
+        std::fprintf(stderr, "Xvfb: %s\n", xvfb.error().c_str());
+        return 1;
+    }
+    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+#endif
     // One 1920×1080 offscreen screen without window frames, so sizes are those of a desktop.
     if (const char* p = std::getenv("QT_QPA_PLATFORM"); !p || std::string(p) == "offscreen") {
         const fs::path config = root / "offscreen.json";
