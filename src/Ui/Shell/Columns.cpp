@@ -2,6 +2,8 @@
 
 #include <QVBoxLayout>
 
+#include "Ui/Board/PlaylistBoardView.hpp"
+
 namespace ombry::ui {
 
 QWidget* placeholderColumn(const char* objectName, QWidget* parent) {
@@ -24,7 +26,7 @@ QWidget* makeProgramColumn(ViewContext& context, QWidget* parent) {
 ColumnFactories defaultColumns() {
     ColumnFactories f;
     f.sidebar = [](ViewContext&, QWidget* parent) { return placeholderColumn("sidebar", parent); };
-    f.board = [](ViewContext&, QWidget* parent) { return placeholderColumn("board", parent); };
+    f.board = [](ViewContext& context, QWidget* parent) { return new PlaylistBoardView(context, parent); };
     f.programColumn = [](ViewContext& context, QWidget* parent) { return makeProgramColumn(context, parent); };
     return f;
 }
