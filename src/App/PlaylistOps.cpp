@@ -32,9 +32,16 @@ void placeAdded(Library& library, const std::vector<MediaItem>& added, const Boa
         }
     // The unsorted section, or a playlist deleted meanwhile: number the shown clips along the new order.
     std::vector<std::string> order;
+    if (into.groupId) {
+        // A playlist gone meanwhile: its clips, now unsorted, numbered along the new order.
+        for (const auto& m : into.items) order.push_back(m.id);
+        library.reorder(insertInto(std::move(order), ids, atIndex));
+        return;
+    }
+    // The whole unsorted order, so that clips a search hides keep their places.
     for (const auto& m : ungroupedMedia(library))
         if (std::find(ids.begin(), ids.end(), m.id) == ids.end()) order.push_back(m.id);
-    const int at = into.groupId ? int(order.size()) : modelIndex(order, into.items, atIndex);
+    const int at = modelIndex(order, into.items, atIndex);
     library.reorder(insertInto(std::move(order), ids, at));
 }
 
