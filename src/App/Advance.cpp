@@ -86,7 +86,7 @@ void AppState::scheduleAutoAdvance(const MediaItem& item, const Group* p) {
     const std::string id = item.id;
     auto handle = std::make_shared<TaskHandle>();
     // The boot-time clock: a show left running while the machine sleeps advances on time when it wakes.
-    *handle = mainQueue().postAfterBoot(*p->advanceSeconds, [this, alive, id, handle] {
+    *handle = mainQueue().postAfterBoot(clampedAdvanceSeconds(*p->advanceSeconds), [this, alive, id, handle] {
         if (alive.expired() || handle->cancelled()) return;
         advanceTask_ = {};
         advanceInPlaylist(id);

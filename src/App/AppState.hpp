@@ -349,6 +349,8 @@ public:
         notify(Aspect::clipSelection);
     }
     const std::optional<std::string>& selectionAnchorId() const { return selectionAnchorId_; }
+    // No clip selected and no range anchor (a plain click on a card or on empty board space).
+    void clearClipSelection();
     void selectAllVisible();
     void toggleClipSelection(const std::string& id);
     void extendClipSelection(const std::string& to);

@@ -149,11 +149,26 @@ std::vector<std::string> insertInto(std::vector<std::string> order, const std::v
     return order;
 }
 
+int modelIndex(const std::vector<std::string>& order, const std::vector<MediaItem>& shown, int shownIndex) {
+    // The shown cards are a subsequence of the order (a search hides some, dangling ids show nothing).
+    const std::size_t wanted = std::size_t(std::max(shownIndex, 0));
+    std::size_t k = 0, afterLast = 0;
+    for (std::size_t p = 0; p < order.size() && k < shown.size(); ++p) {
+        if (order[p] != shown[k].id) continue;
+        if (k == wanted) return int(p);
+        ++k;
+        afterLast = p + 1;
+    }
+    return shown.empty() ? int(order.size()) : int(afterLast);
+}
+
 void handleClipDrop(Library& library, const std::vector<std::string>& ids, const BoardSection& into, int atIndex,
                     bool copy) {
     if (ids.empty()) return;
     if (into.id == unsortedId) {
-        std::vector<std::string> order = idsOf(into.items);  // as shown, search filter included
+        // The whole unsorted order, hidden clips included, so that a search leaves their places alone.
+        std::vector<std::string> order = idsOf(ungroupedMedia(library));
+        atIndex = modelIndex(order, into.items, atIndex);
         if (copy) {
             const auto copies = duplicates(library, ids);
             if (copies.empty()) return;
@@ -173,6 +188,7 @@ void handleClipDrop(Library& library, const std::vector<std::string>& ids, const
     const Group* found = findGroup(library, *into.groupId);
     if (!found) return;
     Group g = *found;
+    atIndex = modelIndex(g.mediaIds, into.items, atIndex);
     if (copy) {
         const auto copies = duplicates(library, ids);
         if (copies.empty()) return;

@@ -55,6 +55,9 @@ std::vector<std::string> visibleIds(const std::vector<BoardSection>& sections);
 
 // `ids` moved within `order` to the gap `index`, counted among the cards as they were before the drag.
 std::vector<std::string> moveInto(std::vector<std::string> order, const std::vector<std::string>& ids, int index);
+// The position in `order` of the gap `shownIndex` counted among the cards `shown` (a subsequence of it):
+// before the card shown there, or right after the last shown card.
+int modelIndex(const std::vector<std::string>& order, const std::vector<MediaItem>& shown, int shownIndex);
 // `ids` inserted at `index`, clamped to the list.
 std::vector<std::string> insertInto(std::vector<std::string> order, const std::vector<std::string>& ids, int index);
 

@@ -25,14 +25,24 @@ void placeAdded(Library& library, const std::vector<MediaItem>& added, const Boa
     for (const auto& m : added) ids.push_back(m.id);
     if (into.groupId)
         if (auto g = groupCopy(library, *into.groupId)) {
-            g->mediaIds = insertInto(std::move(g->mediaIds), ids, atIndex);
+            const int at = modelIndex(g->mediaIds, into.items, atIndex);
+            g->mediaIds = insertInto(std::move(g->mediaIds), ids, at);
             library.updateGroup(*g);
             return;
         }
     // The unsorted section, or a playlist deleted meanwhile: number the shown clips along the new order.
     std::vector<std::string> order;
-    for (const auto& m : into.items) order.push_back(m.id);
-    library.reorder(insertInto(std::move(order), ids, atIndex));
+    if (into.groupId) {
+        // A playlist gone meanwhile: its clips, now unsorted, numbered along the new order.
+        for (const auto& m : into.items) order.push_back(m.id);
+        library.reorder(insertInto(std::move(order), ids, atIndex));
+        return;
+    }
+    // The whole unsorted order, so that clips a search hides keep their places.
+    for (const auto& m : ungroupedMedia(library))
+        if (std::find(ids.begin(), ids.end(), m.id) == ids.end()) order.push_back(m.id);
+    const int at = modelIndex(order, into.items, atIndex);
+    library.reorder(insertInto(std::move(order), ids, at));
 }
 
 void updatePlaylist(Library& library, const std::string& id, const std::string& name, const std::string& color,

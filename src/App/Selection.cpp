@@ -19,6 +19,12 @@ void AppState::selectAllVisible() {
     notify(Aspect::clipSelection);
 }
 
+void AppState::clearClipSelection() {
+    selectedIds_.clear();
+    selectionAnchorId_.reset();
+    notify(Aspect::clipSelection);
+}
+
 void AppState::toggleClipSelection(const std::string& id) {
     selectionAnchorId_ = id;
     if (selectedIds_.erase(id)) {  // the primary clip stays, even when it is this one

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace ombry {
@@ -46,6 +47,11 @@ std::string PendingSequenceImport::question() const {
         "Selecting \u201Cone clip\u201D will re-encode the frames into a single {1} fps video. "
         "Transparency is kept, but the video is lossy. Your original files are left as is.",
         n, fps);
+}
+
+double clampedAdvanceSeconds(double seconds) {
+    if (!std::isfinite(seconds) || seconds < 1) return 1;
+    return std::min(seconds, 86400.0);
 }
 
 std::string displayDuration(const MediaItem& item) {

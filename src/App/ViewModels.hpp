@@ -94,6 +94,8 @@ enum class DisplayBlockReason { primary, controller };
 // What the program output shows: the status pill's "LIVE", "BLACK" or "OFFLINE".
 enum class OutputStatus { live, black, offline };
 
+// A playlist's advance interval as used: 1 s to a day; not a number reads 1 s.
+double clampedAdvanceSeconds(double seconds);
 // "m:ss" of the rounded duration; empty when it is absent, not above 0 or not a usable number.
 std::string displayDuration(const MediaItem& item);
 // "Video · 1920×1080 · 29p", "Audio · 48 kHz · 24-bit".

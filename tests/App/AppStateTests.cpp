@@ -445,6 +445,21 @@ TEST_F(AppStateTest, NoTimerForAZeroOrNegativeAdvanceTime) {
     EXPECT_FALSE(app->advancePending());
 }
 
+TEST_F(AppStateTest, TheAdvanceTimerWaitsAtLeastASecond) {
+    make();
+    const MediaItem a = add(video());
+    const MediaItem b = add(video());
+    playlist({a.id, b.id}, [](Group& g) { g.advanceSeconds = 0.25; });
+    ASSERT_TRUE(app->trigger(a, false));
+    ASSERT_TRUE(app->advancePending());
+    advance(0.9);
+    ASSERT_TRUE(onAir());
+    EXPECT_EQ(onAir()->mediaId, a.id);
+    advance(0.2);
+    ASSERT_TRUE(onAir());
+    EXPECT_EQ(onAir()->mediaId, b.id);
+}
+
 TEST_F(AppStateTest, TheRestartOfAOneClipLoopSeeksTheLayerOfTheCueThatEnded) {
     make();
     const MediaItem under = add(video());

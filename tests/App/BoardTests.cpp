@@ -124,23 +124,66 @@ TEST_F(BoardTest, MovingIntoUnsortedLeavesEveryPlaylistAndNumbersTheShownClips) 
     EXPECT_EQ(order("U2"), 2);
 }
 
-TEST_F(BoardTest, ADropIntoAFilteredUnsortedSectionRenumbersOnlyTheShownClips) {
+TEST_F(BoardTest, ADropIntoAFilteredUnsortedSectionLeavesTheHiddenClipsInTheirPlaces) {
     library.setMedia({clip("Intro", 0), clip("Hidden", 1), clip("Interval", 2), clip("Outro", 3)});
-    const auto sections = board::boardSections(library, {SidebarItem::allPlaylists()}, "int");
-    ASSERT_EQ(sections.size(), 1u);
-    EXPECT_EQ(ids(sections[0].items), (std::vector<std::string>{"Intro", "Interval"}));
-    board::handleClipDrop(library, {"Interval"}, sections[0], 0, false);
-    EXPECT_EQ(order("Interval"), 0);
-    EXPECT_EQ(order("Intro"), 1);
-    EXPECT_EQ(order("Hidden"), 1);  // hidden: kept
-    EXPECT_EQ(order("Outro"), 3);
+    auto shown = [&] { return board::boardSections(library, {SidebarItem::allPlaylists()}, "int").at(0); };
+    EXPECT_EQ(ids(shown().items), (std::vector<std::string>{"Intro", "Interval"}));
+    board::handleClipDrop(library, {"Interval"}, shown(), 0, false);
+    EXPECT_EQ(ids(board::ungroupedMedia(library)), (std::vector<std::string>{"Interval", "Intro", "Hidden", "Outro"}));
 
-    board::handleClipDrop(library, {"Outro"}, sections[0], 1, true);  // the copy is numbered among the shown
-    const MediaItem& copy = library.media().back();
-    EXPECT_EQ(copy.name, "Outro");
-    EXPECT_EQ(copy.order, 1);
-    EXPECT_EQ(order("Intro"), 0);  // the section as it was shown: Intro, Interval
-    EXPECT_EQ(order("Interval"), 2);
+    board::handleClipDrop(library, {"Outro"}, shown(), 2, true);  // after the last shown card
+    const std::string copy = library.media().back().id;
+    EXPECT_EQ(ids(board::ungroupedMedia(library)),
+              (std::vector<std::string>{"Interval", "Intro", copy, "Hidden", "Outro"}));
+}
+
+TEST_F(BoardTest, UnderASearchTheShownGapIsMappedOntoThePlaylist) {
+    // Shown: Intro, Interval; hidden: H1, H2, Outro.
+    struct Case {
+        std::vector<std::string> dragged;
+        int shownIndex;
+        bool copy;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {{"Intro"}, 2, false, {"H1", "H2", "Interval", "Intro", "Outro"}},
+        {{"Interval"}, 0, false, {"H1", "Interval", "Intro", "H2", "Outro"}},
+        {{"Interval"}, 1, false, {"H1", "Intro", "H2", "Interval", "Outro"}},
+        {{"Outro"}, 1, false, {"H1", "Intro", "H2", "Outro", "Interval"}},
+        {{"Intro"}, 1, true, {"H1", "Intro", "H2", "Intro\u2032", "Interval", "Outro"}},
+        {{"Intro"}, 2, true, {"H1", "Intro", "H2", "Interval", "Intro\u2032", "Outro"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.dragged) + " @" + std::to_string(c.shownIndex));
+        library.setMedia({clip("H1", 0), clip("Intro", 1), clip("H2", 2), clip("Interval", 3), clip("Outro", 4)});
+        library.setGroups({group("P", {"H1", "Intro", "H2", "Interval", "Outro"})});
+        const BoardSection shown = board::boardSections(library, {SidebarItem::allPlaylists()}, "int").at(0);
+        ASSERT_EQ(ids(shown.items), (std::vector<std::string>{"Intro", "Interval"}));
+        board::handleClipDrop(library, c.dragged, shown, c.shownIndex, c.copy);
+        EXPECT_EQ(named(g("P").mediaIds), c.expected);
+    }
+}
+
+TEST_F(BoardTest, FilesDroppedUnderASearchLandAtTheShownGap) {
+    library.setMedia({clip("H1", 0), clip("Intro", 1), clip("H2", 2), clip("Interval", 3), clip("New1", 5),
+                      clip("New2", 6)});
+    library.setGroups({group("P", {"H1", "Intro", "H2", "Interval"})});
+    const BoardSection shown = board::boardSections(library, {SidebarItem::allPlaylists()}, "int").at(0);
+    board::placeAdded(library, {*library.item("New1"), *library.item("New2")}, shown, 1);
+    EXPECT_EQ(g("P").mediaIds, (std::vector<std::string>{"H1", "Intro", "H2", "New1", "New2", "Interval"}));
+}
+
+TEST_F(BoardTest, TheShownIndexMapsOntoTheFullOrder) {
+    const std::vector<std::string> order{"a", "b", "c", "d", "e"};
+    const std::vector<MediaItem> shown{clip("b"), clip("d")};
+    EXPECT_EQ(board::modelIndex(order, shown, 0), 1);
+    EXPECT_EQ(board::modelIndex(order, shown, 1), 3);
+    EXPECT_EQ(board::modelIndex(order, shown, 2), 4);   // right after the last shown card
+    EXPECT_EQ(board::modelIndex(order, shown, 99), 4);
+    EXPECT_EQ(board::modelIndex(order, shown, -3), 1);
+    EXPECT_EQ(board::modelIndex(order, {}, 0), 5);
+    EXPECT_EQ(board::modelIndex({}, {}, 0), 0);
+    const std::vector<MediaItem> all{clip("a"), clip("b"), clip("c"), clip("d"), clip("e")};
+    for (int i = 0; i <= 5; ++i) EXPECT_EQ(board::modelIndex(order, all, i), i);
 }
 
 TEST_F(BoardTest, ADropOnAPlaylistThatWentMeanwhileDoesNothing) {

@@ -75,6 +75,15 @@ TEST(MediaItemDisplay, GradientFollowsTheIdHash) {
     EXPECT_DOUBLE_EQ(gradient(m)[0].hue, 43.0 / 360.0);
 }
 
+TEST(AdvanceInterval, KeptBetweenASecondAndADay) {
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Case {
+        double stored, used;
+    } cases[] = {{10, 10}, {7.9, 7.9}, {1, 1}, {0.25, 1}, {0, 1}, {-4, 1}, {86400, 86400}, {1e300, 86400},
+                 {inf, 1}, {-inf, 1}, {std::nan(""), 1}};
+    for (const auto& c : cases) EXPECT_EQ(clampedAdvanceSeconds(c.stored), c.used) << c.stored;
+}
+
 TEST(Colour, HsbToRgba) {
     struct Case {
         Hsb hsb;

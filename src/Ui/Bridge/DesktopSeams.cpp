@@ -123,5 +123,6 @@ void FileManagerReveal::reveal(const std::vector<std::filesystem::path>& files) 
 
 QPoint QtPointerState::globalPosition() const { return QCursor::pos(); }
 Qt::KeyboardModifiers QtPointerState::modifiers() const { return QGuiApplication::queryKeyboardModifiers(); }
+Qt::MouseButtons QtPointerState::buttons() const { return QGuiApplication::mouseButtons(); }
 
 }  // namespace ombry::ui

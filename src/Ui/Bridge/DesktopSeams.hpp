@@ -56,12 +56,14 @@ public:
     virtual ~PointerState() = default;
     virtual QPoint globalPosition() const = 0;
     virtual Qt::KeyboardModifiers modifiers() const = 0;
+    virtual Qt::MouseButtons buttons() const = 0;
 };
 
 class QtPointerState final : public PointerState {
 public:
     QPoint globalPosition() const override;
     Qt::KeyboardModifiers modifiers() const override;
+    Qt::MouseButtons buttons() const override;
 };
 
 class FixedPointerState final : public PointerState {
@@ -69,7 +71,9 @@ public:
     QPoint position;
     Qt::KeyboardModifiers held = Qt::NoModifier;
     QPoint globalPosition() const override { return position; }
+    Qt::MouseButtons pressed = Qt::NoButton;
     Qt::KeyboardModifiers modifiers() const override { return held; }
+    Qt::MouseButtons buttons() const override { return pressed; }
 };
 
 }  // namespace ombry::ui

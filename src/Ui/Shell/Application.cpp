@@ -58,7 +58,8 @@ Application::Application() : panels_([this]() -> QWidget* { return window_.get()
     ViewContext context{*state_, *signals_, Preferences::shared(), dialogs_, windows_, pointer_,
                         [](NativeStageRenderer& renderer, QWidget* parent) -> QWidget* {
                             return new ProgramPreviewNative(renderer, parent);
-                        }};
+                        },
+                        &reveal_};
     window_ = std::make_unique<MainWindowController>(std::move(context));
     window_->onCloseRequested = [this] { requestQuit(true); };
 

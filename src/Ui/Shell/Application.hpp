@@ -65,6 +65,7 @@ private:
     QtDialogService dialogs_;
     WindowRegistry windows_;
     QtPointerState pointer_;
+    FileManagerReveal reveal_;
     std::unique_ptr<MainWindowController> window_;
     bool quitting_ = false;
     bool asking_ = false;

@@ -2,6 +2,8 @@
 
 #include "Ui/Program/ProgramPanelView.hpp"
 
+#include "Ui/Board/PlaylistBoardView.hpp"
+
 namespace ombry::ui {
 
 QWidget* placeholderColumn(const char* objectName, QWidget* parent) {
@@ -13,7 +15,7 @@ QWidget* placeholderColumn(const char* objectName, QWidget* parent) {
 ColumnFactories defaultColumns() {
     ColumnFactories f;
     f.sidebar = [](ViewContext&, QWidget* parent) { return placeholderColumn("sidebar", parent); };
-    f.board = [](ViewContext&, QWidget* parent) { return placeholderColumn("board", parent); };
+    f.board = [](ViewContext& context, QWidget* parent) { return new PlaylistBoardView(context, parent); };
     f.programColumn = [](ViewContext& context, QWidget* parent) -> QWidget* {
         return new ProgramPanelView(context, parent);
     };

@@ -15,6 +15,7 @@ class Preferences;
 class DialogService;
 class WindowRegistry;
 class PointerState;
+class FileReveal;
 
 // What a view of the main window is made with.
 struct ViewContext {
@@ -26,6 +27,8 @@ struct ViewContext {
     PointerState& pointer;
     // The program picture (the GL stage view in the application, none in widget tests).
     ProgramPreview::PictureFactory picture;
+    // Shows files in the file manager; none does nothing.
+    FileReveal* reveal = nullptr;
 };
 
 struct ColumnFactories {

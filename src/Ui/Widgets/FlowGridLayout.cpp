@@ -20,6 +20,11 @@ void FlowGridLayout::setItemWidth(int width) {
     invalidate();
 }
 
+void FlowGridLayout::setRowSpacing(int spacing) {
+    rowSpacing_ = spacing;
+    invalidate();
+}
+
 int FlowGridLayout::columnsFor(int width, int itemWidth, int spacing) {
     if (itemWidth <= 0) return 1;
     return std::max(1, (width + spacing) / (itemWidth + spacing));
@@ -63,7 +68,7 @@ int FlowGridLayout::layoutItems(const QRect& rect, bool apply) const {
         const int h = item->hasHeightForWidth() ? item->heightForWidth(w) : hint.height();
         if (x > r.x() && x + w > r.right() + 1) {
             x = r.x();
-            y += rowHeight + gap;
+            y += rowHeight + (rowSpacing_ >= 0 ? rowSpacing_ : gap);
             rowHeight = 0;
         }
         if (apply) item->setGeometry(QRect(x, y, w, h));

@@ -14,6 +14,8 @@ public:
     // The width of every item; 0 takes each item's own size hint.
     void setItemWidth(int width);
     int itemWidth() const { return itemWidth_; }
+    // The gap between rows; the column spacing when not set.
+    void setRowSpacing(int spacing);
     // How many items fit in a row of this width (at least 1).
     static int columnsFor(int width, int itemWidth, int spacing);
 
@@ -32,6 +34,7 @@ private:
     int layoutItems(const QRect& rect, bool apply) const;
     QList<QLayoutItem*> items_;
     int itemWidth_ = 0;
+    int rowSpacing_ = -1;
 };
 
 }  // namespace ombry::ui

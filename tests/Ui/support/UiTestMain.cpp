@@ -13,9 +13,7 @@
 #include "Platform/Defaults.hpp"
 #include "Platform/Log.hpp"
 #include "UiTestSupport.hpp"
-#ifdef OMBRY_UI_TEST_XVFB
 #include "../XvfbServer.hpp"
-#endif
 
 namespace ombry::test {
 std::filesystem::path processRoot();
@@ -46,15 +44,20 @@ int main(int argc, char** argv) {
     ::setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
     ::setenv("XDG_RUNTIME_DIR", (root / "runtime").c_str(), 1);
     fs::permissions(root / "runtime", fs::perms::owner_all, fs::perm_options::replace);
+    // Real-window tests (OMBRY_UI_XVFB set) run on a private X server of their own.
+    std::unique_ptr<ombry::test::XvfbServer> xvfb;
+    bool realWindows = std::getenv("OMBRY_UI_XVFB") != nullptr;
 #ifdef OMBRY_UI_TEST_XVFB
-    // Real windows on a private X server, for the tests that take screenshots.
-    static ombry::test::XvfbServer xvfb;
-    if (!xvfb.running()) {
-        std::fprintf(stderr, "Xvfb: %s\n", xvfb.error().c_str());
-        return 1;
-    }
-    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    realWindows = true;
 #endif
+    if (realWindows) {
+        xvfb = std::make_unique<ombry::test::XvfbServer>();
+        if (!xvfb->running()) {
+            std::fprintf(stderr, "no X server: %s\n", xvfb->error().c_str());
+            return 1;
+        }
+        ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    }
     // One 1920×1080 offscreen screen without window frames, so sizes are those of a desktop.
     if (const char* p = std::getenv("QT_QPA_PLATFORM"); !p || std::string(p) == "offscreen") {
         const fs::path config = root / "offscreen.json";
@@ -81,6 +84,7 @@ int main(int argc, char** argv) {
 
     ::testing::InitGoogleTest(&argc, argv);
     int rc = RUN_ALL_TESTS();
+    if (xvfb) QApplication::closeAllWindows();
     std::error_code ec;
     fs::remove_all(root, ec);
     return rc;

@@ -47,6 +47,11 @@ protected:
     ui::ScriptedDialogs dialogs;
     ui::WindowRegistry windows;
     ui::FixedPointerState pointer;
+    // The files the views asked the file manager to show.
+    struct RecordingReveal final : ui::FileReveal {
+        std::vector<std::vector<std::filesystem::path>> shown;
+        void reveal(const std::vector<std::filesystem::path>& files) override { shown.push_back(files); }
+    } reveal;
     std::unique_ptr<ui::StateSignals> stateSignals;
     std::unique_ptr<ui::MainWindowController> mainWindow;
 
@@ -67,7 +72,7 @@ protected:
     }
     ui::ViewContext context() {
         if (!stateSignals) make();
-        return ui::ViewContext{*app, *stateSignals, *preferences, dialogs, windows, pointer, {}};
+        return ui::ViewContext{*app, *stateSignals, *preferences, dialogs, windows, pointer, {}, &reveal};
     }
     // The main window over the state (made when needed), shown and exposed.
     ui::MainWindowController& window(ui::ColumnFactories columns = ui::defaultColumns()) {

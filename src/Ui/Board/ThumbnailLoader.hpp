@@ -1,0 +1,64 @@
+#pragma once
+// Card thumbnails, decoded on a worker and handed back to the GUI thread: a card asks, shows its gradient
+// while the picture is on its way, and is repainted when it arrives. Keyed by clip id and thumbnail time,
+// so a new thumbnail replaces the old one once it is ready. At most `capBytes` of pixels, least recently
+// used first out. GUI thread, except the decoding.
+#include <QHash>
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QThreadPool>
+#include <QWidget>
+
+#include <filesystem>
+#include <functional>
+#include <list>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+namespace ombry::ui {
+
+class ThumbnailLoader final : public QObject {
+    Q_OBJECT
+public:
+    static constexpr std::size_t defaultCapBytes = std::size_t(96) << 20;
+    static ThumbnailLoader& shared();
+
+    explicit ThumbnailLoader(std::filesystem::path folder, std::size_t capBytes = defaultCapBytes,
+                             QObject* parent = nullptr);
+    ~ThumbnailLoader() override;
+
+    // "<id>-<whole ms>"; none without a usable thumbnail time.
+    static std::optional<std::string> key(const std::string& id, std::optional<double> thumbAt);
+    // The picture when it is ready; otherwise a null image, and the load is started (once) so that
+    // `requester` is repainted when it arrives. A missing file is asked for again at the next request.
+    QImage image(const std::string& id, std::optional<double> thumbAt, QWidget* requester);
+    // Blocks until every started load has been handed back (tests and benchmarks).
+    void waitForIdle();
+    std::size_t bytes() const { return bytes_; }
+    int loadsStarted() const { return loadsStarted_; }
+
+signals:
+    void loaded(const QString& key);
+
+private:
+    void deliver(const std::string& key, QImage image);
+    struct Entry {
+        std::string key;
+        QImage image;
+    };
+    std::filesystem::path folder_;
+    std::size_t capBytes_;
+    std::size_t bytes_ = 0;
+    std::list<Entry> entries_;  // most recent first
+    std::unordered_map<std::string, std::list<Entry>::iterator> index_;
+    std::unordered_map<std::string, QList<QPointer<QWidget>>> waiting_;
+    QThreadPool pool_;
+    int loadsStarted_ = 0;
+    int inFlight_ = 0;
+};
+
+}  // namespace ombry::ui
