@@ -37,6 +37,12 @@ struct Store {
     // The same for a document already in JSON form. Returns whether the file is in place.
     static bool saveJson(const Json& doc, const std::filesystem::path& target);
 
+    // The decoder readDoc and loadDoc use when given none. Public: a default argument is checked for
+    // access where it is used, by clang.
+    template <class T>
+    static T defaultDecode(const Json& j) {
+        return decodeJson<T>(j);
+    }
     // Reading a stored document.
     template <class T>
     struct Read {
@@ -76,10 +82,6 @@ struct Store {
     static bool isSafeFileName(const std::string& name);
 
 private:
-    template <class T>
-    static T defaultDecode(const Json& j) {
-        return decodeJson<T>(j);
-    }
     static std::optional<Json> readJson(const std::filesystem::path& file, bool& exists,
                                                   std::string& error);
     static void failed(const std::filesystem::path& target, const std::string& error);
