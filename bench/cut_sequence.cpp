@@ -5,10 +5,13 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <optional>
+#include <vector>
 
 #include "Engine/Model/ProgramStore.hpp"
 #include "Platform/Clock.hpp"
@@ -151,6 +154,89 @@ void BM_CutSequence(benchmark::State& state) {
     r.reset();
 }
 BENCHMARK(BM_CutSequence)->Args({1920, 1080})->Args({640, 360})->Iterations(2)->Unit(benchmark::kMillisecond);
+
+// Many cuts in a row, still to video and video to video (each followed by a cut back to a still), held
+// 2 s after a still>video cut (a long stall once came 1.9 s after one) and 0.5 s otherwise. Everything the
+// main thread runs between frames counts: the figures are the intervals between frame starts, beside the
+// ticks themselves. Arguments: stage width, height and the number of counted cuts.
+void BM_RepeatedCuts(benchmark::State& state) {
+    const int w = int(state.range(0)), h = int(state.range(1));
+    const int counted = int(state.range(2));
+    bench::BenchStage s(false, w, h);
+    auto& q = s.q;
+    auto& r = s.r;
+    s.add("v1", MediaKind::video, video(w, h, "red"));
+    s.add("v2", MediaKind::video, video(w, h, "blue"));
+    s.add("s1", MediaKind::image, still(w, h, "green"));
+    s.add("s2", MediaKind::image, still(w, h, "yellow"));
+    auto view = std::make_shared<HeadlessView>(w, h);
+    r->addView(view);
+
+    std::vector<double> intervals, ticks;
+    std::map<std::string, double> worstAfter;  // worst interval by the kind of the last cut
+    double worstGap = 0, worstAt = 0;           // the worst interval, seconds after its cut
+    std::string worstKind;
+    for (auto _ : state) {
+        // still>video, video>video, video>still, … : two counted cuts in every three.
+        const char* order[] = {"v1", "v2", "s1", "v2", "v1", "s2"};
+        int done = 0;
+        std::string previous = "s1";
+        s.store.trigger(s.items["s1"], {.layer = LayerId::media, .loop = true, .transitionType = TransitionType::cut});
+        for (int i = 0; done < counted; ++i) {
+            const std::string id = order[i % 6];
+            const bool fromStill = previous[0] == 's', toStill = id[0] == 's';
+            const std::string kind = toStill ? "video>still" : fromStill ? "still>video" : "video>video";
+            if (!toStill) ++done;
+            previous = id;
+            s.store.trigger(s.items[id], {.layer = LayerId::media, .loop = true, .transitionType = TransitionType::cut});
+            const double hold = kind == "still>video" ? 2.0 : 0.5;
+            const double start = appClock().monotonic();
+            std::optional<double> last;
+            double due = start;
+            std::function<void()> pace = [&] {
+                const double now = appClock().monotonic();
+                if (last) {
+                    const double gap = now - *last;
+                    intervals.push_back(gap);
+                    if (gap > worstAfter[kind]) worstAfter[kind] = gap;
+                    if (gap > worstGap) {
+                        worstGap = gap;
+                        worstAt = now - start;
+                        worstKind = kind;
+                    }
+                }
+                last = now;
+                due += kFrame * (1 + int((now - due) / kFrame));
+                const auto t0 = std::chrono::steady_clock::now();
+                r->tick(now);
+                ticks.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+                if (now - start >= hold)
+                    q.quit();
+                else
+                    q.postAfter(std::max(0.0, due - appClock().monotonic()), pace);
+            };
+            q.post(pace);
+            q.run();
+        }
+    }
+    auto at = [](std::vector<double> v, double p) {
+        if (v.empty()) return 0.0;
+        std::sort(v.begin(), v.end());
+        return v[std::min(v.size() - 1, std::size_t(p * double(v.size())))] * 1000;
+    };
+    state.counters["worst_interval_ms"] = at(intervals, 1.0);
+    state.counters["p99_interval_ms"] = at(intervals, 0.99);
+    state.counters["worst_tick_ms"] = at(ticks, 1.0);
+    state.counters["p99_tick_ms"] = at(ticks, 0.99);
+    state.counters["worst_s_after_cut"] = worstAt;
+    for (const auto& [kind, worst] : worstAfter) state.counters[kind + "_worst_interval_ms"] = worst * 1000;
+    state.counters["over_2_intervals"] =
+        double(std::count_if(intervals.begin(), intervals.end(), [](double g) { return g > 2 * kFrame; }));
+    std::printf("worst interval after a %s cut\n", worstKind.c_str());
+    r->removeView(view.get());
+    r.reset();
+}
+BENCHMARK(BM_RepeatedCuts)->Args({1280, 720, 200})->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
