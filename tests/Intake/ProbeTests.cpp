@@ -175,13 +175,17 @@ TEST(Metadata, QuarterTurnExchangesTheSidesAndAHalfTurnDoesNot) {
 TEST(Metadata, FrameRateIsTheRoundedAverageRate) {
     struct Case {
         std::string rate;
-        double fps;
+        double seconds;
+        std::optional<double> fps;
     };
-    for (const Case& c : {Case{"24000/1001", 24}, Case{"30000/1001", 30}, Case{"25", 25}}) {
-        const auto meta = probe::avMetadata(clip("rate" + std::to_string(int(c.fps)) + ".mp4", "64x48", c.rate, 1.0));
+    // A slide show of one picture every four seconds has no whole frame rate: none, not "0p".
+    for (const Case& c : {Case{"24000/1001", 1, 24}, Case{"30000/1001", 1, 30}, Case{"25", 1, 25},
+                          Case{"1/4", 12, std::nullopt}}) {
+        const auto meta = probe::avMetadata(
+            clip("rate" + std::to_string(int(c.fps.value_or(0))) + ".mp4", "64x48", c.rate, c.seconds));
         EXPECT_EQ(meta.fps, c.fps) << c.rate;
         ASSERT_TRUE(meta.duration);
-        EXPECT_NEAR(*meta.duration, 1.0, 0.1);
+        EXPECT_NEAR(*meta.duration, c.seconds, 0.1 * c.seconds);
         EXPECT_EQ(meta.width, 64);
         EXPECT_FALSE(meta.sampleRate);
     }

@@ -8,6 +8,7 @@ extern "C" {
 
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -218,8 +219,11 @@ ProbedMeta imageMetadata(const fs::path& file) {
     if (ext == "svg") {
         const StillResult r = decodeStill(file.string());
         if (const auto* svg = std::get_if<std::shared_ptr<const ScalableImage>>(&r)) {
-            meta.width = int(std::lround((*svg)->width()));
-            meta.height = int(std::lround((*svg)->height()));
+            const double w = std::round((*svg)->width()), h = std::round((*svg)->height());
+            if (w >= 1 && h >= 1 && w <= INT_MAX && h <= INT_MAX) {
+                meta.width = int(w);
+                meta.height = int(h);
+            }
         }
         return meta;
     }
@@ -233,8 +237,11 @@ ProbedMeta imageMetadata(const fs::path& file) {
     if (!in) return meta;
     const int idx = in.firstPicture();
     if (idx < 0) return meta;
-    meta.width = in.fmt->streams[idx]->codecpar->width;
-    meta.height = in.fmt->streams[idx]->codecpar->height;
+    const AVCodecParameters* par = in.fmt->streams[idx]->codecpar;
+    if (par->width > 0 && par->height > 0) {
+        meta.width = par->width;
+        meta.height = par->height;
+    }
     return meta;
 }
 
@@ -250,18 +257,23 @@ ProbedMeta avMetadata(const fs::path& file) {
         const AVStream* st = in.fmt->streams[v];
         int w = std::abs(st->codecpar->width), h = std::abs(st->codecpar->height);
         if (swapsSides(ff::streamOrientation(st))) std::swap(w, h);
-        meta.width = w;
-        meta.height = h;
+        // A stream that does not say its size has none (not 0×0).
+        if (w > 0 && h > 0) {
+            meta.width = w;
+            meta.height = h;
+        }
         // The average rate, whole: 23.976 shows as 24, 29.97 as 30. Where it is unknown (0/0 for Ogg Theora)
         // the stream's base rate.
         const AVRational rate = st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0 ? st->avg_frame_rate
                                                                                         : st->r_frame_rate;
         if (rate.num > 0 && rate.den > 0) meta.fps = std::round(av_q2d(rate));
+        // Under half a frame a second (a slide show) there is no whole rate to show.
+        if (meta.fps && !(*meta.fps >= 1)) meta.fps.reset();
     }
     if (const int a = in.firstSound(); a >= 0) {
         const AVCodecParameters* par = in.fmt->streams[a]->codecpar;
-        meta.sampleRate = par->sample_rate;
-        meta.channels = par->ch_layout.nb_channels;
+        if (par->sample_rate > 0) meta.sampleRate = par->sample_rate;
+        if (par->ch_layout.nb_channels > 0) meta.channels = par->ch_layout.nb_channels;
         // Only uncompressed sound has a bit depth of its own.
         if (par->codec_id >= AV_CODEC_ID_PCM_S16LE && par->codec_id < AV_CODEC_ID_ADPCM_IMA_QT)
             if (const int bits = av_get_bits_per_sample(par->codec_id); bits > 0) meta.bitDepth = bits;
