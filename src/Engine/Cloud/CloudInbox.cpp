@@ -1,3 +1,4 @@
+#include "Engine/Model/TextBytes.hpp"
 #include "Engine/Cloud/CloudInbox.hpp"
 
 #include <curl/curl.h>
@@ -27,29 +28,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 double secondsSince(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
-
-bool whiteSpaceOrNewline(UChar32 c) { return u_isUWhiteSpace(c) || c == 0x85 || c == 0x2028 || c == 0x2029; }
-
-std::string trimmed(const std::string& s) {
-    const auto* b = reinterpret_cast<const uint8_t*>(s.data());
-    const int32_t n = int32_t(s.size());
-    int32_t start = 0, end = n;
-    while (start < end) {
-        int32_t i = start;
-        UChar32 c = 0;
-        U8_NEXT_OR_FFFD(b, i, n, c);
-        if (!whiteSpaceOrNewline(c)) break;
-        start = i;
-    }
-    while (end > start) {
-        int32_t i = end;
-        UChar32 c = 0;
-        U8_PREV_OR_FFFD(b, start, i, c);
-        if (!whiteSpaceOrNewline(c)) break;
-        end = i;
-    }
-    return s.substr(size_t(start), size_t(end - start));
-}
 
 void initCurl() {
     static std::once_flag once;
@@ -387,7 +365,7 @@ void fromJson(const Json& j, CloudInbox::Registration& r) {
 }
 
 std::optional<std::string> CloudInbox::serviceURL(const std::string& typed) {
-    std::string text = trimmed(typed);
+    std::string text = trimWhiteSpace(typed);
     while (!text.empty() && text.back() == '/') text.pop_back();
     if (text.empty()) return std::nullopt;
     CurlUrl u;

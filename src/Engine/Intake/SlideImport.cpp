@@ -10,6 +10,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "Engine/Model/TextBytes.hpp"
 #include "Engine/Library/Store.hpp"
 #include "Platform/Media/DeckPages.hpp"
 #include "Platform/Uuid.hpp"
@@ -22,30 +23,6 @@ namespace {
 
 bool idCharacter(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
-}
-
-bool whiteSpaceOrNewline(UChar32 c) { return u_isUWhiteSpace(c) || c == 0x85 || c == 0x2028 || c == 0x2029; }
-
-// The text without white space and line breaks at both ends.
-std::string trimmed(const std::string& s) {
-    const auto* b = reinterpret_cast<const uint8_t*>(s.data());
-    const int32_t n = int32_t(s.size());
-    int32_t start = 0, end = n;
-    while (start < end) {
-        int32_t i = start;
-        UChar32 c = 0;
-        U8_NEXT_OR_FFFD(b, i, n, c);
-        if (!whiteSpaceOrNewline(c)) break;
-        start = i;
-    }
-    while (end > start) {
-        int32_t i = end;
-        UChar32 c = 0;
-        U8_PREV_OR_FFFD(b, start, i, c);
-        if (!whiteSpaceOrNewline(c)) break;
-        end = i;
-    }
-    return s.substr(size_t(start), size_t(end - start));
 }
 
 std::string lower(std::string s) {
@@ -78,7 +55,7 @@ std::optional<std::string> dispositionFilename(const std::string& header) {
     if (auto at = lowered.find("filename*="); at != std::string::npos) {
         std::string value = header.substr(at + 10);
         value = value.substr(0, value.find(';'));
-        if (auto quote = value.find("''"); quote != std::string::npos) return percentDecoded(trimmed(value.substr(quote + 2)));
+        if (auto quote = value.find("''"); quote != std::string::npos) return percentDecoded(trimWhiteSpace(value.substr(quote + 2)));
     }
     for (size_t at = lowered.find("filename="); at != std::string::npos; at = lowered.find("filename=", at + 1)) {
         if (at > 0 && lowered[at - 1] == '*') continue;
@@ -91,7 +68,7 @@ std::optional<std::string> dispositionFilename(const std::string& header) {
             }
             return out;
         }
-        return trimmed(value.substr(0, value.find(';')));
+        return trimWhiteSpace(value.substr(0, value.find(';')));
     }
     return std::nullopt;
 }
@@ -140,7 +117,7 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
     const std::string line(data, size * count);
     // Each answer of a redirect chain starts with its status line; only the last one's headers count.
     if (line.rfind("HTTP/", 0) == 0) t->disposition.reset();
-    if (lower(line).rfind("content-disposition:", 0) == 0) t->disposition = trimmed(line.substr(20));
+    if (lower(line).rfind("content-disposition:", 0) == 0) t->disposition = trimWhiteSpace(line.substr(20));
     return size * count;
 }
 
@@ -209,7 +186,7 @@ std::string SlideImport::Failure::description() const {
 }
 
 std::optional<std::string> SlideImport::slidesDocumentID(const std::string& from) {
-    const std::string text = trimmed(from);
+    const std::string text = trimWhiteSpace(from);
     if (text.empty()) return std::nullopt;
     if (text.find_first_of("/:") == std::string::npos && text.size() >= 20 &&
         std::all_of(text.begin(), text.end(), idCharacter))
