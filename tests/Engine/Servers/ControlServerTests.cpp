@@ -114,10 +114,10 @@ protected:
         options.fileWork = fileWork;
         options.stateHopSeconds = stateHopSeconds;
         auto s = ControlServer::create(options);
-        s->onClientsChanged = [this](int remotes, int companions) {
-            std::lock_guard lock(mutex);
-            counts.emplace_back(remotes, companions);
-            changed.notify_all();
+        s->onClientsChanged = [box = box](int remotes, int companions) {
+            std::lock_guard lock(box->mutex);
+            box->counts.emplace_back(remotes, companions);
+            box->changed.notify_all();
         };
         s->onAdvertiseStatus = [this](Status status) {
             std::lock_guard lock(mutex);
@@ -208,9 +208,16 @@ protected:
     fs::path root, incoming;
     std::shared_ptr<ControlServer> server;
     std::uint16_t port = 0;
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<std::pair<int, int>> counts;
+    // The counts outlive the fixture: a connection closed after stop() may still report on the network thread.
+    struct Counts {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::vector<std::pair<int, int>> counts;
+    };
+    std::shared_ptr<Counts> box = std::make_shared<Counts>();
+    std::mutex& mutex = box->mutex;
+    std::condition_variable& changed = box->changed;
+    std::vector<std::pair<int, int>>& counts = box->counts;
     std::vector<Status> statuses;
     std::vector<ControlCommand> commands;
     std::vector<std::function<void(ControlResult)>> deferred;

@@ -50,12 +50,12 @@ protected:
         test::writeFile(root / "thumb.jpg", "jpegbytes");
 
         server = makeServer();
-        server->onConnections = [this](int n) {
+        server->onConnections = [box = box](int n) {
             {
-                std::lock_guard lock(mutex);
-                counts.push_back(n);
+                std::lock_guard lock(box->mutex);
+                box->counts.push_back(n);
             }
-            changed.notify_all();
+            box->changed.notify_all();
         };
         auto result = startAndWait(*server, 0);
         ASSERT_TRUE(std::holds_alternative<ServerInfo>(result));
@@ -103,9 +103,16 @@ protected:
     std::shared_ptr<OutputServer> server;
     ServerInfo info;
     std::uint16_t port = 0;
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<int> counts;
+    // The counts outlive the fixture: a connection closed after stop() may still report on the network thread.
+    struct Counts {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::vector<int> counts;
+    };
+    std::shared_ptr<Counts> box = std::make_shared<Counts>();
+    std::mutex& mutex = box->mutex;
+    std::condition_variable& changed = box->changed;
+    std::vector<int>& counts = box->counts;
 };
 
 TEST_F(OutputServerTest, ServerInfoNamesLocalhostFirstThenTheLanAddresses) {
