@@ -114,12 +114,13 @@ TEST(LoopQueue, RunsBootTimeTimersAndSkipsCancelledOnes) {
     const double start = appClock().boottime();
     TaskHandle cancelled = q.postAfterBoot(0.01, [&] { seen.push_back(0); });
     cancelled.cancel();
+    // Posted from another thread first, so a slow thread start cannot push it past the later timer.
+    std::thread other([&] { q.postAfterBoot(0.02, [&] { seen.push_back(1); }); });
+    other.join();
     q.postAfterBoot(0.03, [&] {
         seen.push_back(2);
         q.quit();
     });
-    std::thread other([&] { q.postAfterBoot(0.02, [&] { seen.push_back(1); }); });
-    other.join();
     q.run();
     EXPECT_EQ(seen, (std::vector<int>{1, 2}));
     EXPECT_GE(appClock().boottime() - start, 0.03 - 1e-3);
