@@ -21,6 +21,7 @@
 #include "Ui/Board/PlaylistBoardView.hpp"
 #include "Ui/Board/PlaylistSection.hpp"
 #include "Ui/Board/ThumbnailLoader.hpp"
+#include "Engine/Cloud/FakeInbox.hpp"
 #include "Engine/Library/Store.hpp"
 #include "support/TestEnv.hpp"
 
@@ -391,6 +392,50 @@ TEST_F(BoardViewTest, TheIncomingBandShowsARunningSequenceEncodeAboveTheSections
         << "the import never finished";
     turn();
     EXPECT_FALSE(band->isVisible());
+}
+
+// A slow download from the loopback inbox shows as a row of the band while it runs and leaves it when the
+// item is done with (here refused: its bytes are no media file).
+TEST_F(BoardViewTest, TheIncomingBandShowsACloudDownloadWhileItRuns) {
+    test::FakeInbox service;
+    const std::int64_t size = 4 * 256 * 1024;  // four of the client's blocks, so progress is reported on the way
+    service.addItem({.key = "k", .size = size, .filename = "clip.mp4", .title = "Opening", .generated = size});
+    service.setScript([&](const test::FakeInbox::Request& r) -> std::optional<test::FakeInbox::Answer> {
+        if (r.method == "GET" && r.path.ends_with("/app/file"))
+            return test::FakeInbox::Answer{.generated = size, .bytesPerSecond = 700'000};
+        return std::nullopt;
+    });
+    build();
+    auto* band = board->findChild<ui::IncomingSection*>("incomingSection");
+    ASSERT_TRUE(band);
+    AppSettings s = app->settings();
+    s.cloudUploadEnabled = true;
+    s.cloudServiceURL = service.origin();
+    s.cloudInboxId = service.inboxId;
+    s.cloudAppSecret = service.appSecret;
+    s.cloudUploadPassword = "long-enough-1";
+    app->setSettings(s);
+    app->start();
+    auto& q = app_test::AppStateTest::q;
+    ASSERT_TRUE(q.waitUntil([&] {
+        const auto& rows = app->cloudDownloads();
+        return !rows.empty() && rows[0].received > 0 && rows[0].received < size;
+    }, 20)) << "no progress was seen";
+    turn();
+    ASSERT_TRUE(band->isVisible());
+    EXPECT_EQ(band->subtitle(), "1 upload downloading");
+    ASSERT_EQ(band->cards().size(), 1u);
+    EXPECT_EQ(band->cards()[0]->name(), "Opening");
+    EXPECT_TRUE(band->cards()[0]->detail().contains(" of ")) << band->cards()[0]->detail().toStdString();
+    EXPECT_GT(band->cards()[0]->fraction(), 0);
+    EXPECT_LT(band->cards()[0]->fraction(), 1);
+    ASSERT_TRUE(q.waitUntil([&] { return service.count("DELETE", "/app/file") == 1; }, 20)) << "the item was never done with";
+    ASSERT_TRUE(q.waitUntil([&] { return app->cloudDownloads().empty(); }, 20));
+    turn();
+    EXPECT_FALSE(band->isVisible());
+    s.cloudUploadEnabled = false;
+    app->setSettings(s);
+    ASSERT_TRUE(q.waitUntil([&] { return app->cloudRequestsInFlight() == 0 && !app->cloudSyncing(); }, 20));
 }
 
 TEST(ThumbnailLoaderTest, PicturesArriveFromTheWorkerAndANewThumbnailReplacesTheOld) {

@@ -56,9 +56,13 @@ QFont pixelFont(int px, QFont::Weight weight) {
 }
 }  // namespace
 
-// The cloud inbox's rows still to process. The application state does not publish them yet: the band
-// shows the sequence encode alone until it does, and this is where its rows are read in.
-std::vector<IncomingDownload> incomingDownloads(const AppState&) { return {}; }
+// The cloud inbox's rows still to process, in the order the inbox listed them.
+std::vector<IncomingDownload> incomingDownloads(const AppState& state) {
+    std::vector<IncomingDownload> rows;
+    rows.reserve(state.cloudDownloads().size());
+    for (const CloudDownload& d : state.cloudDownloads()) rows.push_back({d.id, d.name, d.kind, d.received, d.total});
+    return rows;
+}
 
 void CardFrames::keep(const std::set<std::string>& ids) {
     for (auto it = frames.begin(); it != frames.end();)
