@@ -69,7 +69,7 @@ protected:
     }
     std::vector<std::string> groupIds(const std::string& id) { return board::findGroup(app->library, id)->mediaIds; }
     // A drag entering, moving over and dropping on a section at a point of its own.
-    void dropOn(ui::PlaylistSection* s, QPoint at, QMimeData* data) {
+    void dropOn(QWidget* s, QPoint at, QMimeData* data) {
         QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(s, &enter);
         EXPECT_TRUE(enter.isAccepted());
@@ -290,6 +290,25 @@ TEST_F(BoardViewTest, TheEmptyBoardStandsInUntilThereIsMediaAndForASearchThatHid
     turn();
     EXPECT_TRUE(empty->isVisible());
     EXPECT_EQ(empty->title(), "No media matches your search.");
+}
+
+// Files dropped on the empty board are added to the library, outside any playlist.
+TEST_F(BoardViewTest, FilesDroppedOnTheEmptyBoardAreAdded) {
+    make();
+    show();
+    auto* empty = board->findChild<ui::EmptyBoard*>("emptyBoard");
+    ASSERT_TRUE(empty && empty->isVisible());
+    auto* data = new QMimeData;
+    data->setUrls({QUrl::fromLocalFile(QString::fromStdString(video("green"))),
+                   QUrl::fromLocalFile(QString::fromStdString(image()))});
+    dropOn(empty, empty->rect().center(), data);
+    QTRY_COMPARE(app->library.media().size(), 2u);
+    turn();
+    EXPECT_FALSE(empty->isVisible());
+    ASSERT_EQ(board->sections().size(), 1u);
+    EXPECT_EQ(board->sections()[0]->section().id, "unsorted");
+    EXPECT_EQ(board->sections()[0]->cards().size(), 2u);
+    delete data;
 }
 
 TEST_F(BoardViewTest, AnEmptySelectedPlaylistShowsItsSectionWithTheHint) {
