@@ -20,6 +20,7 @@
 #include "App/Remotes.hpp"
 #include "App/SavedPlaylistOps.hpp"
 #include "App/SequenceDeckImports.hpp"
+#include "App/SettingsSection.hpp"
 #include "Engine/Cloud/CloudInbox.hpp"
 #include "Engine/Intake/Intake.hpp"
 #include "Engine/Intake/SlideImport.hpp"
@@ -136,6 +137,10 @@ public:
     const MediaRegistry& mediaRegistry() const { return mediaRegistry_; }
     const MediaTombstones& mediaTombstones() const { return mediaTombstones_; }
 
+    // The pane the settings window shows; menus and the status bar set it before they open the window.
+    SettingsSection settingsSection() const { return settingsSection_; }
+    void setSettingsSection(SettingsSection section);
+
     // Every assignment, also of an equal record, writes "settings.json" and re-applies the settings.
     const AppSettings& settings() const { return settings_; }
     void setSettings(AppSettings settings);
@@ -204,6 +209,10 @@ public:
     std::int64_t stageWidth() const { return program.state().stage.width; }
     std::int64_t stageHeight() const { return program.state().stage.height; }
     std::int64_t stageFps() const { return program.state().stage.fps; }
+    // A value below 1 is ignored; others go to the stage, which keeps them within its limits.
+    void setStageWidth(std::int64_t width);
+    void setStageHeight(std::int64_t height);
+    void setStageFps(std::int64_t fps);
     // "1920x1080"; setting takes the first two numbers of a text that holds exactly two.
     std::string resolution() const;
     void setResolution(const std::string& text);
@@ -329,6 +338,8 @@ public:
     void toggleDisplay(DisplayId id);
     // The output page's local address onto the clipboard as plain text, while the output server runs.
     void copyOutputURL();
+    // Any text onto the clipboard as plain text, replacing what it held.
+    void copyPlainText(const std::string& text);
     static std::optional<Rgba> color(const std::optional<std::string>& hex) { return ombry::color(hex); }
 
     std::optional<PlaylistEditorTarget> playlistEditor;
@@ -444,6 +455,7 @@ private:
     MediaRegistry mediaRegistry_;
     MediaTombstones mediaTombstones_;
     AppSettings settings_ = AppSettings::defaults();
+    SettingsSection settingsSection_ = SettingsSection::general;
     TaskHandle advanceTask_;
     TaskHandle cloudPlaylistPushTask_;
     MeterLevels meter_;

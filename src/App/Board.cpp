@@ -327,4 +327,8 @@ void AppState::copyOutputURL() {
     if (serverInfo) env_.clipboard->clearAndSet(plainTextType, serverInfo->outputUrl);
 }
 
+void AppState::copyPlainText(const std::string& text) {
+    if (env_.clipboard) env_.clipboard->clearAndSet(plainTextType, text);
+}
+
 }  // namespace ombry

@@ -148,6 +148,27 @@ void AppState::setResolution(const std::string& text) {
     });
 }
 
+void AppState::setStageWidth(std::int64_t width) {
+    if (width < 1) return;
+    program.setStage([&](StageConfig& stage) { stage.width = width; });
+}
+
+void AppState::setStageHeight(std::int64_t height) {
+    if (height < 1) return;
+    program.setStage([&](StageConfig& stage) { stage.height = height; });
+}
+
+void AppState::setStageFps(std::int64_t fps) {
+    if (fps < 1) return;
+    program.setStage([&](StageConfig& stage) { stage.fps = fps; });
+}
+
+void AppState::setSettingsSection(SettingsSection section) {
+    if (section == settingsSection_) return;
+    settingsSection_ = section;
+    notify(Aspect::settingsSection);
+}
+
 std::string AppState::frameRate() const { return fmt::format("{}p", stageFps()); }
 
 void AppState::setFrameRate(const std::string& text) {

@@ -186,7 +186,9 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(xvfb.running()) << xvfb.error();
         home = test::tempDir("home");
-        for (const char* sub : {"data/Ombry", "config", "runtime"}) fs::create_directories(home / sub);
+        for (const char* sub : {"data/Ombry", "config/Ombry", "runtime"}) fs::create_directories(home / sub);
+        // Past the first-run sheet, which would take the keys these tests send to the main window.
+        test::writeFile(home / "config/Ombry/defaults.json", "{\"hasSeenOnboarding\": true}");
         fs::permissions(home / "runtime", fs::perms::owner_all, fs::perm_options::replace);
         port = freePort();
         test::writeFile(home / "data/Ombry/settings.json",

@@ -28,6 +28,20 @@ TileSize Preferences::tileSize() const {
 
 void Preferences::setTileSize(TileSize size) { setString(tileSizeKey, std::string(rawValue(size))); }
 
+bool Preferences::receiveBetaUpdates() const { return defaults_.boolValue(receiveBetaUpdatesKey); }
+
+void Preferences::setReceiveBetaUpdates(bool on) {
+    defaults_.set(receiveBetaUpdatesKey, on);
+    emit changed(QString::fromUtf8(receiveBetaUpdatesKey));
+}
+
+bool Preferences::hasSeenOnboarding() const { return defaults_.boolValue(hasSeenOnboardingKey); }
+
+void Preferences::setHasSeenOnboarding(bool seen) {
+    defaults_.set(hasSeenOnboardingKey, seen);
+    emit changed(QString::fromUtf8(hasSeenOnboardingKey));
+}
+
 std::optional<std::string> Preferences::windowFrameText() const { return string(windowFrameKey); }
 
 std::optional<QByteArray> Preferences::windowGeometry() const {

@@ -22,6 +22,9 @@ public:
     static constexpr const char* splitKey = "NSSplitView Subview Frames OmbryMainSplit";
     static constexpr const char* legacyFrameKey = "mainWindowFrame";
     static constexpr const char* legacySplitKey = "NSSplitView Subview Frames boardProgramSplit";
+    // Kept by the settings window and the first-run sheet.
+    static constexpr const char* receiveBetaUpdatesKey = "receiveBetaUpdates";
+    static constexpr const char* hasSeenOnboardingKey = "hasSeenOnboarding";
 
     explicit Preferences(Defaults& defaults = standardDefaults(), QObject* parent = nullptr);
     // The process's preferences over the standard defaults (made on first use, GUI thread).
@@ -30,6 +33,12 @@ public:
     // Medium when missing or not exactly one of the three raw values.
     TileSize tileSize() const;
     void setTileSize(TileSize size);
+
+    // False when missing or not a Boolean.
+    bool receiveBetaUpdates() const;
+    void setReceiveBetaUpdates(bool on);
+    bool hasSeenOnboarding() const;
+    void setHasSeenOnboarding(bool seen);
 
     // The main window's saved geometry (QWidget::saveGeometry, kept as base64 text); none when absent.
     std::optional<std::string> windowFrameText() const;

@@ -1,5 +1,7 @@
 #include "Ui/Shell/Application.hpp"
 
+#include "Ui/Settings/OnboardingView.hpp"
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QScreen>
@@ -83,6 +85,8 @@ void Application::openDocument(const std::filesystem::path& file) {
 
 void Application::launch() {
     bringForward();
+    // The first-run sheet, once, over the main window.
+    presentOnboardingIfNeeded(window_.get(), Preferences::shared());
     state_->start();
 }
 

@@ -12,6 +12,7 @@
 #include "Ui/Bridge/DialogService.hpp"
 #include "Ui/Bridge/Preferences.hpp"
 #include "Ui/Properties/PropertiesWindowView.hpp"
+#include "Ui/Settings/SettingsView.hpp"
 #include "Ui/Shell/MainWindowRules.hpp"
 #include "Ui/Shell/ShowKeys.hpp"
 
@@ -79,6 +80,8 @@ MainWindowController::MainWindowController(ViewContext context, ColumnFactories 
     connect(split_, &QSplitter::splitterMoved, this, [this] { saveTimer_.start(); });
 
     definePropertiesWindow(context_.windows, context_.state, context_.stateSignals);
+    defineSettingsWindow(context_.windows,
+                         SettingsContext{context_.state, context_.stateSignals, context_.preferences, context_.reveal, nullptr, {}});
 
     // Show keys work whatever widget has focus, while this window is the active one.
     AppState& state = context_.state;

@@ -1,0 +1,29 @@
+// Where each settings section's pane is made: replace a placeholder with the pane's factory.
+#include "Ui/Settings/GeneralSettings.hpp"
+#include "Ui/Settings/OutputSettings.hpp"
+#include "Ui/Settings/RemoteControlSettings.hpp"
+#include "Ui/Settings/SettingsView.hpp"
+
+namespace ombry::ui {
+
+SettingsPaneFactories defaultSettingsPanes() {
+    SettingsPaneFactories f;
+    f[SettingsSection::general] = [](SettingsContext& context, QWidget* parent) -> QWidget* {
+        return new GeneralSettings(context, parent);
+    };
+    f[SettingsSection::output] = [](SettingsContext& context, QWidget* parent) -> QWidget* {
+        return new OutputSettings(context, parent);
+    };
+    f[SettingsSection::media] = [](SettingsContext&, QWidget* parent) {
+        return placeholderPane(SettingsSection::media, parent);
+    };
+    f[SettingsSection::remote] = [](SettingsContext& context, QWidget* parent) -> QWidget* {
+        return new RemoteControlSettings(context, parent);
+    };
+    f[SettingsSection::uploads] = [](SettingsContext&, QWidget* parent) {
+        return placeholderPane(SettingsSection::uploads, parent);
+    };
+    return f;
+}
+
+}  // namespace ombry::ui
