@@ -29,6 +29,7 @@
 #include "Engine/Library/MediaRegistry.hpp"
 #include "Engine/Model/ProgramStore.hpp"
 #include "Engine/Library/Settings.hpp"
+#include "Engine/Service/ServiceClient.hpp"
 #include "Platform/Clipboard.hpp"
 #include "Platform/FilePanels.hpp"
 #include "Platform/KeepAwake.hpp"
@@ -576,7 +577,17 @@ public:
     // The regular files directly in the folder, hidden ones included, names in `skipping` aside.
     static std::int64_t directorySize(const std::filesystem::path& dir, const std::set<std::string>& skipping);
 
+    // The desktop's file panels and clipboard the state was made with, for the views that ask them directly.
+    FilePanels& filePanels() const { return *env_.panels; }
+    Clipboard& clipboard() const { return *env_.clipboard; }
+
+    // ---- Posts to the web service (src/App/ServicePosts.cpp) ----
+    // Runs one post on the service worker; `done` gets its result on the main queue while the state lives.
+    // A post under way when the state goes is cancelled.
+    void postToService(ServiceClient client, std::string path, Json body, std::function<void(ServiceResult)> done);
+
 private:
+    std::unique_ptr<WorkerPool> serviceWorker_;
     // Managed file name -> names of the other recent projects whose clips use it.
     std::map<std::string, std::set<std::string>> otherProjectManagedFilenames() const;
 

@@ -48,6 +48,7 @@ public:
         std::int64_t stallAfter = -1;             // >= 0: stop sending after that many body bytes, hold open
         bool closeEarly = false;                  // with stallAfter: close the connection there instead
         double bytesPerSecond = 0;                // > 0: the body is sent at about that rate
+        std::string headers{};                    // more header lines, each ending in CRLF
     };
     // A test's own answer for a request, or nothing for the service's behaviour.
     using Script = std::function<std::optional<Answer>(const Request&)>;
@@ -294,7 +295,7 @@ private:
         const std::int64_t length = a->generated >= 0 ? a->generated : std::int64_t(a->body.size());
         std::string out = "HTTP/1.1 " + std::to_string(a->status) + " Scripted\r\nConnection: close\r\n";
         if (a->announce) out += "Content-Length: " + std::to_string(a->announced.value_or(length)) + "\r\n";
-        out += "\r\n";
+        out += a->headers + "\r\n";
         if (!sendAll(c, out.data(), out.size())) return;
         if (a->stallAfterHeaders) return hold(c);
         const std::int64_t limit = a->stallAfter >= 0 ? std::min(a->stallAfter, length) : length;
