@@ -20,9 +20,18 @@ namespace fs = std::filesystem;
 struct NoScreens final : ScreenProvider {
     std::vector<DisplayScreen> screens() const override { return {}; }
 };
+// Cancels every panel, unless a test queued the answers of its open panels (and reads what they asked).
 struct NoPanels final : FilePanels {
+    std::vector<std::optional<fs::path>> openAnswers;
+    std::vector<OpenPanelRequest> openRequests;
     std::optional<fs::path> runSavePanel(const SavePanelRequest&) override { return std::nullopt; }
-    std::optional<fs::path> runOpenPanel(const OpenPanelRequest&) override { return std::nullopt; }
+    std::optional<fs::path> runOpenPanel(const OpenPanelRequest& request) override {
+        openRequests.push_back(request);
+        if (openAnswers.empty()) return std::nullopt;
+        auto answer = openAnswers.front();
+        openAnswers.erase(openAnswers.begin());
+        return answer;
+    }
 };
 struct FatalCalled {
     IssueCode code;

@@ -121,6 +121,23 @@ void FileManagerReveal::reveal(const std::vector<std::filesystem::path>& files) 
     }).detach();
 }
 
+void FileManagerReveal::openFolder(const std::filesystem::path& folder) {
+    const std::vector<std::string> uris{fileUri(folder)};
+    const QString path = QString::fromStdString(folder.string());
+    std::thread([uris, path] {
+        try {
+            auto bus = sdbus::createSessionBusConnection();
+            auto proxy = sdbus::createProxy(*bus, "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1");
+            proxy->callMethod("ShowFolders").onInterface("org.freedesktop.FileManager1").withArguments(uris, std::string());
+            return;
+        } catch (const sdbus::Error& e) {
+            logLine(LogLevel::info, "reveal", std::string("no file manager on the session bus: ") + e.getMessage(), false);
+        }
+        QMetaObject::invokeMethod(qApp, [path] { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); },
+                                  Qt::QueuedConnection);
+    }).detach();
+}
+
 QPoint QtPointerState::globalPosition() const { return QCursor::pos(); }
 Qt::KeyboardModifiers QtPointerState::modifiers() const { return QGuiApplication::queryKeyboardModifiers(); }
 Qt::MouseButtons QtPointerState::buttons() const { return QGuiApplication::mouseButtons(); }

@@ -39,6 +39,8 @@ class FileReveal {
 public:
     virtual ~FileReveal() = default;
     virtual void reveal(const std::vector<std::filesystem::path>& files) = 0;
+    // Opens the folder itself in the file manager.
+    virtual void openFolder(const std::filesystem::path& folder) { reveal({folder}); }
 };
 
 // org.freedesktop.FileManager1.ShowItems on the session bus, off the GUI thread; when no file manager
@@ -46,6 +48,7 @@ public:
 class FileManagerReveal final : public FileReveal {
 public:
     void reveal(const std::vector<std::filesystem::path>& files) override;
+    void openFolder(const std::filesystem::path& folder) override;
     // "file:///…" with every byte outside the unreserved set percent-encoded.
     static std::string fileUri(const std::filesystem::path& path);
 };

@@ -50,7 +50,9 @@ protected:
     // The files the views asked the file manager to show.
     struct RecordingReveal final : ui::FileReveal {
         std::vector<std::vector<std::filesystem::path>> shown;
+        std::vector<std::filesystem::path> opened;
         void reveal(const std::vector<std::filesystem::path>& files) override { shown.push_back(files); }
+        void openFolder(const std::filesystem::path& folder) override { opened.push_back(folder); }
     } reveal;
     std::unique_ptr<ui::StateSignals> stateSignals;
     std::unique_ptr<ui::MainWindowController> mainWindow;

@@ -1,0 +1,112 @@
+// The media storage pane and the uploads pane in real windows on a private X server, with real content:
+// managed files used here, elsewhere and nowhere, referenced and offline clips, a search folder; the upload
+// link and the inbox registered by the loop against the loopback fake service. The screenshots are written
+// to media-storage-pane.png and uploads-pane.png in the test's build folder for a person to look at.
+#include <QScreen>
+
+#include "Engine/Cloud/FakeInbox.hpp"
+#include "Platform/Uuid.hpp"
+#include "UiTestSupport.hpp"
+#include "Ui/Settings/MediaStorageRules.hpp"
+#include "Ui/Settings/MediaStorageView.hpp"
+#include "Ui/Settings/UploadsSettings.hpp"
+#include "Ui/Shell/Theme.hpp"
+
+namespace ombry::ui_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class SettingsPanesShot : public UiTest {
+protected:
+    void SetUp() override {
+        UiTest::SetUp();
+        for (const auto& dir : {Store::mediaDir(), Store::thumbnailDir()})
+            for (const auto& e : fs::directory_iterator(dir))
+                if (e.path() != Store::mediaIncomingDir()) fs::remove_all(e.path());
+    }
+    void shoot(QWidget* window, const char* name) {
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+        for (int i = 0; i < 5; ++i) turn();
+        const QImage screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+        ASSERT_FALSE(screen.isNull());
+        const QImage shot = screen.copy(window->frameGeometry());
+        const QString file = QStringLiteral(QT_TESTCASE_BUILDDIR "/%1").arg(QLatin1String(name));
+        EXPECT_TRUE(shot.save(file)) << file.toStdString();
+        std::printf("screenshot: %s (%dx%d)\n", file.toUtf8().constData(), shot.width(), shot.height());
+    }
+};
+
+TEST_F(SettingsPanesShot, MediaStoragePaneWithManagedReferencedAndOfflineMedia) {
+    ui::theme::apply(*qApp);
+    const fs::path used = Store::mediaDir() / "Opening titles.mp4";
+    fs::copy_file(video(), used);
+    test::writeFile(Store::mediaDir() / "Interview take 2 from the phone upload.mov", std::string(2400000, 'x'));
+    test::writeFile(Store::mediaDir() / "Sponsor loop.mp4", std::string(730000, 'x'));
+    MediaRegistry reg;
+    reg.entries["h1"] = {"h1", "Interview take 2 from the phone upload.mov", 2400000, MediaOrigin::cloud, 1};
+    reg.entries["h2"] = {"h2", "Sponsor loop.mp4", 730000, MediaOrigin::upload, 1};
+    reg.save();
+    // Another recent project uses the sponsor loop.
+    ProjectDoc other = ProjectDoc::make("Friday Gala");
+    MediaItem m;
+    m.id = makeUuid();
+    m.kind = MediaKind::video;
+    m.name = "Sponsor loop";
+    m.path = (Store::mediaDir() / "Sponsor loop.mp4").string();
+    other.media.push_back(m);
+    const fs::path otherFile = test::tempDir("projects") / "Friday Gala.ombry";
+    test::writeFile(otherFile, encodeJson(other).dump());
+    RecentsStore recents;
+    recents.recents = {{other.id, "Friday Gala", otherFile.string(), 1}};
+    recents.save();
+    make();
+    add(used.string());
+    const fs::path logo = test::tempDir("show") / "Station logo.png";
+    fs::copy_file(image(), logo, fs::copy_options::overwrite_existing);
+    add(logo.string());
+    addMissing();
+    AppSettings s = app->settings();
+    s.autoRelinkFolderPath = (fs::path(std::getenv("HOME")) / "Shows" / "Backup drive").string();
+    app->setSettings(s);
+
+    auto ctx = context();
+    ui::MediaStorageView pane(ctx);
+    pane.setWindowTitle(QStringLiteral("Media"));
+    pane.resize(480, 760);
+    pane.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&pane));
+    QTRY_COMPARE(pane.header("downloaded")->text(), QStringLiteral("Downloaded by Ombry (3)"));
+    EXPECT_EQ(pane.header("referenced")->text(), QStringLiteral("Referenced from other locations (2)"));
+    shoot(&pane, "media-storage-pane.png");
+}
+
+TEST_F(SettingsPanesShot, UploadsPaneWithTheLinkAndARegisteredInbox) {
+    ui::theme::apply(*qApp);
+    test::FakeInbox service;
+    make();
+    app->start();
+    q.runPending();
+    app->setControlServerInfo(ServerInfo{7341, "http://localhost:7341/", {"http://localhost:7341/", "http://192.168.1.20:7341/"}});
+    AppSettings s = app->settings();
+    s.mediaUploadEnabled = true;
+    s.mediaUploadToken = AppSettings::makeUploadToken();
+    s.cloudUploadEnabled = true;
+    s.cloudServiceURL = service.origin();
+    app->setSettings(s);
+    ASSERT_TRUE(q.waitUntil([&] { return app->cloudStatus() && app->cloudRequestsInFlight() == 0; }, 20));
+
+    auto ctx = context();
+    ui::UploadsSettings pane(ctx);
+    pane.setWindowTitle(QStringLiteral("Uploads"));
+    pane.resize(480, 760);
+    pane.show();
+    shoot(&pane, "uploads-pane.png");
+    s = app->settings();
+    s.cloudUploadEnabled = false;
+    app->setSettings(s);
+    ASSERT_TRUE(q.waitUntil([&] { return app->cloudRequestsInFlight() == 0 && !app->cloudSyncing(); }, 20));
+}
+
+}  // namespace
+}  // namespace ombry::ui_test
