@@ -16,9 +16,14 @@
 #include "UiTestSupport.hpp"
 #include "Ui/Settings/FeedbackRules.hpp"
 #include "Ui/Settings/FeedbackSection.hpp"
+#include "Ui/Settings/GeneralSettings.hpp"
+#include "Ui/Settings/QRShareRow.hpp"
 #include "Ui/Settings/MediaStorageRules.hpp"
 #include "Ui/Settings/MediaStorageView.hpp"
+#include "Ui/Settings/SettingsForm.hpp"
+#include "Ui/Settings/SettingsView.hpp"
 #include "Ui/Settings/UploadsSettings.hpp"
+#include "Ui/Widgets/ElidedLabel.hpp"
 #include "Ui/Widgets/Switch.hpp"
 
 namespace ombry::ui_test {
@@ -37,7 +42,28 @@ T* child(QWidget* in, const char* name) {
 
 bool shown(QWidget* w) { return w && w->isVisibleTo(w->window()); }
 
-class SettingsPaneTest : public UiTest {
+// Panes are made by the settings window, as the operator opens them.
+class SettingsWindowTest : public UiTest {
+protected:
+    void TearDown() override {
+        delete windows.window("settings");
+        UiTest::TearDown();
+    }
+    template <class Pane>
+    Pane* openPane(SettingsSection section) {
+        window();
+        ui::openSettings(windows, *app, section);
+        auto* w = dynamic_cast<ui::SettingsView*>(windows.window("settings"));
+        EXPECT_TRUE(w);
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(w));
+        turn();
+        auto* pane = dynamic_cast<Pane*>(w->pane());
+        EXPECT_TRUE(pane) << "the section shows another pane";
+        return pane;
+    }
+};
+
+class SettingsPaneTest : public SettingsWindowTest {
 protected:
     void SetUp() override {
         UiTest::SetUp();
@@ -55,15 +81,7 @@ protected:
         test::writeFile(p, std::string(bytes, 'x'));
         return p;
     }
-    std::unique_ptr<ui::MediaStorageView> storagePane() {
-        auto ctx = context();
-        auto pane = std::make_unique<ui::MediaStorageView>(ctx);
-        pane->resize(480, 640);
-        pane->show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(pane.get()));
-        turn();
-        return pane;
-    }
+    ui::MediaStorageView* storagePane() { return openPane<ui::MediaStorageView>(SettingsSection::media); }
     static std::vector<QWidget*> rows(QWidget* pane, const char* name) {
         std::vector<QWidget*> out;
         for (QWidget* w : pane->findChildren<QWidget*>(QString::fromLatin1(name))) out.push_back(w);
@@ -88,13 +106,13 @@ protected:
 TEST_F(SettingsPaneTest, StorageWithNothingManagedOrReferencedSaysSo) {
     make();
     auto pane = storagePane();
-    EXPECT_EQ(pane->header("downloaded")->text(), "Downloaded by Ombry (0)");
-    EXPECT_FALSE(shown(child(pane.get(), "deleteAll")));
-    EXPECT_TRUE(shown(child(pane.get(), "noDownloaded")));
-    EXPECT_EQ(pane->header("referenced")->text(), "Referenced from other locations (0)");
-    EXPECT_TRUE(shown(child(pane.get(), "noReferenced")));
-    EXPECT_EQ(child<QLabel>(pane.get(), "storageTotal")->text(), "Zero KB");
-    child<QPushButton>(pane.get(), "showMediaFolder")->click();
+    EXPECT_EQ(pane->downloadedSection()->header()->text(), "Downloaded by Ombry (0)");
+    EXPECT_FALSE(shown(child(pane, "deleteAll")));
+    EXPECT_TRUE(shown(child(pane, "noDownloaded")));
+    EXPECT_EQ(pane->referencedSection()->header()->text(), "Referenced from other locations (0)");
+    EXPECT_TRUE(shown(child(pane, "noReferenced")));
+    EXPECT_EQ(child<QLabel>(pane, "storageTotal")->text(), "Zero KB");
+    child<QPushButton>(pane, "showMediaFolder")->click();
     EXPECT_EQ(reveal.opened, std::vector<fs::path>{Store::mediaDir()});
 }
 
@@ -115,12 +133,12 @@ TEST_F(SettingsPaneTest, DeletingALiveManagedFileTakesItOffAirAndRemovesItsClips
     ASSERT_TRUE(app->trigger(*app->library.item(clip.id), false));
     ASSERT_TRUE(onAir());
     auto pane = storagePane();
-    EXPECT_EQ(pane->header("downloaded")->text(), "Downloaded by Ombry (1)");
-    QWidget* r = row(pane.get(), "downloadedRow", "filename", "used.mp4");
+    EXPECT_EQ(pane->downloadedSection()->header()->text(), "Downloaded by Ombry (1)");
+    QWidget* r = row(pane, "downloadedRow", "filename", "used.mp4");
     ASSERT_TRUE(r);
     EXPECT_EQ(child<QLabel>(r, "detail")->text().toStdString(),
               ui::storage::formatBytes(std::int64_t(fs::file_size(used))).toStdString() + " \u00B7 Cloud \u00B7 In this project");
-    EXPECT_EQ(child<QLabel>(pane.get(), "storageTotal")->text(), ui::storage::formatBytes(app->managedStorageBytes()));
+    EXPECT_EQ(child<QLabel>(pane, "storageTotal")->text(), ui::storage::formatBytes(app->managedStorageBytes()));
 
     // Cancelled first: nothing goes.
     dialogs.answers = {1};
@@ -133,7 +151,7 @@ TEST_F(SettingsPaneTest, DeletingALiveManagedFileTakesItOffAirAndRemovesItsClips
     EXPECT_TRUE(fs::exists(used));
     EXPECT_TRUE(onAir());
 
-    r = row(pane.get(), "downloadedRow", "filename", "used.mp4");
+    r = row(pane, "downloadedRow", "filename", "used.mp4");
     child<QPushButton>(r, "delete")->click();
     turn();
     EXPECT_FALSE(onAir()) << "the deleted clip stayed on air";
@@ -144,9 +162,9 @@ TEST_F(SettingsPaneTest, DeletingALiveManagedFileTakesItOffAirAndRemovesItsClips
     EXPECT_EQ(MediaRegistry::load().entries.count("aaa"), 0u);
     EXPECT_EQ(MediaTombstones::load().hashes, std::set<std::string>{"aaa"});
     // Reloaded at once.
-    EXPECT_EQ(pane->header("downloaded")->text(), "Downloaded by Ombry (0)");
-    EXPECT_FALSE(row(pane.get(), "downloadedRow", "filename", "used.mp4"));
-    EXPECT_TRUE(shown(child(pane.get(), "noDownloaded")));
+    EXPECT_EQ(pane->downloadedSection()->header()->text(), "Downloaded by Ombry (0)");
+    EXPECT_FALSE(row(pane, "downloadedRow", "filename", "used.mp4"));
+    EXPECT_TRUE(shown(child(pane, "noDownloaded")));
 }
 
 TEST_F(SettingsPaneTest, DeleteAllDeletesOnlyTheFilesItShowed) {
@@ -155,10 +173,10 @@ TEST_F(SettingsPaneTest, DeleteAllDeletesOnlyTheFilesItShowed) {
     make();
     auto pane = storagePane();
     ASSERT_EQ(pane->downloaded().size(), 2u);
-    ASSERT_TRUE(shown(child(pane.get(), "deleteAll")));
+    ASSERT_TRUE(shown(child(pane, "deleteAll")));
     // Arrives after the pane loaded: the operator never saw it.
     const fs::path late = managed("late.mp4", 9000);
-    child<QPushButton>(pane.get(), "deleteAll")->click();
+    child<QPushButton>(pane, "deleteAll")->click();
     turn();
     ASSERT_EQ(dialogs.asked.size(), 1u);
     EXPECT_EQ(dialogs.asked[0].message, "Delete all downloaded media?");
@@ -167,8 +185,8 @@ TEST_F(SettingsPaneTest, DeleteAllDeletesOnlyTheFilesItShowed) {
     EXPECT_FALSE(fs::exists(Store::mediaDir() / "a.mp4"));
     EXPECT_FALSE(fs::exists(Store::mediaDir() / "b.png"));
     EXPECT_TRUE(fs::exists(late)) << "a file that arrived after the pane loaded was deleted";
-    EXPECT_EQ(pane->header("downloaded")->text(), "Downloaded by Ombry (1)");
-    EXPECT_TRUE(row(pane.get(), "downloadedRow", "filename", "late.mp4"));
+    EXPECT_EQ(pane->downloadedSection()->header()->text(), "Downloaded by Ombry (1)");
+    EXPECT_TRUE(row(pane, "downloadedRow", "filename", "late.mp4"));
 }
 
 TEST_F(SettingsPaneTest, RemoveReferenceAsksThenTakesTheClipOutThroughTheBoard) {
@@ -184,7 +202,7 @@ TEST_F(SettingsPaneTest, RemoveReferenceAsksThenTakesTheClipOutThroughTheBoard) 
     ASSERT_TRUE(app->trigger(*app->library.item(clip.id), false));
     auto pane = storagePane();
     ASSERT_EQ(pane->referenced().size(), 2u);
-    QWidget* r = row(pane.get(), "referencedRow", "itemId", clip.id);
+    QWidget* r = row(pane, "referencedRow", "itemId", clip.id);
     ASSERT_TRUE(r);
     EXPECT_EQ(child<QToolButton>(r, "fileActions")->accessibleName(), "File actions");
 
@@ -196,22 +214,22 @@ TEST_F(SettingsPaneTest, RemoveReferenceAsksThenTakesTheClipOutThroughTheBoard) 
     EXPECT_TRUE(app->library.item(clip.id));
     EXPECT_TRUE(onAir());
 
-    chooseAction(row(pane.get(), "referencedRow", "itemId", clip.id), "removeReference");
+    chooseAction(row(pane, "referencedRow", "itemId", clip.id), "removeReference");
     EXPECT_FALSE(app->library.item(clip.id));
     EXPECT_FALSE(onAir()) << "the removed clip stayed on air";
     EXPECT_EQ(app->library.groups()[0].mediaIds, std::vector<std::string>{other.id});
     EXPECT_FALSE(app->selectedItemId());
     EXPECT_TRUE(app->selectedIds().empty());
     EXPECT_TRUE(fs::exists(file)) << "the referenced file itself stays";
-    EXPECT_EQ(pane->header("referenced")->text(), "Referenced from other locations (1)");
-    EXPECT_FALSE(row(pane.get(), "referencedRow", "itemId", clip.id));
+    EXPECT_EQ(pane->referencedSection()->header()->text(), "Referenced from other locations (1)");
+    EXPECT_FALSE(row(pane, "referencedRow", "itemId", clip.id));
 }
 
 TEST_F(SettingsPaneTest, RelinkingAnOfflineClipReloadsItsRow) {
     make();
     const MediaItem gone = addMissing();
     auto pane = storagePane();
-    QWidget* r = row(pane.get(), "referencedRow", "itemId", gone.id);
+    QWidget* r = row(pane, "referencedRow", "itemId", gone.id);
     ASSERT_TRUE(r);
     EXPECT_TRUE(r->findChild<QLabel*>("offlineBadge"));
     EXPECT_FALSE(r->findChild<QLabel*>("size")) << "a file that cannot be read shows no size";
@@ -219,7 +237,7 @@ TEST_F(SettingsPaneTest, RelinkingAnOfflineClipReloadsItsRow) {
     fs::copy_file(video(), found, fs::copy_options::overwrite_existing);
     panels.openAnswers = {found};
     chooseAction(r, "relink");
-    r = row(pane.get(), "referencedRow", "itemId", gone.id);
+    r = row(pane, "referencedRow", "itemId", gone.id);
     ASSERT_TRUE(r);
     EXPECT_FALSE(r->findChild<QLabel*>("offlineBadge"));
     EXPECT_EQ(child<ui::ElidedLabel>(r, "path")->fullText().toStdString(), found.string());
@@ -229,8 +247,8 @@ TEST_F(SettingsPaneTest, RelinkingAnOfflineClipReloadsItsRow) {
 TEST_F(SettingsPaneTest, TheSearchFolderFollowsTheSettings) {
     make();
     auto pane = storagePane();
-    auto* button = child<QPushButton>(pane.get(), "searchFolderButton");
-    EXPECT_FALSE(shown(child(pane.get(), "searchFolderRow")));
+    auto* button = child<QPushButton>(pane, "searchFolderButton");
+    EXPECT_FALSE(shown(child(pane, "searchFolderRow")));
     EXPECT_EQ(button->text(), "Search for offline media\u2026");
     const fs::path home = std::getenv("HOME");
     panels.openAnswers = {std::nullopt, home / "Shows"};
@@ -243,31 +261,23 @@ TEST_F(SettingsPaneTest, TheSearchFolderFollowsTheSettings) {
     EXPECT_EQ(app->settings().autoRelinkFolderPath, (home / "Shows").string());
     EXPECT_EQ(Json::parse(test::readFile(Store::dir() / "settings.json"))["autoRelinkFolderPath"], (home / "Shows").string());
     turn();
-    EXPECT_TRUE(shown(child(pane.get(), "searchFolderRow")));
-    EXPECT_EQ(child<ui::ElidedLabel>(pane.get(), "searchFolderPath")->fullText(), "~/Shows");
+    EXPECT_TRUE(shown(child(pane, "searchFolderRow")));
+    EXPECT_EQ(child<ui::ElidedLabel>(pane, "searchFolderPath")->fullText(), "~/Shows");
     EXPECT_EQ(button->text(), "Change offline media search folder\u2026");
-    child<QPushButton>(pane.get(), "clearSearchFolder")->click();
+    child<QPushButton>(pane, "clearSearchFolder")->click();
     turn();
     EXPECT_FALSE(app->settings().autoRelinkFolderPath);
     EXPECT_TRUE(Json::parse(test::readFile(Store::dir() / "settings.json"))["autoRelinkFolderPath"].is_null());
-    EXPECT_FALSE(shown(child(pane.get(), "searchFolderRow")));
+    EXPECT_FALSE(shown(child(pane, "searchFolderRow")));
     EXPECT_EQ(button->text(), "Search for offline media\u2026");
 }
 
-class UploadsPaneTest : public UiTest {
+class UploadsPaneTest : public SettingsWindowTest {
 protected:
-    std::unique_ptr<ui::UploadsSettings> uploadsPane() {
-        auto ctx = context();
-        auto pane = std::make_unique<ui::UploadsSettings>(ctx);
-        pane->resize(480, 700);
-        pane->show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(pane.get()));
-        turn();
-        return pane;
-    }
+    ui::UploadsSettings* uploadsPane() { return openPane<ui::UploadsSettings>(SettingsSection::uploads); }
     static QString shareValue(QWidget* pane, const char* row) {
-        auto* r = pane->findChild<QWidget*>(QString::fromLatin1(row));
-        return r ? r->findChild<ui::ElidedLabel*>("shareValue")->fullText() : QString();
+        auto* r = pane->findChild<ui::QRShareRow*>(QString::fromLatin1(row));
+        return r ? r->value() : QString();
     }
     void set(const std::function<void(AppSettings&)>& change) {
         AppSettings s = app->settings();
@@ -281,38 +291,38 @@ TEST_F(UploadsPaneTest, SwitchingUploadsOnMakesATokenAndShowsTheLinkAtOnce) {
     make();
     app->setControlServerInfo(ServerInfo{7341, "http://localhost:7341/", {"http://localhost:7341/", "http://192.168.1.20:7341/"}});
     auto pane = uploadsPane();
-    EXPECT_FALSE(shown(child(pane.get(), "mediaUploadRows")));
-    child<ui::Switch>(pane.get(), "allowMediaUploads")->click();
+    EXPECT_FALSE(shown(child(pane, "mediaUploadRows")));
+    child<ui::Switch>(pane, "allowMediaUploads")->click();
     turn();
     ASSERT_TRUE(app->settings().mediaUploadEnabled);
     ASSERT_TRUE(app->settings().mediaUploadToken);
     const std::string token = *app->settings().mediaUploadToken;
     EXPECT_TRUE(std::regex_match(token, std::regex("[A-Za-z0-9]{22}")));
-    EXPECT_EQ(shareValue(pane.get(), "uploadShare").toStdString(), "http://192.168.1.20:7341/upload?k=" + token);
-    EXPECT_TRUE(shown(child(pane.get(), "uploadShare")));
-    EXPECT_FALSE(shown(child(pane.get(), "noUploadAddress")));
-    EXPECT_TRUE(shown(child(pane.get(), "uploadNote")));
+    EXPECT_EQ(shareValue(pane, "uploadShare").toStdString(), "http://192.168.1.20:7341/upload?k=" + token);
+    EXPECT_TRUE(shown(child(pane, "uploadShare")));
+    EXPECT_FALSE(shown(child(pane, "noUploadAddress")));
+    EXPECT_TRUE(shown(child(pane, "uploadNote")));
     EXPECT_EQ(control->calls.back(), "upload on " + token) << "the server takes the token at once";
 
-    child<QPushButton>(pane.get(), "regenerateUploadLink")->click();
+    child<QPushButton>(pane, "regenerateUploadLink")->click();
     turn();
     const std::string fresh = *app->settings().mediaUploadToken;
     EXPECT_NE(fresh, token);
-    EXPECT_EQ(shareValue(pane.get(), "uploadShare").toStdString(), "http://192.168.1.20:7341/upload?k=" + fresh);
-    child<QPushButton>(pane.get(), "copyUploadLink")->click();
+    EXPECT_EQ(shareValue(pane, "uploadShare").toStdString(), "http://192.168.1.20:7341/upload?k=" + fresh);
+    child<QPushButton>(pane, "copyUploadLink")->click();
     EXPECT_EQ(clipboard.data(plainTextType), "http://192.168.1.20:7341/upload?k=" + fresh);
 
     // Off and on again: the same token. Without a network address: the note instead of the link.
-    child<ui::Switch>(pane.get(), "allowMediaUploads")->click();
+    child<ui::Switch>(pane, "allowMediaUploads")->click();
     turn();
-    EXPECT_FALSE(shown(child(pane.get(), "mediaUploadRows")));
+    EXPECT_FALSE(shown(child(pane, "mediaUploadRows")));
     app->setControlServerInfo(ServerInfo{7341, "http://localhost:7341/", {"http://localhost:7341/"}});
-    child<ui::Switch>(pane.get(), "allowMediaUploads")->click();
+    child<ui::Switch>(pane, "allowMediaUploads")->click();
     turn();
     EXPECT_EQ(app->settings().mediaUploadToken, fresh);
-    EXPECT_FALSE(shown(child(pane.get(), "uploadShare")));
-    EXPECT_TRUE(shown(child(pane.get(), "noUploadAddress")));
-    EXPECT_TRUE(shown(child(pane.get(), "uploadNote")));
+    EXPECT_FALSE(shown(child(pane, "uploadShare")));
+    EXPECT_TRUE(shown(child(pane, "noUploadAddress")));
+    EXPECT_TRUE(shown(child(pane, "uploadNote")));
 }
 
 TEST_F(UploadsPaneTest, TheUploadPasswordIsStoredTrimmedWhenEditingEnds) {
@@ -325,23 +335,23 @@ TEST_F(UploadsPaneTest, TheUploadPasswordIsStoredTrimmedWhenEditingEnds) {
         s.cloudUploadPassword = "old-password";
     });
     auto pane = uploadsPane();
-    EXPECT_EQ(shareValue(pane.get(), "inboxShare"), "https://inbox.example/u/inbox-1");
-    auto* field = child<QLineEdit>(pane.get(), "uploadPassword");
+    EXPECT_EQ(shareValue(pane, "inboxShare"), "https://inbox.example/u/inbox-1");
+    auto* field = child<QLineEdit>(pane, "uploadPassword");
     EXPECT_EQ(field->text(), "old-password");
-    EXPECT_FALSE(shown(child(pane.get(), "passwordWarning")));
+    EXPECT_FALSE(shown(child(pane, "passwordWarning")));
     int writes = 0;
     Subscription counting = app->observe([&](Aspect a) { writes += a == Aspect::settings; });
 
-    QApplication::setActiveWindow(pane.get());
+    QApplication::setActiveWindow(pane);
     field->setFocus();
     field->selectAll();
     QTest::keyClicks(field, "  my pass");
     turn();
     EXPECT_EQ(writes, 0) << "the password was stored while being typed";
     EXPECT_EQ(app->settings().cloudUploadPassword, "old-password");
-    EXPECT_TRUE(shown(child(pane.get(), "passwordWarning"))) << "the warning follows the typing";
+    EXPECT_TRUE(shown(child(pane, "passwordWarning"))) << "the warning follows the typing";
     QTest::keyClicks(field, "word  ");
-    EXPECT_FALSE(shown(child(pane.get(), "passwordWarning")));
+    EXPECT_FALSE(shown(child(pane, "passwordWarning")));
     QTest::keyClick(field, Qt::Key_Return);
     turn();
     EXPECT_EQ(app->settings().cloudUploadPassword, "my password");
@@ -354,12 +364,12 @@ TEST_F(UploadsPaneTest, TheUploadPasswordIsStoredTrimmedWhenEditingEnds) {
     QTest::keyClick(field, Qt::Key_Return);
     turn();
     EXPECT_EQ(app->settings().cloudUploadPassword, std::nullopt);
-    EXPECT_FALSE(shown(child(pane.get(), "passwordWarning")));
+    EXPECT_FALSE(shown(child(pane, "passwordWarning")));
     QTest::keyClicks(field, "  abc  ");
     QTest::keyClick(field, Qt::Key_Return);
     turn();
     EXPECT_EQ(app->settings().cloudUploadPassword, "abc");
-    EXPECT_TRUE(shown(child(pane.get(), "passwordWarning")));
+    EXPECT_TRUE(shown(child(pane, "passwordWarning")));
 }
 
 TEST_F(UploadsPaneTest, TheInboxRowsFollowTheCloudLoopAgainstTheService) {
@@ -368,27 +378,27 @@ TEST_F(UploadsPaneTest, TheInboxRowsFollowTheCloudLoopAgainstTheService) {
     app->start();
     q.runPending();
     auto pane = uploadsPane();
-    EXPECT_FALSE(shown(child(pane.get(), "internetUploadRows")));
+    EXPECT_FALSE(shown(child(pane, "internetUploadRows")));
     set([&](AppSettings& s) { s.cloudServiceURL = service.origin() + "/"; });
-    child<ui::Switch>(pane.get(), "uploadsFromAnywhere")->click();
+    child<ui::Switch>(pane, "uploadsFromAnywhere")->click();
     turn();
     ASSERT_TRUE(app->settings().cloudUploadEnabled);
     // Until the inbox is registered: the busy row, no link.
-    EXPECT_TRUE(shown(child(pane.get(), "settingUp")));
-    EXPECT_EQ(child<QProgressBar>(pane.get(), "settingUpBusy")->maximum(), 0);
-    EXPECT_FALSE(shown(child(pane.get(), "inbox")));
+    EXPECT_TRUE(shown(child(pane, "settingUp")));
+    EXPECT_EQ(child<QProgressBar>(pane, "settingUpBusy")->maximum(), 0);
+    EXPECT_FALSE(shown(child(pane, "inbox")));
 
     ASSERT_TRUE(q.waitUntil([&] { return app->cloudStatus().has_value() && app->cloudRequestsInFlight() == 0; }, 20));
     turn();
-    EXPECT_TRUE(shown(child(pane.get(), "inbox")));
-    EXPECT_FALSE(shown(child(pane.get(), "settingUp")));
-    EXPECT_EQ(shareValue(pane.get(), "inboxShare").toStdString(), service.origin() + "/u/inbox-1");
+    EXPECT_TRUE(shown(child(pane, "inbox")));
+    EXPECT_FALSE(shown(child(pane, "settingUp")));
+    EXPECT_EQ(shareValue(pane, "inboxShare").toStdString(), service.origin() + "/u/inbox-1");
     ASSERT_TRUE(app->settings().cloudUploadPassword);
-    EXPECT_EQ(child<QLineEdit>(pane.get(), "uploadPassword")->text().toStdString(), *app->settings().cloudUploadPassword);
-    auto* status = child(pane.get(), "inboxStatus");
+    EXPECT_EQ(child<QLineEdit>(pane, "uploadPassword")->text().toStdString(), *app->settings().cloudUploadPassword);
+    auto* status = child(pane, "inboxStatus");
     EXPECT_TRUE(shown(status));
     EXPECT_TRUE(child<QLabel>(status, "statusText")->text().startsWith("Last check: "));
-    child<QPushButton>(pane.get(), "copyInboxLink")->click();
+    child<QPushButton>(pane, "copyInboxLink")->click();
     EXPECT_EQ(clipboard.data(plainTextType), service.origin() + "/u/inbox-1");
 
     // A failing check shows as the warning, the link staying.
@@ -402,47 +412,44 @@ TEST_F(UploadsPaneTest, TheInboxRowsFollowTheCloudLoopAgainstTheService) {
     EXPECT_TRUE(shown(child(status, "statusWarning")));
     EXPECT_EQ(child<QLabel>(status, "statusWarningText")->text(), "Check-in failed: inbox service returned HTTP 503");
     EXPECT_FALSE(shown(child(status, "statusText")));
-    EXPECT_TRUE(shown(child(pane.get(), "inbox")));
+    EXPECT_TRUE(shown(child(pane, "inbox")));
 
     // Off: everything hidden, the status cleared; on again shows the same link at once.
-    child<ui::Switch>(pane.get(), "uploadsFromAnywhere")->click();
+    child<ui::Switch>(pane, "uploadsFromAnywhere")->click();
     turn();
-    EXPECT_FALSE(shown(child(pane.get(), "internetUploadRows")));
+    EXPECT_FALSE(shown(child(pane, "internetUploadRows")));
     EXPECT_FALSE(app->cloudStatus());
     ASSERT_TRUE(q.waitUntil([&] { return app->cloudRequestsInFlight() == 0; }, 20));
     service.setScript({});
-    child<ui::Switch>(pane.get(), "uploadsFromAnywhere")->click();
+    child<ui::Switch>(pane, "uploadsFromAnywhere")->click();
     turn();
-    EXPECT_TRUE(shown(child(pane.get(), "inbox")));
-    EXPECT_EQ(shareValue(pane.get(), "inboxShare").toStdString(), service.origin() + "/u/inbox-1");
-    child<ui::Switch>(pane.get(), "uploadsFromAnywhere")->click();
+    EXPECT_TRUE(shown(child(pane, "inbox")));
+    EXPECT_EQ(shareValue(pane, "inboxShare").toStdString(), service.origin() + "/u/inbox-1");
+    child<ui::Switch>(pane, "uploadsFromAnywhere")->click();
     ASSERT_TRUE(q.waitUntil([&] { return app->cloudRequestsInFlight() == 0 && !app->cloudSyncing(); }, 20));
 }
 
-class FeedbackFormTest : public UiTest {
+class FeedbackFormTest : public SettingsWindowTest {
 protected:
     FakeInbox service;
-    std::unique_ptr<ui::FeedbackSection> form;
+    ui::FeedbackSection* form = nullptr;
 
-    void TearDown() override {
-        form.reset();
-        UiTest::TearDown();
-    }
+    // The General pane, whose last section is the form.
     void open(const std::string& address) {
         make();
         AppSettings s = app->settings();
         s.serviceBaseURL = address;
         app->setSettings(s);
-        form = std::make_unique<ui::FeedbackSection>(*app);
-        form->resize(480, 360);
-        form->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        auto* general = openPane<ui::GeneralSettings>(SettingsSection::general);
+        ASSERT_TRUE(general);
+        form = general->findChild<ui::FeedbackSection*>("feedbackSection");
+        ASSERT_TRUE(form);
     }
-    QLineEdit* subject() { return child<QLineEdit>(form.get(), "feedbackSubject"); }
-    QPlainTextEdit* message() { return child<QPlainTextEdit>(form.get(), "feedbackMessage"); }
-    QLineEdit* email() { return child<QLineEdit>(form.get(), "feedbackEmail"); }
-    QPushButton* sendButton() { return child<QPushButton>(form.get(), "feedbackSend"); }
-    QString status() { return shown(child(form.get(), "feedbackStatus")) ? child<QLabel>(form.get(), "feedbackStatusText")->text() : QString(); }
+    QLineEdit* subject() { return child<QLineEdit>(form, "feedbackSubject"); }
+    QPlainTextEdit* message() { return child<QPlainTextEdit>(form, "feedbackMessage"); }
+    QLineEdit* email() { return child<QLineEdit>(form, "feedbackEmail"); }
+    QPushButton* sendButton() { return child<QPushButton>(form, "feedbackSend"); }
+    QString status() { return shown(child(form, "feedbackStatus")) ? child<QLabel>(form, "feedbackStatusText")->text() : QString(); }
     void type(const QString& s, const QString& m, const QString& e = {}) {
         QTest::keyClicks(subject(), s);
         // Line breaks are not keys QTest types.
@@ -470,7 +477,7 @@ TEST_F(FeedbackFormTest, ASentReportClearsTheTextKeepsTheKindAndSaysThankYou) {
     subject()->clear();
     message()->clear();
     IssueLog::shared().report(IssueCode::outputServerFailed, std::nullopt, std::string("test"), false);
-    child<QComboBox>(form.get(), "feedbackType")->setCurrentIndex(1);
+    child<QComboBox>(form, "feedbackType")->setCurrentIndex(1);
     type("Wish", "\nMore layers\n");
     EXPECT_TRUE(sendButton()->isEnabled());
     sendAndWait();
@@ -478,7 +485,7 @@ TEST_F(FeedbackFormTest, ASentReportClearsTheTextKeepsTheKindAndSaysThankYou) {
     EXPECT_TRUE(subject()->text().isEmpty());
     EXPECT_TRUE(message()->toPlainText().isEmpty());
     EXPECT_FALSE(sendButton()->isEnabled());
-    EXPECT_EQ(child<QComboBox>(form.get(), "feedbackType")->currentIndex(), 1) << "the kind stays";
+    EXPECT_EQ(child<QComboBox>(form, "feedbackType")->currentIndex(), 1) << "the kind stays";
     const auto rs = service.requests();
     ASSERT_EQ(rs.size(), 1u);
     EXPECT_EQ(rs[0].path, "/v1/feedback");
@@ -527,11 +534,11 @@ TEST_F(FeedbackFormTest, TheFieldsAreLockedWhileSending) {
     sendButton()->click();
     ASSERT_TRUE(service.waitFor([&] { return service.requests().size() == 1; }));
     EXPECT_TRUE(form->sending());
-    EXPECT_TRUE(shown(child(form.get(), "feedbackSending")));
+    EXPECT_TRUE(shown(child(form, "feedbackSending")));
     EXPECT_FALSE(sendButton()->isEnabled());
     for (QWidget* w : {static_cast<QWidget*>(subject()), static_cast<QWidget*>(message()), static_cast<QWidget*>(email())})
         EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString() << " could be typed into while sending";
-    EXPECT_FALSE(child(form.get(), "feedbackType")->isEnabled());
+    EXPECT_FALSE(child(form, "feedbackType")->isEnabled());
     {
         std::lock_guard lock(m);
         release = true;
@@ -541,7 +548,7 @@ TEST_F(FeedbackFormTest, TheFieldsAreLockedWhileSending) {
     turn();
     EXPECT_EQ(status(), "Sent \u2014 thank you!");
     EXPECT_TRUE(subject()->isEnabled());
-    EXPECT_FALSE(shown(child(form.get(), "feedbackSending")));
+    EXPECT_FALSE(shown(child(form, "feedbackSending")));
 }
 
 TEST_F(FeedbackFormTest, NoUsableAddressReportsAtOnceWithoutARequest) {
@@ -554,13 +561,13 @@ TEST_F(FeedbackFormTest, NoUsableAddressReportsAtOnceWithoutARequest) {
         app->setSettings(s);
         sendButton()->click();
         EXPECT_FALSE(form->sending()) << address;
-        EXPECT_FALSE(shown(child(form.get(), "feedbackSending")));
+        EXPECT_FALSE(shown(child(form, "feedbackSending")));
         EXPECT_EQ(status(), ui::feedback::noServiceText()) << address;
         EXPECT_EQ(subject()->text(), "Crash");
         EXPECT_TRUE(subject()->isEnabled());
     }
     EXPECT_TRUE(service.requests().empty());
-    EXPECT_TRUE(child<QLabel>(form.get(), "feedbackNote")->text().contains("computer's name"));
+    EXPECT_TRUE(child<QLabel>(form, "feedbackNote")->text().contains("computer's name"));
 }
 
 }  // namespace

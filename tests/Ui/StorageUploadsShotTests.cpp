@@ -9,6 +9,8 @@
 #include "UiTestSupport.hpp"
 #include "Ui/Settings/MediaStorageRules.hpp"
 #include "Ui/Settings/MediaStorageView.hpp"
+#include "Ui/Settings/SettingsForm.hpp"
+#include "Ui/Settings/SettingsView.hpp"
 #include "Ui/Settings/UploadsSettings.hpp"
 #include "Ui/Shell/Theme.hpp"
 
@@ -24,6 +26,21 @@ protected:
         for (const auto& dir : {Store::mediaDir(), Store::thumbnailDir()})
             for (const auto& e : fs::directory_iterator(dir))
                 if (e.path() != Store::mediaIncomingDir()) fs::remove_all(e.path());
+    }
+    void TearDown() override {
+        delete windows.window("settings");
+        UiTest::TearDown();
+    }
+    // The settings window on that section, as the operator opens it.
+    ui::SettingsView* open(SettingsSection section) {
+        window();
+        ui::openSettings(windows, *app, section);
+        auto* w = dynamic_cast<ui::SettingsView*>(windows.window("settings"));
+        EXPECT_TRUE(w);
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(w));
+        w->resize(w->width(), 780);
+        turn();
+        return w;
     }
     void shoot(QWidget* window, const char* name) {
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
@@ -70,15 +87,12 @@ TEST_F(SettingsPanesShot, MediaStoragePaneWithManagedReferencedAndOfflineMedia) 
     s.autoRelinkFolderPath = (fs::path(std::getenv("HOME")) / "Shows" / "Backup drive").string();
     app->setSettings(s);
 
-    auto ctx = context();
-    ui::MediaStorageView pane(ctx);
-    pane.setWindowTitle(QStringLiteral("Media"));
-    pane.resize(480, 760);
-    pane.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&pane));
-    QTRY_COMPARE(pane.header("downloaded")->text(), QStringLiteral("Downloaded by Ombry (3)"));
-    EXPECT_EQ(pane.header("referenced")->text(), QStringLiteral("Referenced from other locations (2)"));
-    shoot(&pane, "media-storage-pane.png");
+    ui::SettingsView* w = open(SettingsSection::media);
+    auto* pane = dynamic_cast<ui::MediaStorageView*>(w->pane());
+    ASSERT_TRUE(pane);
+    QTRY_COMPARE(pane->downloadedSection()->header()->text(), QStringLiteral("Downloaded by Ombry (3)"));
+    EXPECT_EQ(pane->referencedSection()->header()->text(), QStringLiteral("Referenced from other locations (2)"));
+    shoot(w, "media-storage-pane.png");
 }
 
 TEST_F(SettingsPanesShot, UploadsPaneWithTheLinkAndARegisteredInbox) {
@@ -96,12 +110,9 @@ TEST_F(SettingsPanesShot, UploadsPaneWithTheLinkAndARegisteredInbox) {
     app->setSettings(s);
     ASSERT_TRUE(q.waitUntil([&] { return app->cloudStatus() && app->cloudRequestsInFlight() == 0; }, 20));
 
-    auto ctx = context();
-    ui::UploadsSettings pane(ctx);
-    pane.setWindowTitle(QStringLiteral("Uploads"));
-    pane.resize(480, 760);
-    pane.show();
-    shoot(&pane, "uploads-pane.png");
+    ui::SettingsView* w = open(SettingsSection::uploads);
+    ASSERT_TRUE(dynamic_cast<ui::UploadsSettings*>(w->pane()));
+    shoot(w, "uploads-pane.png");
     s = app->settings();
     s.cloudUploadEnabled = false;
     app->setSettings(s);

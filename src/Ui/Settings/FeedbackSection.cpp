@@ -13,7 +13,7 @@
 #include "Engine/Model/Issues.hpp"
 #include "Platform/Paths.hpp"
 #include "Ui/Settings/FeedbackRules.hpp"
-#include "Ui/Settings/PaneForm.hpp"
+#include "Ui/Settings/SettingsForm.hpp"
 #include "Ui/Shell/Theme.hpp"
 #include "Ui/Widgets/Symbols.hpp"
 
@@ -32,40 +32,39 @@ FeedbackSection::FeedbackSection(AppState& state, QWidget* parent) : QWidget(par
     setObjectName(QStringLiteral("feedbackSection"));
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
-    auto [section, rows] = PaneForm::makeSection(this, QStringLiteral("feedback"), QStringLiteral("Feedback"));
+    auto* section = new SettingsGroup(QStringLiteral("Feedback"), this);
+    section->setObjectName(QStringLiteral("feedbackGroup"));
     outer->addWidget(section);
 
-    auto* typeRow = new QHBoxLayout();
-    typeRow->addWidget(PaneForm::plain(QStringLiteral("Type"), section));
-    typeRow->addStretch(1);
     kind_ = new QComboBox(section);
     kind_->setObjectName(QStringLiteral("feedbackType"));
     kind_->setAccessibleName(QStringLiteral("Type"));
     kind_->addItem(QStringLiteral("Bug Report"), true);
     kind_->addItem(QStringLiteral("Feature Request"), false);
-    typeRow->addWidget(kind_);
-    rows->addLayout(typeRow);
+    section->addRow(QStringLiteral("Type"), kind_);
 
     subject_ = new QLineEdit(section);
     subject_->setObjectName(QStringLiteral("feedbackSubject"));
     subject_->setPlaceholderText(QStringLiteral("Subject"));
     subject_->setAccessibleName(QStringLiteral("Subject"));
-    rows->addWidget(subject_);
+    section->addWidget(subject_);
 
     message_ = new QPlainTextEdit(section);
     message_->setObjectName(QStringLiteral("feedbackMessage"));
     message_->setAccessibleName(QStringLiteral("Message"));
     message_->setMinimumHeight(80);
     message_->setTabChangesFocus(true);
-    rows->addWidget(message_);
+    section->addWidget(message_);
 
     email_ = new QLineEdit(section);
     email_->setObjectName(QStringLiteral("feedbackEmail"));
     email_->setPlaceholderText(QStringLiteral("Email for replies (optional)"));
     email_->setAccessibleName(QStringLiteral("Email for replies (optional)"));
-    rows->addWidget(email_);
+    section->addWidget(email_);
 
-    auto* sendRow = new QHBoxLayout();
+    auto* sendRowHost = new QWidget(section);
+    auto* sendRow = new QHBoxLayout(sendRowHost);
+    sendRow->setContentsMargins(0, 0, 0, 0);
     send_ = new QPushButton(QStringLiteral("Send"), section);
     send_->setObjectName(QStringLiteral("feedbackSend"));
     send_->setAccessibleName(QStringLiteral("Send feedback"));
@@ -93,8 +92,8 @@ FeedbackSection::FeedbackSection(AppState& state, QWidget* parent) : QWidget(par
     statusRow->addWidget(statusText_, 1);
     status_->hide();
     sendRow->addWidget(status_, 1);
-    rows->addLayout(sendRow);
-    rows->addWidget(PaneForm::note(feedback::note(), section, QStringLiteral("feedbackNote")));
+    section->addWidget(sendRowHost);
+    section->addNote(feedback::note())->setObjectName(QStringLiteral("feedbackNote"));
 
     connect(send_, &QPushButton::clicked, this, [this] { send(); });
     connect(subject_, &QLineEdit::textChanged, this, [this] { updateControls(); });

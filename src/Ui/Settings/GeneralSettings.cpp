@@ -1,5 +1,7 @@
 #include "Ui/Settings/GeneralSettings.hpp"
 
+#include "Ui/Settings/FeedbackSection.hpp"
+
 #include <QButtonGroup>
 #include <QDateTime>
 #include <QDir>
@@ -201,7 +203,7 @@ GeneralSettings::GeneralSettings(SettingsContext& context, QWidget* parent) : QW
     where->setObjectName(QStringLiteral("dataFolderNote"));
 
     form_->addWidget(new RecentIssuesSection(context_.state, context_.stateSignals));
-    // The feedback form follows here.
+    form_->addWidget(new FeedbackSection(context_.state));
 
     connect(&context_.preferences, &Preferences::changed, this, [this] { refresh(); });
     if (context_.updates) connect(context_.updates, &UpdateControls::changed, this, [this] { refresh(); });

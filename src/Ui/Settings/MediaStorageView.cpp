@@ -14,6 +14,8 @@
 #include "Ui/Bridge/DialogService.hpp"
 #include "Ui/Bridge/RefreshGate.hpp"
 #include "Ui/Settings/MediaStorageRules.hpp"
+#include "Ui/Settings/SettingsForm.hpp"
+#include "Ui/Widgets/ElidedLabel.hpp"
 #include "Ui/Shell/Theme.hpp"
 #include "Ui/Widgets/Symbols.hpp"
 
@@ -38,6 +40,38 @@ void colour(QWidget* w, const QColor& c) {
     QPalette pal = w->palette();
     pal.setColor(QPalette::WindowText, c);
     w->setPalette(pal);
+}
+
+QPushButton* smallButton(const QString& text, const char* objectName, QWidget* parent, bool destructive = false) {
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(QString::fromLatin1(objectName));
+    b->setAccessibleName(text);
+    b->setFont(sized(b->font(), 11));
+    if (destructive) {
+        QPalette pal = b->palette();
+        pal.setColor(QPalette::ButtonText, theme::live());
+        b->setPalette(pal);
+    }
+    return b;
+}
+
+QLabel* dimText(const QString& text, QWidget* parent, const char* objectName) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(QString::fromLatin1(objectName));
+    l->setTextFormat(Qt::PlainText);
+    colour(l, theme::secondaryText());
+    return l;
+}
+
+// Holds a list's rows inside a section.
+QVBoxLayout* listHost(SettingsGroup* group, const char* objectName) {
+    auto* host = new QWidget;
+    host->setObjectName(QString::fromLatin1(objectName));
+    auto* v = new QVBoxLayout(host);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(8);
+    group->addWidget(host);
+    return v;
 }
 
 void clear(QLayout* layout) {
@@ -75,9 +109,9 @@ QWidget* downloadedRow(const DownloadedMediaFile& file, QWidget* parent, std::fu
     text->addWidget(name);
     text->addWidget(detail);
     h->addLayout(text, 1);
-    auto* reveal = smallButton(QStringLiteral("Reveal"), QStringLiteral("reveal"), row);
+    auto* reveal = smallButton(QStringLiteral("Reveal"), "reveal", row);
     reveal->setAccessibleName(QStringLiteral("Reveal %1").arg(q(file.filename)));
-    auto* remove = smallButton(QStringLiteral("Delete"), QStringLiteral("delete"), row, true);
+    auto* remove = smallButton(QStringLiteral("Delete"), "delete", row, true);
     remove->setAccessibleName(QStringLiteral("Delete %1").arg(q(file.filename)));
     h->addWidget(reveal);
     h->addWidget(remove);
@@ -153,54 +187,59 @@ QWidget* referencedRow(const ReferencedMediaFile& ref, QWidget* parent, std::fun
 
 }  // namespace
 
-MediaStorageView::MediaStorageView(ViewContext& context, QWidget* parent)
-    : PaneForm(parent), state_(context.state), dialogs_(context.dialogs), reveal_(context.reveal) {
-    setObjectName(QStringLiteral("mediaStoragePane"));
+MediaStorageView::MediaStorageView(SettingsContext& context, QWidget* parent)
+    : QWidget(parent), context_(context), state_(context.state) {
+    setObjectName(paneObjectName(SettingsSection::media));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    form_ = new SettingsForm(this);
+    layout->addWidget(form_);
 
     // Storage.
-    auto* storageRows = addSection(QStringLiteral("storage"), QStringLiteral("Storage"), nullptr, storage::storageFooter());
-    auto* totalRow = new QHBoxLayout();
-    totalRow->addWidget(plain(QStringLiteral("On disk (downloads + thumbnails)"), content()));
-    totalRow->addStretch(1);
-    total_ = new QLabel(storage::formatBytes(0), content());
-    total_->setObjectName(QStringLiteral("storageTotal"));
-    colour(total_, theme::secondaryText());
-    totalRow->addWidget(total_);
-    storageRows->addLayout(totalRow);
-    auto* showFolder = smallButton(QStringLiteral("Show Media Folder in File Manager"), QStringLiteral("showMediaFolder"), content());
-    storageRows->addWidget(showFolder, 0, Qt::AlignLeft);
+    SettingsGroup* storage = form_->addSection(QStringLiteral("Storage"), "storageSection");
+    total_ = dimText(storage::formatBytes(0), nullptr, "storageTotal");
+    storage->addRow(QStringLiteral("On disk (downloads + thumbnails)"), total_);
+    auto* showFolder = smallButton(QStringLiteral("Show Media Folder in File Manager"), "showMediaFolder", nullptr);
+    storage->addButton(showFolder);
+    auto* footer = noteLabel(storage::storageFooter(), storage);
+    footer->setObjectName(QStringLiteral("storageFooter"));
+    footer->setContentsMargins(4, 0, 4, 0);
+    storage->layout()->addWidget(footer);
     connect(showFolder, &QPushButton::clicked, this, [this] {
-        if (reveal_) reveal_->openFolder(Store::mediaDir());
+        if (context_.reveal) context_.reveal->openFolder(Store::mediaDir());
     });
 
     // Downloaded media.
-    deleteAll_ = smallButton(QStringLiteral("Delete All"), QStringLiteral("deleteAll"), content(), true);
-    downloadedRows_ = addSection(QStringLiteral("downloaded"), storage::downloadedHeader(0), deleteAll_);
+    downloadedGroup_ = form_->addSection(storage::downloadedHeader(0), "downloadedSection");
+    deleteAll_ = smallButton(QStringLiteral("Delete All"), "deleteAll", nullptr, true);
+    downloadedGroup_->setHeaderAccessory(deleteAll_);
+    downloadedRows_ = listHost(downloadedGroup_, "downloadedRows");
     connect(deleteAll_, &QPushButton::clicked, this, [this] { askDeleteAll(); });
 
     // Referenced media.
-    referencedRows_ = addSection(QStringLiteral("referenced"), storage::referencedHeader(0));
+    referencedGroup_ = form_->addSection(storage::referencedHeader(0), "referencedSection");
+    referencedRows_ = listHost(referencedGroup_, "referencedRows");
 
     // Offline media.
-    auto* offlineRows = addSection(QStringLiteral("offline"), QStringLiteral("Offline Media"));
-    folderRow_ = new QWidget(content());
-    folderRow_->setObjectName(QStringLiteral("searchFolderRow"));
-    auto* folder = new QHBoxLayout(folderRow_);
+    SettingsGroup* offline = form_->addSection(QStringLiteral("Offline Media"), "offlineSection");
+    auto* folderValue = new QWidget;
+    auto* folder = new QHBoxLayout(folderValue);
     folder->setContentsMargins(0, 0, 0, 0);
     folder->setSpacing(6);
-    folder->addWidget(plain(QStringLiteral("Search folder"), folderRow_));
-    folder->addSpacing(12);
-    folderPath_ = new ElidedLabel(folderRow_);
+    folderPath_ = new ElidedLabel(folderValue);
     folderPath_->setObjectName(QStringLiteral("searchFolderPath"));
+    folderPath_->setMinimumWidth(200);
     colour(folderPath_, theme::secondaryText());
     folder->addWidget(folderPath_, 1);
-    auto* clearFolder = smallButton(QStringLiteral("Clear"), QStringLiteral("clearSearchFolder"), folderRow_);
+    auto* clearFolder = smallButton(QStringLiteral("Clear"), "clearSearchFolder", folderValue);
     clearFolder->setAccessibleName(QStringLiteral("Clear search folder"));
     folder->addWidget(clearFolder);
-    offlineRows->addWidget(folderRow_);
-    folderButton_ = smallButton(storage::searchFolderButton(false), QStringLiteral("searchFolderButton"), content());
-    offlineRows->addWidget(folderButton_, 0, Qt::AlignLeft);
-    offlineRows->addWidget(note(storage::offlineNote(), content(), QStringLiteral("offlineNote")));
+    folderValue->setAccessibleName(QStringLiteral("Search folder"));
+    folderRow_ = offline->addRow(QStringLiteral("Search folder"), folderValue);
+    folderRow_->setObjectName(QStringLiteral("searchFolderRow"));
+    folderButton_ = smallButton(storage::searchFolderButton(false), "searchFolderButton", nullptr);
+    offline->addButton(folderButton_);
+    offline->addNote(storage::offlineNote())->setObjectName(QStringLiteral("offlineNote"));
     connect(clearFolder, &QPushButton::clicked, this, [this] {
         AppSettings s = state_.settings();
         s.autoRelinkFolderPath.reset();
@@ -208,20 +247,11 @@ MediaStorageView::MediaStorageView(ViewContext& context, QWidget* parent)
     });
     connect(folderButton_, &QPushButton::clicked, this, [this] { pickRelinkFolder(); });
 
-    // The search folder follows the settings at once; the lists only through reload().
+    // The search folder follows the settings at once; the lists change only through reload().
     gate_ = new RefreshGate(this, [this] { refreshFolder(); });
     gate_->watch(context.stateSignals, {Aspect::settings});
     refreshFolder();
     rebuildLists();
-}
-
-void MediaStorageView::showEvent(QShowEvent* event) {
-    PaneForm::showEvent(event);
-    // Each time the pane comes into view, once the window has drawn.
-    QPointer<MediaStorageView> self(this);
-    QMetaObject::invokeMethod(this, [self] {
-        if (self) self->reload();
-    }, Qt::QueuedConnection);
 }
 
 void MediaStorageView::reload() {
@@ -233,31 +263,27 @@ void MediaStorageView::reload() {
 
 void MediaStorageView::rebuildLists() {
     total_->setText(storage::formatBytes(totalBytes_));
-    header(QStringLiteral("downloaded"))->setText(storage::downloadedHeader(downloaded_.size()));
+    downloadedGroup_->header()->setText(storage::downloadedHeader(downloaded_.size()));
     deleteAll_->setVisible(!downloaded_.empty());
     clear(downloadedRows_);
     if (downloaded_.empty()) {
-        auto* none = plain(QStringLiteral("No downloaded media."), content(), QStringLiteral("noDownloaded"));
-        colour(none, theme::secondaryText());
-        downloadedRows_->addWidget(none);
+        downloadedRows_->addWidget(dimText(QStringLiteral("No downloaded media."), nullptr, "noDownloaded"));
     }
     for (const auto& file : downloaded_) {
         downloadedRows_->addWidget(downloadedRow(
-            file, content(), [this, path = file.url] { if (reveal_) reveal_->reveal({path}); },
+            file, nullptr, [this, path = file.url] { if (context_.reveal) context_.reveal->reveal({path}); },
             [this, file] { askDelete(file); }));
     }
 
-    header(QStringLiteral("referenced"))->setText(storage::referencedHeader(referenced_.size()));
+    referencedGroup_->header()->setText(storage::referencedHeader(referenced_.size()));
     clear(referencedRows_);
     if (referenced_.empty()) {
-        auto* none = plain(QStringLiteral("No externally referenced media in this project."), content(),
-                           QStringLiteral("noReferenced"));
-        colour(none, theme::secondaryText());
-        referencedRows_->addWidget(none);
+        referencedRows_->addWidget(
+            dimText(QStringLiteral("No externally referenced media in this project."), nullptr, "noReferenced"));
     }
     for (const auto& ref : referenced_) {
         referencedRows_->addWidget(referencedRow(
-            ref, content(), [this, path = ref.path] { if (reveal_) reveal_->reveal({path}); },
+            ref, nullptr, [this, path = ref.path] { if (context_.reveal) context_.reveal->reveal({path}); },
             [this, id = ref.itemId] { relink(id); }, [this, ref] { askRemoveReference(ref); }));
     }
 }
@@ -279,8 +305,8 @@ QStringList MediaStorageView::clipNamesHere(const std::vector<std::string>& ids)
 }
 
 void MediaStorageView::askDelete(const DownloadedMediaFile& file) {
-    if (pendingDelete_ || pendingDeleteAll_) return;
-    pendingDelete_ = true;
+    if (pending_ || !context_.dialogs) return;
+    pending_ = true;
     DialogRequest r;
     r.message = storage::deleteTitle(file);
     r.informative = storage::deleteMessage(file, clipNamesHere(file.currentItemIds));
@@ -288,9 +314,9 @@ void MediaStorageView::askDelete(const DownloadedMediaFile& file) {
     r.destructive = 0;
     r.cancel = 1;
     QPointer<MediaStorageView> self(this);
-    dialogs_.ask(this, r, [self, name = file.filename](int answer) {
+    context_.dialogs->ask(this, r, [self, name = file.filename](int answer) {
         if (!self) return;
-        self->pendingDelete_ = false;
+        self->pending_ = false;
         if (answer != 0) return;
         // The file's record as it is now: the clips that use it at this moment leave with it.
         for (const auto& f : self->state_.downloadedMediaFiles())
@@ -300,8 +326,8 @@ void MediaStorageView::askDelete(const DownloadedMediaFile& file) {
 }
 
 void MediaStorageView::askDeleteAll() {
-    if (downloaded_.empty() || pendingDelete_ || pendingDeleteAll_) return;
-    pendingDeleteAll_ = true;
+    if (downloaded_.empty() || pending_ || !context_.dialogs) return;
+    pending_ = true;
     std::size_t clips = 0;
     for (const auto& f : downloaded_) clips += f.currentItemIds.size();
     DialogRequest r;
@@ -311,9 +337,9 @@ void MediaStorageView::askDeleteAll() {
     r.destructive = 0;
     r.cancel = 1;
     QPointer<MediaStorageView> self(this);
-    dialogs_.ask(this, r, [self, shown = downloaded_](int answer) {
+    context_.dialogs->ask(this, r, [self, shown = downloaded_](int answer) {
         if (!self) return;
-        self->pendingDeleteAll_ = false;
+        self->pending_ = false;
         if (answer != 0) return;
         for (const auto& f : storage::stillShown(self->state_.downloadedMediaFiles(), shown))
             self->state_.deleteDownloadedFile(f);
@@ -327,6 +353,8 @@ void MediaStorageView::relink(const std::string& itemId) {
 }
 
 void MediaStorageView::askRemoveReference(const ReferencedMediaFile& ref) {
+    if (pending_ || !context_.dialogs) return;
+    pending_ = true;
     DialogRequest r;
     r.message = storage::removeReferenceTitle(ref);
     r.informative = storage::removeReferenceMessage();
@@ -334,8 +362,10 @@ void MediaStorageView::askRemoveReference(const ReferencedMediaFile& ref) {
     r.destructive = 0;
     r.cancel = 1;
     QPointer<MediaStorageView> self(this);
-    dialogs_.ask(this, r, [self, id = ref.itemId](int answer) {
-        if (!self || answer != 0) return;
+    context_.dialogs->ask(this, r, [self, id = ref.itemId](int answer) {
+        if (!self) return;
+        self->pending_ = false;
+        if (answer != 0) return;
         // Off air, out of the selection and the playlists, then out of the library.
         self->state_.removeFromLibrary({id});
         self->reload();

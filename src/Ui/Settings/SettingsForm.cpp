@@ -56,12 +56,20 @@ SettingsGroup::SettingsGroup(const QString& title, QWidget* parent) : QWidget(pa
     f.setWeight(QFont::DemiBold);
     header_->setFont(f);
     header_->setContentsMargins(4, 0, 0, 0);
-    outer->addWidget(header_);
+    headerRow_ = new QHBoxLayout();
+    headerRow_->setContentsMargins(0, 0, 4, 0);
+    headerRow_->addWidget(header_, 1);
+    outer->addLayout(headerRow_);
     auto* box = new GroupBox(this);
     rows_ = new QVBoxLayout(box);
     rows_->setContentsMargins(12, 8, 12, 8);
     rows_->setSpacing(8);
     outer->addWidget(box);
+}
+
+void SettingsGroup::setHeaderAccessory(QWidget* widget) {
+    widget->setParent(this);
+    headerRow_->addWidget(widget, 0, Qt::AlignVCenter);
 }
 
 QWidget* SettingsGroup::addRow(const QString& label, QWidget* control) {

@@ -10,6 +10,7 @@
 #include "Ui/Bridge/StateSignals.hpp"
 #include "Ui/Widgets/Switch.hpp"
 
+class QHBoxLayout;
 class QVBoxLayout;
 
 namespace ombry::ui {
@@ -29,9 +30,12 @@ public:
     // A note: caption size, secondary colour, wrapping onto as many lines as it needs.
     QLabel* addNote(const QString& text);
     QLabel* header() const { return header_; }
+    // A widget at the far end of the header row (a section-wide action).
+    void setHeaderAccessory(QWidget* widget);
 
 private:
     QLabel* header_ = nullptr;
+    QHBoxLayout* headerRow_ = nullptr;
     QVBoxLayout* rows_ = nullptr;
 };
 

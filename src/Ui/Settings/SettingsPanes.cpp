@@ -1,8 +1,10 @@
 // Where each settings section's pane is made: replace a placeholder with the pane's factory.
 #include "Ui/Settings/GeneralSettings.hpp"
+#include "Ui/Settings/MediaStorageView.hpp"
 #include "Ui/Settings/OutputSettings.hpp"
 #include "Ui/Settings/RemoteControlSettings.hpp"
 #include "Ui/Settings/SettingsView.hpp"
+#include "Ui/Settings/UploadsSettings.hpp"
 
 namespace ombry::ui {
 
@@ -14,14 +16,14 @@ SettingsPaneFactories defaultSettingsPanes() {
     f[SettingsSection::output] = [](SettingsContext& context, QWidget* parent) -> QWidget* {
         return new OutputSettings(context, parent);
     };
-    f[SettingsSection::media] = [](SettingsContext&, QWidget* parent) {
-        return placeholderPane(SettingsSection::media, parent);
+    f[SettingsSection::media] = [](SettingsContext& context, QWidget* parent) -> QWidget* {
+        return new MediaStorageView(context, parent);
     };
     f[SettingsSection::remote] = [](SettingsContext& context, QWidget* parent) -> QWidget* {
         return new RemoteControlSettings(context, parent);
     };
-    f[SettingsSection::uploads] = [](SettingsContext&, QWidget* parent) {
-        return placeholderPane(SettingsSection::uploads, parent);
+    f[SettingsSection::uploads] = [](SettingsContext& context, QWidget* parent) -> QWidget* {
+        return new UploadsSettings(context, parent);
     };
     return f;
 }

@@ -19,6 +19,7 @@ class QVBoxLayout;
 
 namespace ombry::ui {
 
+class DialogService;
 class FileReveal;
 class Preferences;
 class RefreshGate;
@@ -50,6 +51,8 @@ struct SettingsContext {
     UpdateControls* updates = nullptr;
     // The audio output devices, asked when the Output pane shows; none asks the sound server.
     std::function<std::vector<AudioOutputDevice>()> audioDevices;
+    // The window's confirmations (the media pane's deletions); none: nothing is deleted.
+    DialogService* dialogs = nullptr;
 };
 
 // A pane that wants to know when the window shows it and when it stops showing it (switching sections,

@@ -81,7 +81,8 @@ MainWindowController::MainWindowController(ViewContext context, ColumnFactories 
 
     definePropertiesWindow(context_.windows, context_.state, context_.stateSignals);
     defineSettingsWindow(context_.windows,
-                         SettingsContext{context_.state, context_.stateSignals, context_.preferences, context_.reveal, nullptr, {}});
+                         SettingsContext{context_.state, context_.stateSignals, context_.preferences, context_.reveal, nullptr, {},
+                                         &context_.dialogs});
 
     // Show keys work whatever widget has focus, while this window is the active one.
     AppState& state = context_.state;
