@@ -107,6 +107,7 @@ ControlServer::ControlServer(Options options)
             if (auto pool = weak.lock()) pool->submit(std::move(job));
         };
     }
+    if (!options_.fileOps) options_.fileOps = onFileThread;
     reannounce_ = timers_.make(strand_);
     stateHopTimer_ = timers_.make(strand_);
 }
@@ -195,6 +196,7 @@ void ControlServer::stopOnStrand() {
     reannouncing_ = false;
     lastAdvertiseStatus_.reset();
     heartbeat_->cancel();
+    ++run_;
     closeListenerAndConnections(listener_, conns_);
     reportClients();
 }
@@ -475,7 +477,7 @@ void ControlServer::route(HTTPRequest request, const std::shared_ptr<ClientConn>
         }
         return conn->reply(clipsReply_);
     }
-    if (path == "/upload") return routeUploadPage(request, *conn);
+    if (path == "/upload") return routeUploadPage(request, conn);
     if (path == "/api/upload/meta") return routeUploadMeta(request, conn);
     static const std::string thumbPrefix = "/api/thumb/";
     if (path.rfind(thumbPrefix, 0) == 0) {
@@ -570,33 +572,41 @@ void ControlServer::routeCommand(const ControlCommand& command, const std::share
 
 // MARK: uploads
 
-const std::string& ControlServer::uploadPage() {
-    if (!uploadPageCache_) {
-        const auto file =
-            options_.uploadPage.empty() ? paths::resource("UploadPage/upload.html") : options_.uploadPage;
-        std::ifstream in(file, std::ios::binary);
-        std::ostringstream text;
-        if (in) text << in.rdbuf();
-        uploadPageCache_ = in && !text.str().empty() ? text.str()
-                                                     : "<!doctype html><p>Upload page missing from app bundle.</p>";
-    }
-    return *uploadPageCache_;
-}
-
-void ControlServer::routeUploadPage(const HTTPRequest& request, ClientConn& conn) {
+void ControlServer::routeUploadPage(const HTTPRequest& request, const std::shared_ptr<ClientConn>& conn) {
     if (!uploadAuthorized(queryDict(request.path), request.headers)) {
         const std::string body = "Upload link invalid, or uploads are disabled in Ombry's settings.\n";
-        conn.reply(ClientConn::httpResponse(
+        conn->reply(ClientConn::httpResponse(
             "401 Unauthorized",
             {{"Content-Type", "text/plain; charset=utf-8"}, {"Content-Length", std::to_string(body.size())}}, body));
         return;
     }
-    const std::string& page = uploadPage();
-    conn.reply(ClientConn::httpResponse("200 OK",
-                                        {{"Content-Type", "text/html; charset=utf-8"},
-                                         {"Content-Length", std::to_string(page.size())},
-                                         {"Cache-Control", "no-cache"}},
-                                        page));
+    pageWaiters_.push_back(conn);
+    if (uploadPageCache_) return uploadPageRead({});
+    if (pageWaiters_.size() > 1) return;  // the read under way answers this one too
+    // Read once, on a file thread: a slow disk would hold every connection of the network thread.
+    const auto file = options_.uploadPage.empty() ? paths::resource("UploadPage/upload.html") : options_.uploadPage;
+    options_.fileOps([weak = weak_from_this(), strand = strand_, file] {
+        std::ifstream in(file, std::ios::binary);
+        std::ostringstream text;
+        if (in) text << in.rdbuf();
+        std::string page = in && !text.str().empty() ? text.str()
+                                                     : "<!doctype html><p>Upload page missing from app bundle.</p>";
+        asio::post(strand, [weak, page = std::move(page)]() mutable {
+            if (auto self = weak.lock()) self->uploadPageRead(std::move(page));
+        });
+    });
+}
+
+void ControlServer::uploadPageRead(std::string page) {
+    if (!uploadPageCache_) uploadPageCache_ = std::move(page);
+    const auto reply = std::make_shared<const std::string>(
+        ClientConn::httpResponse("200 OK",
+                                 {{"Content-Type", "text/html; charset=utf-8"},
+                                  {"Content-Length", std::to_string(uploadPageCache_->size())},
+                                  {"Cache-Control", "no-cache"}},
+                                 *uploadPageCache_));
+    for (const auto& waiter : std::exchange(pageWaiters_, {}))
+        if (auto conn = waiter.lock()) conn->reply(reply);
 }
 
 void ControlServer::routeUploadMeta(const HTTPRequest& request, const std::shared_ptr<ClientConn>& conn) {
@@ -659,30 +669,57 @@ BodyDisposition ControlServer::disposition(const HTTPRequest& request, std::int6
     if (!Library::kind(name)) return rejectUpload(*conn, "415 Unsupported Media Type", "unsupported file type: " + name);
 
     const auto folder = options_.incomingDir.empty() ? Store::mediaIncomingDir() : options_.incomingDir;
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    const auto tempPath = folder / (makeUuid() + std::filesystem::path(name).extension().string());
     UploadIngestRequest ingest;
-    ingest.tempPath = tempPath.string();
+    ingest.tempPath = (folder / (makeUuid() + std::filesystem::path(name).extension().string())).string();
     ingest.originalFilename = name;
     ingest.displayName = nonEmptyTrimmed(query, "title");
     ingest.playlistId = nonEmptyTrimmed(query, "playlist");
     ingest.newPlaylistName = nonEmptyTrimmed(query, "newPlaylist");
     ingest.origin = MediaOrigin::upload;
-    // The completion runs where the file was synced. It goes back to the strand without locking the server
-    // there: a last release on the file thread would have the server's pool wait for itself.
-    std::shared_ptr<UploadSink> file = UploadSink::create(
-        tempPath, [weakSelf = weak_from_this(), weakConn = std::weak_ptr<ClientConn>(conn), strand = strand_,
-                   ingest](const std::filesystem::path&) {
-            asio::post(strand, [weakSelf, weakConn, ingest] {
-                if (auto self = weakSelf.lock()) self->completeUpload(ingest, weakConn);
+    // The file is made on a file thread (a slow disk would hold every connection of the network thread);
+    // nothing more is read from the connection until then. The completion runs where the file was synced. It
+    // goes back to the strand without locking the server there: a last release on the file thread would have
+    // the server's pool wait for itself.
+    options_.fileOps([weakSelf = weak_from_this(), weakConn = std::weak_ptr<ClientConn>(conn), strand = strand_,
+                      folder, ingest, run = run_, ops = options_.fileOps] {
+        std::error_code ec;
+        std::filesystem::create_directories(folder, ec);
+        std::shared_ptr<UploadSink> file =
+            UploadSink::create(ingest.tempPath, [weakSelf, weakConn, strand, ingest, run](const std::filesystem::path&) {
+                asio::post(strand, [weakSelf, weakConn, ingest, run] {
+                    if (auto self = weakSelf.lock()) self->completeUpload(ingest, weakConn, run);
+                });
             });
+        asio::post(strand, [weakSelf, weakConn, file, run, ops] {
+            auto self = weakSelf.lock();
+            auto conn = weakConn.lock();
+            if (!self || !conn || run != self->run_) {
+                // The sender has gone, or the server stopped and closed it.
+                if (conn) conn->close();
+                if (file) ops([file] { file->cancel(); });
+                return;
+            }
+            if (!file) {
+                self->rejectUpload(*conn, "500 Internal Server Error", "cannot write to disk");
+                return;
+            }
+            conn->streamBody(std::make_shared<FileThreadSink>(file, self->options_.fileWork));
         });
-    if (!file) return rejectUpload(*conn, "500 Internal Server Error", "cannot write to disk");
-    return BodyDisposition::stream(std::make_shared<FileThreadSink>(std::move(file), options_.fileWork));
+    });
+    return BodyDisposition::handled();
 }
 
-void ControlServer::completeUpload(UploadIngestRequest request, const std::weak_ptr<ClientConn>& weakConn) {
+void ControlServer::dropUpload(const UploadIngestRequest& request) {
+    options_.fileOps([path = request.tempPath] {
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
+    });
+}
+
+void ControlServer::completeUpload(UploadIngestRequest request, const std::weak_ptr<ClientConn>& weakConn,
+                                   std::uint64_t run) {
+    // Its connection was closed by a stop: the sender saw the upload fail, and the owner hears nothing more.
+    if (run != run_) return dropUpload(request);
     if (!ingestUpload) {
         std::error_code ec;
         std::filesystem::remove(request.tempPath, ec);

@@ -65,6 +65,9 @@ public:
         // Runs an upload's file work (its writes, then syncing it to disk and handing it on, or deleting it)
         // in order, away from the network thread; null: a thread of the server's own.
         std::function<void(std::function<void()>)> fileWork;
+        // Runs the file work a request waits for (making an upload's file, the upload page's first read)
+        // away from the network thread; null: the threads that serve files (onFileThread).
+        std::function<void(std::function<void()>)> fileOps;
         ConnLimits limits;
         // "/api/state" before any live snapshot: requests that arrive while the snapshot hook is being asked
         // share its answer, and the hook is asked at most once in this time (one frame at 60 Hz).
@@ -91,7 +94,8 @@ public:
     // once on the strand. Call on a stopped server.
     void start(std::uint16_t preferredPort, std::function<void(StartResult)> done);
     // Cancels a pending start, withdraws the service, closes the listener and every connection; waits
-    // unless called on the network thread.
+    // unless called on the network thread. Once it has returned nothing is reported (the counts last as
+    // (0, 0)) and no hook is called for what came before it.
     void stop();
 
     // Trimmed; empty means none. A changed password closes the WebSocket clients admitted under the old one.
@@ -146,11 +150,12 @@ private:
     template <class T, class Ask, class Answer>
     void leaveQueue(const std::shared_ptr<ClientConn>& conn, Ask ask, Answer answer);
     void routeCommand(const ControlCommand& command, const std::shared_ptr<ClientConn>& conn);
-    void routeUploadPage(const HTTPRequest& request, ClientConn& conn);
+    void routeUploadPage(const HTTPRequest& request, const std::shared_ptr<ClientConn>& conn);
+    void uploadPageRead(std::string page);
     void routeUploadMeta(const HTTPRequest& request, const std::shared_ptr<ClientConn>& conn);
     BodyDisposition rejectUpload(ClientConn& conn, const std::string& status, const std::string& message);
-    void completeUpload(UploadIngestRequest request, const std::weak_ptr<ClientConn>& conn);
-    const std::string& uploadPage();
+    void completeUpload(UploadIngestRequest request, const std::weak_ptr<ClientConn>& conn, std::uint64_t run);
+    void dropUpload(const UploadIngestRequest& request);
 
     void advertise();
     void reannounce();
@@ -187,6 +192,8 @@ private:
     std::optional<std::string> uploadToken_;
     std::optional<std::string> controlPassword_;
     std::optional<std::string> uploadPageCache_;
+    std::vector<std::weak_ptr<ClientConn>> pageWaiters_;  // for the upload page's first read
+    std::uint64_t run_ = 0;  // counts the stops: an upload of an earlier run is not handed on
     std::function<void(StartResult)> pendingStart_;
     bool wantsListening_ = false;
     std::optional<AdvertiseStatus> lastAdvertiseStatus_;

@@ -20,7 +20,6 @@
 #include <boost/beast/websocket.hpp>
 
 #include "Engine/Model/TextBytes.hpp"
-#include "Platform/Product.hpp"
 #include "Platform/WorkerPool.hpp"
 
 namespace ombry {
@@ -112,6 +111,80 @@ WorkerPool& fileReaders() {
     return pool;
 }
 
+// The head of Beast's handshake response as it goes out: a 101 as the exact text of three headers (Beast
+// adds its "Server" after any decorator), a refusal without its "Server" line. `end` is where the blank line
+// begins.
+std::string handshakeHead(const std::string& bytes, std::size_t end) {
+    std::string out, accept;
+    std::size_t at = 0;
+    while (at <= end) {
+        const std::size_t eol = bytes.find("\r\n", at);
+        const std::string_view line = std::string_view(bytes).substr(at, eol - at);
+        const std::size_t colon = line.find(':');
+        const std::string name = lowered(line.substr(0, colon));
+        if (name == "sec-websocket-accept" && colon != std::string_view::npos)
+            accept = std::string(trimSpaces(line.substr(colon + 1)));
+        if (name != "server") out.append(bytes, at, eol + 2 - at);
+        at = eol + 2;
+    }
+    out.append(bytes, at, std::string::npos);
+    if (bytes.starts_with("HTTP/1.1 101 ") && !accept.empty())
+        return "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+               "Sec-WebSocket-Accept: " + accept + "\r\n\r\n";
+    return out;
+}
+
+// The socket under a WebSocket: the first response head written through it is the handshake's, which goes
+// out as handshakeHead makes it. Everything after goes straight through.
+class HandshakeSocket {
+public:
+    using executor_type = tcp::socket::executor_type;
+    using next_layer_type = tcp::socket;
+
+    explicit HandshakeSocket(tcp::socket socket) : socket_(std::move(socket)) {}
+    executor_type get_executor() noexcept { return socket_.get_executor(); }
+    tcp::socket& next_layer() { return socket_; }
+    const tcp::socket& next_layer() const { return socket_; }
+
+    template <class Buffers, class Handler>
+    void async_read_some(const Buffers& buffers, Handler&& handler) {
+        socket_.async_read_some(buffers, std::forward<Handler>(handler));
+    }
+
+    template <class Buffers, class Handler>
+    void async_write_some(const Buffers& buffers, Handler&& handler) {
+        if (!filtering_) return socket_.async_write_some(buffers, std::forward<Handler>(handler));
+        const std::size_t n = asio::buffer_size(buffers);
+        const std::size_t before = head_.size();
+        head_.resize(before + n);
+        asio::buffer_copy(asio::buffer(head_.data() + before, n), buffers);
+        const std::size_t end = head_.find("\r\n\r\n");
+        if (end == std::string::npos) {
+            // Taken: it goes out with the rest of the head.
+            asio::post(socket_.get_executor(),
+                       [h = std::forward<Handler>(handler), n]() mutable { h(ErrorCode{}, n); });
+            return;
+        }
+        filtering_ = false;
+        auto out = std::make_shared<const std::string>(handshakeHead(head_, end));
+        head_ = {};
+        asio::async_write(socket_, asio::buffer(*out),
+                          [out, h = std::forward<Handler>(handler), n](ErrorCode ec, std::size_t) mutable {
+                              h(ec, ec ? 0 : n);
+                          });
+    }
+
+private:
+    tcp::socket socket_;
+    bool filtering_ = true;
+    std::string head_;
+};
+
+template <class Handler>
+void async_teardown(beast::role_type role, HandshakeSocket& socket, Handler&& handler) {
+    websocket::async_teardown(role, socket.next_layer(), std::forward<Handler>(handler));
+}
+
 // A file opened for a reply: its head, and its body when it is small, or the descriptor to stream it from.
 struct OpenedFile {
     bool found = false;
@@ -179,7 +252,7 @@ struct ClientConn::Io {
     using HeadParser = http::request_parser<http::empty_body>;
     using BodyParser = http::request_parser<http::string_body>;
     using SinkParser = http::request_parser<http::buffer_body>;
-    using WebSocket = websocket::stream<tcp::socket>;
+    using WebSocket = websocket::stream<HandshakeSocket>;
 
     struct Outgoing {
         std::shared_ptr<const std::string> bytes;
@@ -223,6 +296,7 @@ struct ClientConn::Io {
     std::unique_ptr<net::NetTimer> stallTimer;  // a client must take what is written
     bool awaitingReply = false;  // a request was handed on; the next one waits for its reply
     bool keepAlive = true;       // the client did not ask to close after this request
+    bool continueWanted = false;  // the client waits for "100 Continue" before sending its body
     bool upgrading = false;  // the 101 is on its way: messages queue behind it
     bool upgraded = false;
     bool pinging = false;
@@ -250,7 +324,7 @@ struct ClientConn::Io {
     }
 
     std::shared_ptr<ClientConn> self() { return owner.shared_from_this(); }
-    tcp::socket& lowest() { return ws ? ws->next_layer() : socket; }
+    tcp::socket& lowest() { return ws ? ws->next_layer().next_layer() : socket; }
 
     template <class F>
     void onStrand(F&& f) {
@@ -308,7 +382,8 @@ struct ClientConn::Io {
         }
         if (!utf8) return closeNow();
         keepAlive = head->keep_alive();
-        const unsigned version = message.version();
+        const std::string* expect = request.header("expect");
+        continueWanted = message.version() >= 11 && expect && lowered(*expect) == "100-continue";
 
         std::int64_t contentLength = 0;
         if (auto n = head->content_length())
@@ -327,7 +402,7 @@ struct ClientConn::Io {
                 return;
             case BodyDisposition::Kind::stream:
                 stopRequestWatchdog();
-                sendContinue(request, version);
+                sendContinue();
                 return startSink(disposition.sink);
             case BodyDisposition::Kind::buffer:
                 break;
@@ -337,7 +412,7 @@ struct ClientConn::Io {
         head.reset();
         body->body_limit(limits.maxBodyBytes);  // also bounds a chunked body
         if (body->is_done()) return onRequest(std::move(request));
-        sendContinue(request, version);
+        sendContinue();
         http::async_read(socket, buffer, *body,
                          [self = self(), request = std::move(request)](ErrorCode ec, std::size_t) mutable {
                              auto& io = *self->io_;
@@ -350,9 +425,8 @@ struct ClientConn::Io {
 
     // A client that waits for leave to send its body gets it once the head is accepted (a refusal is the
     // final status instead, sent by the delegate).
-    void sendContinue(const HTTPRequest& request, unsigned version) {
-        const std::string* expect = request.header("expect");
-        if (version < 11 || !expect || lowered(*expect) != "100-continue") return;
+    void sendContinue() {
+        if (!std::exchange(continueWanted, false)) return;
         enqueue({std::make_shared<const std::string>("HTTP/1.1 100 Continue\r\n\r\n"), nullptr, false});
     }
 
@@ -386,6 +460,17 @@ struct ClientConn::Io {
     }
 
     // --- streamed bodies ---
+
+    // The delegate's later verdict on a request it took as `handled`.
+    void streamBodyLater(std::shared_ptr<HTTPBodySink> s) {
+        if (closed || closing || goingAway || !awaitingReply || !head) {
+            if (s) s->cancel();
+            return;
+        }
+        awaitingReply = false;
+        sendContinue();
+        startSink(std::move(s));
+    }
 
     void startSink(std::shared_ptr<HTTPBodySink> s) {
         sink = std::move(s);
@@ -722,9 +807,6 @@ struct ClientConn::Io {
     void acceptWebSocket(http::request<http::string_body> request) {
         body.reset();
         ws.emplace(std::move(socket));
-        // Beast always names the server; it names ours rather than itself.
-        ws->set_option(websocket::stream_base::decorator(
-            [](websocket::response_type& response) { response.set(http::field::server, product::name); }));
         websocket::stream_base::timeout timeout{};
         timeout.handshake_timeout = std::chrono::seconds(5);  // also bounds the closing handshake
         timeout.idle_timeout = websocket::stream_base::none();
@@ -741,6 +823,8 @@ struct ClientConn::Io {
         // Bytes behind the upgrade request were sent before the client saw the 101: they are dropped.
         buffer.consume(buffer.size());
         upgradeRequest = std::move(request);
+        // A "100 Continue" before the 101 tells the client nothing.
+        upgradeRequest.erase(http::field::expect);
         upgrading = true;
         ws->async_accept(upgradeRequest, [self = self()](ErrorCode ec) {
             auto& io = *self->io_;
@@ -838,6 +922,12 @@ void ClientConn::sendText(std::shared_ptr<const std::string> payload, MessageKin
         io_->enqueue({std::move(payload), nullptr, true, kind});
     });
 }
+
+void ClientConn::streamBody(std::shared_ptr<HTTPBodySink> sink) {
+    io_->onStrand([this, sink = std::move(sink)]() mutable { io_->streamBodyLater(std::move(sink)); });
+}
+
+void ClientConn::detach() { io_->delegate.reset(); }
 
 void ClientConn::close() {
     io_->onStrand([this] { io_->closeNow(); });
@@ -989,7 +1079,12 @@ void closeListenerAndConnections(std::shared_ptr<net::tcp::acceptor>& listener, 
     // Each close may call back into the table (remove): close from a copy.
     auto closing = std::move(conns);
     conns.clear();
-    for (auto& [key, conn] : closing) conn->goAway();
+    for (auto& [key, conn] : closing) {
+        conn->detach();
+        conn->goAway();
+    }
 }
+
+void onFileThread(std::function<void()> job) { fileReaders().submit(std::move(job)); }
 
 }  // namespace ombry

@@ -64,7 +64,8 @@ struct BodyDisposition {
     std::shared_ptr<HTTPBodySink> sink;  // with stream
 
     static BodyDisposition buffer() { return {}; }
-    // The delegate has answered (as a rule with sendHTTPClosing) or will answer; nothing more is read.
+    // The delegate has answered (as a rule with sendHTTPClosing) or will answer, or will decide later with
+    // ClientConn::streamBody; nothing more is read until then.
     static BodyDisposition handled() { return {Kind::handled, nullptr}; }
     // The body goes to the sink; the sink's owner sends the reply once it is finished.
     static BodyDisposition stream(std::shared_ptr<HTTPBodySink> sink) { return {Kind::stream, std::move(sink)}; }
@@ -156,11 +157,19 @@ public:
         sendText(std::make_shared<const std::string>(std::move(payload)), kind);
     }
 
+    // After a `handled` disposition, the delegate's later verdict (any thread): the body goes to the sink,
+    // as with `stream`. A connection that has ended meanwhile cancels the sink.
+    void streamBody(std::shared_ptr<HTTPBodySink> sink);
+
     // Ends the connection (any thread): closes the socket and runs finish().
     void close();
     // Ends it for a server that stops (any thread): a WebSocket is sent a close frame, 1001 "going away",
     // first; other connections close at once.
     void goAway();
+
+    // Strand only: the connection no longer reaches its server (no request, message or removal), whatever
+    // it still does while it closes.
+    void detach();
 
     // Strand only. One heartbeat tick: an upgraded connection that answered the last ping is pinged again;
     // one that did not is closed (returns false). Other connections are left alone.
@@ -202,12 +211,17 @@ void adoptConnection(net::tcp::socket socket, bool accepting, ConnTable& conns,
                      ConnLimits limits = {});
 // One heartbeat tick for every connection of the table (those that did not answer remove themselves).
 void heartbeatAll(const ConnTable& conns);
-// A server's stop: closes the listener and sends every connection away (goAway), leaving both empty.
+// A server's stop: closes the listener and sends every connection away (goAway), leaving both empty. The
+// connections are detached first: one still closing reports nothing to the server afterwards.
 void closeListenerAndConnections(std::shared_ptr<net::tcp::acceptor>& listener, ConnTable& conns);
 
 // Accepts connections until the acceptor is closed and hands each to `adopt` on the acceptor's strand.
 // An accept error other than a closed acceptor (e.g. out of descriptors) pauses accepting briefly.
 void acceptLoop(std::shared_ptr<net::tcp::acceptor> acceptor, std::function<void(net::tcp::socket)> adopt);
+
+// Runs `job` on the threads that open and read the files the servers send: a slow disk, a FIFO or a hung
+// network share holds one of them, never the network thread.
+void onFileThread(std::function<void()> job);
 
 // Parses a decimal integer: optional sign, digits only, no overflow.
 std::optional<std::int64_t> parseDecimal(std::string_view text);

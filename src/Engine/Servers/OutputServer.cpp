@@ -44,7 +44,10 @@ std::shared_ptr<OutputServer> OutputServer::create(std::filesystem::path bundleD
 }
 
 OutputServer::~OutputServer() {
-    runOn(loop_, strand_, [this] { stopOnStrand(); });
+    runOn(loop_, strand_, [this] {
+        onConnections = nullptr;  // the owner is going too
+        stopOnStrand();
+    });
 }
 
 std::vector<std::string> OutputServer::lanAddresses() { return net::lanIPv4Addresses(); }
@@ -92,6 +95,7 @@ void OutputServer::stopOnStrand() {
     stopped_ = true;
     heartbeat_->cancel();
     closeListenerAndConnections(listener_, conns_);
+    reportConnections();  // the last report: pages still closing are no longer the server's
 }
 
 void OutputServer::adopt(net::tcp::socket socket) {

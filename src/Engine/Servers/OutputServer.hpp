@@ -41,7 +41,8 @@ public:
     // Binds preferredPort, else the next of the 20 ports above it, each tried once; `done` runs once, on the
     // server's strand. Called once per run.
     void start(std::uint16_t preferredPort, std::function<void(StartResult)> done);
-    // Closes the listener and every connection; waits for that unless called on the network thread.
+    // Closes the listener and every connection; waits for that unless called on the network thread. It
+    // reports 0 pages, and nothing is reported after it has returned.
     void stop();
 
     // Sends the state to every page; a state with a lower revision than the last one is dropped.

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -13,6 +14,7 @@
 #include <deque>
 #include <condition_variable>
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -96,6 +98,7 @@ protected:
         root = test::tempDir("ctl");
         incoming = root / "incoming";
         test::writeFile(root / "upload.html", "<!doctype html><title>upload</title>");
+        uploadPageFile = root / "upload.html";
         test::writeFile(root / "thumbs" / "a b.jpg", "0123456789");
     }
     void TearDown() override {
@@ -109,15 +112,16 @@ protected:
         options.timers = &timers;
         options.advertiser = advertiser;
         options.serviceName = "Stage";
-        options.uploadPage = root / "upload.html";
+        options.uploadPage = uploadPageFile;
         options.incomingDir = incoming;
         options.fileWork = fileWork;
+        options.fileOps = fileOps;
         options.stateHopSeconds = stateHopSeconds;
         auto s = ControlServer::create(options);
-        s->onClientsChanged = [box = box](int remotes, int companions) {
-            std::lock_guard lock(box->mutex);
-            box->counts.emplace_back(remotes, companions);
-            box->changed.notify_all();
+        s->onClientsChanged = [this](int remotes, int companions) {
+            std::lock_guard lock(mutex);
+            counts.emplace_back(remotes, companions);
+            changed.notify_all();
         };
         s->onAdvertiseStatus = [this](Status status) {
             std::lock_guard lock(mutex);
@@ -208,16 +212,9 @@ protected:
     fs::path root, incoming;
     std::shared_ptr<ControlServer> server;
     std::uint16_t port = 0;
-    // The counts outlive the fixture: a connection closed after stop() may still report on the network thread.
-    struct Counts {
-        std::mutex mutex;
-        std::condition_variable changed;
-        std::vector<std::pair<int, int>> counts;
-    };
-    std::shared_ptr<Counts> box = std::make_shared<Counts>();
-    std::mutex& mutex = box->mutex;
-    std::condition_variable& changed = box->changed;
-    std::vector<std::pair<int, int>>& counts = box->counts;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::pair<int, int>> counts;
     std::vector<Status> statuses;
     std::vector<ControlCommand> commands;
     std::vector<std::function<void(ControlResult)>> deferred;
@@ -230,6 +227,8 @@ protected:
     bool deferState = false;
     std::vector<std::function<void(std::optional<ControlSnapshot>)>> stateReplies;
     std::function<void(std::function<void()>)> fileWork;  // null: the server's own thread
+    std::function<void(std::function<void()>)> fileOps;   // null: the file threads
+    fs::path uploadPageFile;
     UploadIngestResult ingestResult = UploadIngestResult{true, "clip-1", "Clip", {}};
 };
 
@@ -353,6 +352,31 @@ TEST_F(ControlServerTest, StopSendsEachWebSocketACloseFrameGoingAwayAndClosesPla
     EXPECT_TRUE(plain.buffered().empty());
     // The one that never answers is closed when the closing handshake times out.
     EXPECT_TRUE(silent.closedWithin(10));
+}
+
+// The owner may go away once stop() has returned: a remote still closing reports to it no more.
+TEST_F(ControlServerTest, StopIsTheLastReport) {
+    startServer();
+    RawClient remote = client("remote");
+    ASSERT_TRUE(countsAre(1, 0));
+    server->stop();
+    std::size_t atStop = 0;
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(counts.back(), (std::pair{0, 0}));
+        atStop = counts.size();
+    }
+    // The remote answers the close frame, and the server closes the connection after that handshake.
+    std::optional<RawClient::Frame> frame;
+    do frame = remote.readFrame();
+    while (frame && frame->opcode != 8);
+    ASSERT_TRUE(frame);
+    ASSERT_TRUE(remote.sendFrame(8, std::string("\x03\xE9", 2)));
+    ASSERT_TRUE(remote.closedWithin());
+    remote.close();  // the server's side closes once the client's has
+    // A report would follow at once.
+    std::unique_lock lock(mutex);
+    EXPECT_FALSE(changed.wait_for(lock, std::chrono::milliseconds(200), [&] { return counts.size() > atStop; }));
 }
 
 TEST_F(ControlServerTest, PushSendsEverySnapshotToEveryUpgradedClient) {
@@ -827,7 +851,19 @@ protected:
         std::lock_guard lock(mutex);
         return held.size();
     }
-    std::deque<std::function<void()>> held;
+    // Restarts the server with the file work that requests wait for held until the test runs it.
+    void holdFileOps() {
+        fileOps = [this](std::function<void()> job) {
+            std::lock_guard lock(mutex);
+            heldOps.push_back(std::move(job));
+            changed.notify_all();
+        };
+        server->stop();
+        startServer();
+        server->configureUpload(true, "tok");
+        sync();
+    }
+    std::deque<std::function<void()>> held, heldOps;
 };
 
 TEST_F(ControlUploadTest, AnUploadLandsInTheIncomingFolderAndIsHandedOver) {
@@ -978,6 +1014,75 @@ TEST_F(ControlUploadTest, TheFileIsSyncedAwayFromTheNetworkThreadBeforeItIsHande
     std::lock_guard lock(mutex);
     ASSERT_EQ(ingests.size(), 1u);
     EXPECT_EQ(test::readFile(ingests[0].tempPath), "0123456789");
+}
+
+TEST_F(ControlUploadTest, FileWorkARequestWaitsForHoldsNoOtherRequest) {
+    // Making an upload's file and the upload page's first read wait for the disk: while they do, other
+    // requests are answered.
+    holdFileOps();
+    RawClient up(port), page(port);
+    ASSERT_TRUE(up.send(upload("k=tok&filename=a.mov", 3, "Expect: 100-continue\r\n")));
+    ASSERT_TRUE(waitFor(mutex, changed, [&] { return heldOps.size() == 1; }));
+    ASSERT_TRUE(page.send(request("/upload?k=tok")));
+    ASSERT_TRUE(waitFor(mutex, changed, [&] { return heldOps.size() == 2; }));
+    RawClient again(port);
+    ASSERT_TRUE(again.send(request("/upload?k=tok")));
+    EXPECT_EQ(get("/")->status(), 200);
+    EXPECT_TRUE(up.quietFor(0.05));  // no leave to send before the file is there
+    std::deque<std::function<void()>> jobs;
+    {
+        std::lock_guard lock(mutex);
+        jobs.swap(heldOps);
+    }
+    for (auto& job : jobs) job();
+    ASSERT_TRUE(up.readUntil("HTTP/1.1 100 Continue\r\n\r\n"));
+    up.take(up.buffered().size());
+    ASSERT_TRUE(up.send("abc"));
+    auto uploaded = up.readReply();
+    ASSERT_TRUE(uploaded);
+    EXPECT_EQ(uploaded->status(), 200);
+    for (RawClient* c : {&page, &again}) {
+        auto shown = c->readReply();
+        ASSERT_TRUE(shown);
+        EXPECT_EQ(shown->body, "<!doctype html><title>upload</title>");
+    }
+    std::lock_guard lock(mutex);
+    EXPECT_TRUE(heldOps.empty()) << "the page is read once";
+}
+
+// A disk that never answers at all: an upload page that is a FIFO without a writer.
+TEST_F(ControlUploadTest, APageThatCannotBeReadHoldsNoOtherRequest) {
+    uploadPageFile = root / "page.fifo";
+    ASSERT_EQ(::mkfifo(uploadPageFile.c_str(), 0600), 0);
+    server->stop();
+    startServer();
+    server->configureUpload(true, "tok");
+    sync();
+    RawClient page(port);
+    ASSERT_TRUE(page.send(request("/upload?k=tok")));
+    ASSERT_TRUE(page.quietFor(0.05));
+    const auto other = get("/");
+    // The reader's open waits for a writer: give it one, whatever happened above.
+    std::ofstream(uploadPageFile) << "<p>late</p>";
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->status(), 200);
+    auto shown = page.readReply();
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(shown->body, "<p>late</p>");
+}
+
+TEST_F(ControlUploadTest, AnUploadFinishedAsTheServerStopsIsNotHandedOn) {
+    holdFileWork();
+    RawClient c(port);
+    ASSERT_TRUE(c.send(upload("k=tok&filename=a.mov", 10) + "0123456789"));
+    ASSERT_TRUE(runHeld());  // the body's one piece
+    ASSERT_TRUE(waitFor(mutex, changed, [&] { return held.size() == 1; }));  // syncing it
+    server->stop();
+    ASSERT_TRUE(runHeld());
+    EXPECT_TRUE(incomingEmptied());
+    server.reset();  // waits for the network thread
+    std::lock_guard lock(mutex);
+    EXPECT_TRUE(ingests.empty());
 }
 
 TEST_F(ControlUploadTest, BodyIsWrittenOnTheFileThreadOnePieceAtATime) {

@@ -50,12 +50,12 @@ protected:
         test::writeFile(root / "thumb.jpg", "jpegbytes");
 
         server = makeServer();
-        server->onConnections = [box = box](int n) {
+        server->onConnections = [this](int n) {
             {
-                std::lock_guard lock(box->mutex);
-                box->counts.push_back(n);
+                std::lock_guard lock(mutex);
+                counts.push_back(n);
             }
-            box->changed.notify_all();
+            changed.notify_all();
         };
         auto result = startAndWait(*server, 0);
         ASSERT_TRUE(std::holds_alternative<ServerInfo>(result));
@@ -103,16 +103,9 @@ protected:
     std::shared_ptr<OutputServer> server;
     ServerInfo info;
     std::uint16_t port = 0;
-    // The counts outlive the fixture: a connection closed after stop() may still report on the network thread.
-    struct Counts {
-        std::mutex mutex;
-        std::condition_variable changed;
-        std::vector<int> counts;
-    };
-    std::shared_ptr<Counts> box = std::make_shared<Counts>();
-    std::mutex& mutex = box->mutex;
-    std::condition_variable& changed = box->changed;
-    std::vector<int>& counts = box->counts;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<int> counts;
 };
 
 TEST_F(OutputServerTest, ServerInfoNamesLocalhostFirstThenTheLanAddresses) {
@@ -483,6 +476,31 @@ TEST_F(OutputServerTest, At256ConnectionsTheNextIsClosedAtOnce) {
     RawClient next(port);
     ASSERT_TRUE(next.send(get("/app.js")));
     EXPECT_TRUE(next.readReply());
+}
+
+// The owner may go away once stop() has returned: a page still closing reports to it no more.
+TEST_F(OutputServerTest, StopReportsNoPagesAndNothingAfterIt) {
+    RawClient output = page("output");
+    ASSERT_TRUE(countIs(1));
+    server->stop();
+    std::size_t atStop = 0;
+    {
+        std::lock_guard lock(mutex);
+        ASSERT_FALSE(counts.empty());
+        EXPECT_EQ(counts.back(), 0);
+        atStop = counts.size();
+    }
+    // The page answers the close frame, and the server closes the connection after that handshake.
+    std::optional<RawClient::Frame> frame;
+    do frame = output.readFrame();
+    while (frame && frame->opcode != 8);
+    ASSERT_TRUE(frame);
+    ASSERT_TRUE(output.sendFrame(8, std::string("\x03\xE9", 2)));
+    ASSERT_TRUE(output.closedWithin());
+    output.close();  // the server's side closes once the client's has
+    // A report would follow at once.
+    std::unique_lock lock(mutex);
+    EXPECT_FALSE(changed.wait_for(lock, std::chrono::milliseconds(200), [&] { return counts.size() > atStop; }));
 }
 
 TEST_F(OutputServerTest, StopClosesEveryConnectionAndTheListener) {
