@@ -327,6 +327,39 @@ TEST_F(PaneTest, OutputAddressDisplaysAndMonitorDevice) {
     EXPECT_EQ(app->settings().monitorDeviceUID, std::nullopt);
 }
 
+TEST_F(PaneTest, DisplayRowsMarkTheScreensTheGuardsKeepFree) {
+    // Two screens: the primary one, and the one the main window stands on.
+    struct TwoScreens final : ScreenProvider {
+        std::vector<DisplayScreen> screens() const override {
+            return {DisplayScreen{1, "Built-in", {0, 0, 1280, 800}, 2, true},
+                    DisplayScreen{2, "Studio", {1280, 0, 1920, 1080}, 1, false}};
+        }
+    };
+    static TwoScreens two;
+    AppEnvironment e = env();
+    e.screens = &two;
+    app = std::make_unique<AppState>(std::move(e));
+    stateSignals = std::make_unique<ui::StateSignals>(*app);
+    app->mainWindowDisplay = [] { return std::optional<DisplayId>(2); };
+    open(SettingsSection::output);
+    EXPECT_FALSE(find("noDisplays")->isVisible());
+    auto rows = [&] { return find("displayRows")->findChildren<QWidget*>("displayRow"); };
+    auto marked = [&] {
+        std::vector<bool> out;
+        for (QWidget* row : rows()) out.push_back(row->findChild<QLabel*>("restricted") != nullptr);
+        return out;
+    };
+    ASSERT_EQ(rows().size(), 2);
+    EXPECT_EQ(rows()[0]->findChild<QLabel*>("displayName")->text(), "Built-in");
+    EXPECT_EQ(rows()[0]->findChild<QLabel*>("displayDetail")->text(), QString::fromUtf8("2560\u00D71600 \u00B7 primary"));
+    EXPECT_EQ(rows()[1]->findChild<QLabel*>("displayDetail")->text(), QString::fromUtf8("1920\u00D71080"));
+    EXPECT_EQ(marked(), (std::vector<bool>{true, true}));
+    click(find<QAbstractButton>("allowPrimary"));
+    EXPECT_EQ(marked(), (std::vector<bool>{false, true}));
+    click(find<QAbstractButton>("allowController"));
+    EXPECT_EQ(marked(), (std::vector<bool>{false, false}));
+}
+
 // ---- Remote control ----
 
 TEST_F(PaneTest, PortIsAppliedOnReturnOrFocusLossNotOnEveryKeystroke) {
