@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QPainter>
 #include <QPixmap>
 #include <QScreen>
 
@@ -375,34 +376,140 @@ TEST_F(DisplayUiTest, FrameSharingReadsTheStageThroughAContextSharedWithTheCompo
     EXPECT_TRUE(near(qRgba(p[2], p[1], p[0], p[3]), stageBlue));
 }
 
-TEST_F(DisplayUiTest, PreviewShowsTheStageWithRoundedTransparentCorners) {
-    setStage(1920, 1080);
+// The preview in a top-level window like the main window's: its picture is a native child window, so
+// it is seen in a screenshot of the root window, not in the window's backing store.
+struct PreviewWindow {
+    static constexpr QPoint at{100, 80};
+    static constexpr Color background{40, 50, 60, 255};
+    static constexpr Color mark{255, 0, 255, 255};
     QWidget top;
-    top.resize(400, 225);
-    auto* preview = new ProgramPreviewNative(*renderer, &top);
-    preview->resize(400, 225);
-    NativeStageView* view = preview->view();
-    EXPECT_EQ(view->cornerRadius(), 9);
-    top.show();
-    ASSERT_TRUE(spin([&] { return view->framesShown() >= 1; }));
-    EXPECT_EQ(view->drawable(), (StageDrawable{400, 225, 1}));
+    ProgramPreviewNative* preview = nullptr;
+    explicit PreviewWindow(NativeStageRenderer& renderer, QSize size = {400, 225}) {
+        top.setGeometry(QRect(at, size + QSize(20, 20)));
+        QPalette pal = top.palette();
+        pal.setColor(QPalette::Window, QColor(background.r, background.g, background.b));
+        top.setPalette(pal);
+        top.setAutoFillBackground(true);
+        preview = new ProgramPreviewNative(renderer, &top);
+        preview->setGeometry(QRect(QPoint(10, 10), size));
+        // A mark in the top-right corner, as the layer badges sit.
+        preview->setOverlayPainter([](QPainter& p, QSize s) {
+            p.fillRect(QRect(s.width() - 30, 10, 20, 10), QColor(mark.r, mark.g, mark.b));
+        });
+    }
+    NativeStageView* view() const { return preview->view(); }
+    // A pixel of the picture, in its own coordinates, from the root window.
+    static QRgb pixel(const QImage& shot, int x, int y) { return shot.pixel(at + QPoint(10 + x, 10 + y)); }
+    static QImage shot() { return QGuiApplication::primaryScreen()->grabWindow(0).toImage(); }
+    bool shows(QSize size) const {
+        const QImage image = shot();
+        return view()->overlaysShown() > 0 && near(pixel(image, size.width() / 2, size.height() / 2), stageBlue) &&
+               near(pixel(image, size.width() - 20, 15), mark);
+    }
+};
 
-    const QImage image = view->grabFramebuffer().convertToFormat(QImage::Format_ARGB32);
-    ASSERT_EQ(image.size(), QSize(400, 225));
-    EXPECT_TRUE(near(image.pixel(200, 112), stageBlue));
-    EXPECT_TRUE(near(image.pixel(0, 112), stageBlue));  // the edges are straight
-    EXPECT_TRUE(near(image.pixel(200, 0), stageBlue));
+TEST_F(DisplayUiTest, PreviewShowsTheStageAndItsOverlayInARealWindowAndStaysFittedWhenResized) {
+    setStage(1920, 1080);
+    PreviewWindow w(*renderer);
+    EXPECT_EQ(w.view()->cornerRadius(), 9);
+    w.top.show();
+    ASSERT_TRUE(spin([&] { return w.shows({400, 225}); })) << "the stage and the mark are not on the screen";
+    EXPECT_EQ(w.view()->drawable(), (StageDrawable{400, 225, 1}));
+    EXPECT_GE(w.view()->framesShown(), 1u);
+
+    QImage shot = PreviewWindow::shot();
+    shot.copy(QRect(PreviewWindow::at, w.top.size())).save(QStringLiteral(OMBRY_SHOT_DIR "/preview-window.png"));
+    // Straight edges in the stage's colour; the corners outside the rounding in the colour behind.
+    for (auto [x, y] : {std::pair{0, 112}, {399, 112}, {200, 0}, {200, 224}, {9, 9}, {390, 215}})
+        EXPECT_TRUE(near(PreviewWindow::pixel(shot, x, y), stageBlue, 40)) << x << ", " << y;
     for (auto [x, y] : {std::pair{0, 0}, {1, 1}, {399, 0}, {0, 224}, {398, 223}})
-        EXPECT_TRUE(near(image.pixel(x, y), clear)) << x << ", " << y;
-    EXPECT_TRUE(near(image.pixel(9, 9), stageBlue, 40));
+        EXPECT_TRUE(near(PreviewWindow::pixel(shot, x, y), PreviewWindow::background, 6)) << x << ", " << y;
+    EXPECT_TRUE(near(PreviewWindow::pixel(shot, -5, 100), PreviewWindow::background));
+
+    // Larger: the picture fills the new size, the mark stays top-right.
+    w.top.resize(620, 358);
+    w.preview->resize(600, 338);
+    ASSERT_TRUE(spin([&] { return w.view()->drawable() == StageDrawable{600, 338, 1} && w.shows({600, 338}); }));
+    ASSERT_TRUE(spin([&] {
+        const QImage image = PreviewWindow::shot();
+        return near(PreviewWindow::pixel(image, 598, 300), stageBlue) &&
+               near(PreviewWindow::pixel(image, 300, 336), stageBlue) &&
+               near(PreviewWindow::pixel(image, 599, 337), PreviewWindow::background, 6);
+    }));
+    EXPECT_TRUE(near(PreviewWindow::pixel(PreviewWindow::shot(), 602, 300), PreviewWindow::background));
 }
 
-TEST_F(DisplayUiTest, ViewOutsideAWindowSizesItsDrawableAtScaleTwoAndKeepsItWhenEmpty) {
-    NativeStageView view(*renderer, 0);
-    view.resize(400, 225);
-    EXPECT_EQ(view.drawable(), (StageDrawable{800, 450, 2}));
-    view.resize(0, 225);
-    EXPECT_EQ(view.drawable(), (StageDrawable{800, 450, 2}));
+TEST_F(DisplayUiTest, PreviewStopsPresentingWhileHiddenOrCoveredAndResumes) {
+    setStage(1920, 1080);
+    PreviewWindow w(*renderer);
+    w.top.show();
+    ASSERT_TRUE(spin([&] { return w.shows({400, 225}); }));
+    const auto target = w.view()->target();
+    // Runs frames while the view is not presentable; true when none was shown in ten composed ones.
+    auto presentsNothing = [&] {
+        if (!spin([&] { return !target->presentable(); })) return false;
+        const uint64_t shown = w.view()->framesShown(), composed = renderer->framesComposed();
+        spin([&] { return renderer->framesComposed() >= composed + 10; });
+        QCoreApplication::processEvents();
+        return renderer->framesComposed() >= composed + 10 && w.view()->framesShown() == shown;
+    };
+
+    w.top.hide();
+    EXPECT_TRUE(presentsNothing()) << "hidden";
+    w.top.show();
+    uint64_t shown = w.view()->framesShown();
+    EXPECT_TRUE(spin([&] { return w.view()->framesShown() > shown + 2; })) << "shown again";
+
+    // Another window over the whole of it.
+    QWidget cover;
+    cover.setGeometry(QRect(PreviewWindow::at - QPoint(20, 20), w.top.size() + QSize(40, 40)));
+    cover.show();
+    EXPECT_TRUE(presentsNothing()) << "covered";
+    cover.hide();
+    shown = w.view()->framesShown();
+    EXPECT_TRUE(spin([&] { return w.view()->framesShown() > shown + 2; })) << "uncovered";
+}
+
+TEST_F(DisplayUiTest, PreviewSwapHeldOnItsPresenterNeverHoldsTheFrameLoopOrTheOverlay) {
+    setStage(1920, 1080);
+    std::mutex m;
+    std::condition_variable cv;
+    bool hold = false, held = false;
+    PreviewWindow w(*renderer);
+    w.view()->setBeforeSwap([&] {
+        std::unique_lock lock(m);
+        if (!hold) return;
+        held = true;
+        cv.notify_all();
+        cv.wait(lock, [&] { return !hold; });
+        held = false;
+    });
+    w.top.show();
+    ASSERT_TRUE(spin([&] { return w.shows({400, 225}); }));
+    {
+        std::lock_guard lock(m);
+        hold = true;
+    }
+    ASSERT_TRUE(spin([&] {
+        std::lock_guard lock(m);
+        return held;
+    }));
+    const uint64_t shown = w.view()->framesShown(), composed = renderer->framesComposed();
+    // The frame loop composes and hands frames over, the overlay is painted and resized, all while the
+    // presenter sits in its swap.
+    for (int i = 0; i < 5; ++i) {
+        w.preview->resize(400 - i, 225);
+        w.preview->updateOverlay();
+        QCoreApplication::processEvents();
+    }
+    EXPECT_TRUE(spin([&] { return renderer->framesComposed() >= composed + 20; }));
+    EXPECT_EQ(w.view()->framesShown(), shown) << "the presenter did not stay in its swap";
+    {
+        std::lock_guard lock(m);
+        hold = false;
+    }
+    cv.notify_all();
+    EXPECT_TRUE(spin([&] { return w.view()->framesShown() > shown; }));
 }
 
 }  // namespace

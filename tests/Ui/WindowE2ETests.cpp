@@ -271,6 +271,17 @@ protected:
         const int height = (right - left + 1) * 9 / 16;
         return shot.pixel((left + right) / 2, top + height / 2);
     }
+    // Pixels in the media layer's colour in the top band of the program column.
+    int tealPixels(const QImage& shot, const QRect& window) {
+        const int program = std::max(370, int(0.28 * window.width()));
+        int n = 0;
+        for (int y = window.top(); y < window.top() + 80; ++y)
+            for (int x = window.right() + 1 - program; x <= window.right(); ++x) {
+                const QRgb px = shot.pixel(x, y);
+                n += std::abs(qRed(px) - 64) < 30 && std::abs(qGreen(px) - 200) < 30 && std::abs(qBlue(px) - 224) < 30;
+            }
+        return n;
+    }
     void saveShot(const QImage& shot, const std::string& name) {
         const fs::path out = fs::path(OMBRY_BUILD_DIR) / "tests" / (name + ".png");
         shot.save(QString::fromStdString(out.string()));
@@ -309,6 +320,9 @@ TEST_F(InstalledWindow, OpensFullSizeAndRunsTheShowFromCurlAndKeys) {
         return near(previewCentre(shot, geometry), 255, 0, 0);
     }, 10)) << "the preview does not show clip 1";
     saveShot(shot, "window_e2e_clip1");
+    // The overlays are drawn into the picture: the media layer's badge shows in its teal.
+    EXPECT_TRUE(waitFor([&] { return tealPixels(x->screenshot(), geometry) >= 4; }, 10))
+        << "no live media badge over the preview";
 
     key(mainWindow()->id, "2");
     EXPECT_TRUE(waitFor([&] { return near(previewCentre(x->screenshot(), geometry), 0, 0, 255); }, 10))

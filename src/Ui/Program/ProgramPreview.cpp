@@ -1,12 +1,10 @@
-#include <epoxy/gl.h>
-
 #include "Ui/Program/ProgramPreview.hpp"
 
-#include <QOpenGLWidget>
 #include <QPainter>
 #include <QPainterPath>
 
 #include "Ui/Program/ProgramTimecode.hpp"
+#include "Ui/Qt/NativeStageView.hpp"
 #include "Ui/Shell/Theme.hpp"
 
 namespace ombry::ui {
@@ -93,28 +91,6 @@ private:
     ProgramPreview& owner_;
 };
 
-// Over the GL stage view, which is composed above every plain widget of the window: the overlay is a
-// GL widget stacked above it in turn.
-class GlOverlay final : public QOpenGLWidget {
-public:
-    explicit GlOverlay(ProgramPreview& owner) : QOpenGLWidget(&owner), owner_(owner) {
-        setAttribute(Qt::WA_TransparentForMouseEvents);
-        setAttribute(Qt::WA_AlwaysStackOnTop);
-        setAttribute(Qt::WA_TranslucentBackground);
-    }
-
-protected:
-    void paintGL() override {
-        glClearColor(0, 0, 0, 0);
-        glClear(GL_COLOR_BUFFER_BIT);
-        QPainter p(this);
-        drawOverlay(p, owner_, size());
-    }
-
-private:
-    ProgramPreview& owner_;
-};
-
 }  // namespace
 
 QColor ProgramPreview::toneColor(Tone tone) {
@@ -153,12 +129,19 @@ ProgramPreview::ProgramPreview(AppState& state, StateSignals& stateSignals, Pict
     }
     picture_->setObjectName(QStringLiteral("previewPicture"));
     picture_->setAccessibleName(QStringLiteral("Program preview"));
-    if (picture_->inherits("QOpenGLWidget") || picture_->findChild<QOpenGLWidget*>())
-        overlay_ = new GlOverlay(*this);
-    else
-        overlay_ = new PlainOverlay(*this);
-    overlay_->setObjectName(QStringLiteral("previewOverlay"));
     timecode_ = new ProgramTimecode(state, stateSignals, this);
+    native_ = dynamic_cast<ProgramPreviewNative*>(picture_);
+    if (native_) {
+        // Nothing can be drawn over a native window: the overlays are painted into the picture.
+        native_->setOverlayPainter([this](QPainter& p, QSize size) {
+            drawOverlay(p, *this, size);
+            timecode_->paintAt(p, timecodeOrigin);
+        });
+        timecode_->drawInPicture([this] { native_->updateOverlay(); });
+    } else {
+        overlay_ = new PlainOverlay(*this);
+        overlay_->setObjectName(QStringLiteral("previewOverlay"));
+    }
     gate_ = new RefreshGate(this, [this] { refresh(); });
     gate_->watch(stateSignals, {Aspect::program, Aspect::media});
     refresh();
@@ -180,7 +163,8 @@ void ProgramPreview::refresh() {
         shapeKey_ = key;
         scheduleReshape();
     }
-    overlay_->update();
+    if (native_) native_->updateOverlay();
+    else overlay_->update();
 }
 
 void ProgramPreview::scheduleReshape() {
@@ -252,10 +236,11 @@ void ProgramPreview::resizeEvent(QResizeEvent* event) {
 void ProgramPreview::layoutPicture() {
     const QRect r = pictureRect();
     picture_->setGeometry(r);
-    overlay_->setGeometry(r);
-    overlay_->raise();
-    // Top-leading, 7 points in (the timecode's own margin is 4).
-    timecode_->setGeometry(QRect(r.topLeft() + QPoint(3, 3), timecode_->sizeHint()));
+    if (overlay_) {
+        overlay_->setGeometry(r);
+        overlay_->raise();
+    }
+    timecode_->setGeometry(QRect(r.topLeft() + timecodeOrigin, timecode_->sizeHint()));
     timecode_->raise();
 }
 

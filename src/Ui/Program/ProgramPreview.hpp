@@ -13,6 +13,7 @@
 namespace ombry::ui {
 
 class ProgramTimecode;
+class ProgramPreviewNative;
 
 class ProgramPreview final : public QWidget {
 public:
@@ -21,6 +22,8 @@ public:
     using PictureFactory = std::function<QWidget*(NativeStageRenderer& renderer, QWidget* parent)>;
     static constexpr double reshapeDelay = 0.4;
     static constexpr int cornerRadius = 9;
+    // Top-leading, 7 points in (the timecode's own margin is 4).
+    static constexpr QPoint timecodeOrigin{3, 3};
 
     ProgramPreview(AppState& state, StateSignals& stateSignals, PictureFactory picture, QWidget* parent = nullptr);
     ~ProgramPreview() override;
@@ -62,6 +65,8 @@ private:
 
     AppState& state_;
     QWidget* picture_ = nullptr;
+    // The application's picture, which paints the overlays itself; else a plain widget over the picture.
+    ProgramPreviewNative* native_ = nullptr;
     QWidget* overlay_ = nullptr;
     ProgramTimecode* timecode_ = nullptr;
     RefreshGate* gate_ = nullptr;

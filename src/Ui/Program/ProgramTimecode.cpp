@@ -41,7 +41,7 @@ ProgramTimecode::ProgramTimecode(AppState& state, StateSignals& stateSignals, QW
     auto* gate = new RefreshGate(this, [this] { sync(); });
     gate->watch(stateSignals, {Aspect::program, Aspect::clockEpoch});
     connect(&stateSignals.ticker(), &Ticker::tick, this, [this] {
-        if (isVisible() && panel::rolling(state_.program.state())) sync();
+        if (shown() && panel::rolling(state_.program.state())) sync();
     });
     sync();
 }
@@ -53,7 +53,18 @@ void ProgramTimecode::sync() {
     if (text == text_) return;
     text_ = text;
     ++updates_;
-    update();
+    if (changed_) changed_();
+    else update();
+}
+
+bool ProgramTimecode::shown() const {
+    if (!changed_) return isVisible();
+    return parentWidget() && parentWidget()->isVisible();
+}
+
+void ProgramTimecode::drawInPicture(std::function<void()> changed) {
+    changed_ = std::move(changed);
+    hide();
 }
 
 QSize ProgramTimecode::sizeHint() const {
@@ -63,9 +74,16 @@ QSize ProgramTimecode::sizeHint() const {
 
 void ProgramTimecode::paintEvent(QPaintEvent*) {
     QPainter p(this);
+    paintAt(p, QPoint(0, 0));
+}
+
+void ProgramTimecode::paintAt(QPainter& p, QPoint origin) const {
+    p.save();
+    p.setFont(font());
     p.setRenderHint(QPainter::TextAntialiasing);
-    drawOverVideo(p, QRectF(rect()).adjusted(4, 4, -4, -4), Qt::AlignLeft | Qt::AlignVCenter, text_,
-                  QColor::fromRgbF(1, 1, 1, 0.75f));
+    drawOverVideo(p, QRectF(QRect(origin, sizeHint())).adjusted(4, 4, -4, -4), Qt::AlignLeft | Qt::AlignVCenter,
+                  text_, QColor::fromRgbF(1, 1, 1, 0.75f));
+    p.restore();
 }
 
 }  // namespace ombry::ui

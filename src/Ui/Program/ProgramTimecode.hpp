@@ -3,6 +3,8 @@
 // shared ticker while that layer's clip rolls.
 #include <QWidget>
 
+#include <functional>
+
 #include "Ui/Bridge/RefreshGate.hpp"
 
 class QPainter;
@@ -19,13 +21,20 @@ public:
     const QString& text() const { return text_; }
     QSize sizeHint() const override;
     int updates() const { return updates_; }
+    // For a picture that nothing can be drawn over (a native window): the widget hides and the picture
+    // paints the timecode itself with paintAt(), told by `changed` whenever the text changes.
+    void drawInPicture(std::function<void()> changed);
+    // The timecode as the widget paints it, with its box's top-left at `origin`.
+    void paintAt(QPainter& painter, QPoint origin) const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     void sync();
+    bool shown() const;
     AppState& state_;
+    std::function<void()> changed_;
     QString text_;
     int updates_ = 0;
 };
