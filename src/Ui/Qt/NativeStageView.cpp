@@ -297,6 +297,8 @@ ProgramPreviewNative::ProgramPreviewNative(NativeStageRenderer& renderer, QWidge
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(container_);
     view_->setVisibleInOwner([this] { return container_->isVisible() && !container_->visibleRegion().isEmpty(); });
+    // A screen of another scale needs the overlay at its pixels.
+    connect(view_, &QWindow::screenChanged, this, [this] { updateOverlay(); });
     updateOverlay();
 }
 

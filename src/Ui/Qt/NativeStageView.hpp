@@ -46,6 +46,8 @@ public:
     // Asked on every frame: false while the widget holding the view is hidden or scrolled away.
     void setVisibleInOwner(std::function<bool()> visible) { visibleInOwner_ = std::move(visible); }
     uint64_t framesShown() const { return shown_.load(); }
+    // Handed over by the frame loop.
+    uint64_t framesPublished() const { return ring_->published(); }
     uint64_t swaps() const { return swaps_.load(); }
     uint64_t overlaysShown() const { return overlaysShown_.load(); }
     // Runs on the presenter thread right before each swap; set before the view is exposed. For tests that
