@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "Platform/LogFile.hpp"
 #include "Platform/Memory.hpp"
 #include "App/SelfTest.hpp"
 #include "Platform/Product.hpp"
@@ -64,6 +65,9 @@ int main(int argc, char** argv) {
     SingleInstance instance;
     if (instance.handOver(line.document)) return 0;
 
+    // Beside the system log, a small file the Help menu can show.
+    static TeeLogSink logs(makeSystemLogSink(), std::make_unique<RotatingFileSink>(logsDir()));
+    setLogSink(&logs);
     Application app;
     instance.listen([&app](const std::filesystem::path& document) {
         if (!document.empty()) app.openDocument(document);

@@ -213,6 +213,7 @@ protected:
         env.push_back("XDG_DATA_HOME=" + (home / "data").string());
         env.push_back("XDG_CONFIG_HOME=" + (home / "config").string());
         env.push_back("XDG_RUNTIME_DIR=" + (home / "runtime").string());
+        env.push_back("XDG_STATE_HOME=" + (home / "state").string());
         env.push_back("QT_QPA_PLATFORM=xcb");
         return env;
     }

@@ -15,10 +15,11 @@ std::filesystem::path processRoot();
 int main(int argc, char** argv) {
     namespace fs = std::filesystem;
     const fs::path root = ombry::test::processRoot();
-    for (const char* sub : {"data", "config", "runtime"}) fs::create_directories(root / sub);
+    for (const char* sub : {"data", "config", "runtime", "state"}) fs::create_directories(root / sub);
     ::setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
     ::setenv("XDG_RUNTIME_DIR", (root / "runtime").c_str(), 1);
+    ::setenv("XDG_STATE_HOME", (root / "state").c_str(), 1);
     fs::permissions(root / "runtime", fs::perms::owner_all, fs::perm_options::replace);
 
     static ombry::CapturingLogSink quietLog;
