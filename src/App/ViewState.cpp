@@ -66,18 +66,17 @@ std::optional<std::pair<std::int64_t, std::int64_t>> parseResolution(const std::
     return std::pair{values[0], values[1]};
 }
 
-// Every numeric character of the text read as one number. A decimal point or comma right between the first
-// two runs of digits makes it a decimal, rounded half up: "29.97" is 30 fps, not 2997.
+// The text's leading number; a decimal point or comma right between its digits and the next makes it a
+// decimal, rounded half up: "29.97p" is 30 fps, and "30p 1080" is 30, not every digit run together.
 std::optional<std::int64_t> parseFrameRate(const std::string& text) {
     const auto runs = numericRuns(text);
-    std::string digits;
-    for (const auto& run : runs) digits += run.digits;
-    const bool decimal = runs.size() >= 2 && runs[1].begin == runs[0].end + 1 &&
-                         (text[runs[0].end] == '.' || text[runs[0].end] == ',');
-    if (!decimal) return parseInteger(digits);
-    if (!asciiDigits(digits)) return std::nullopt;
+    if (runs.empty()) return std::nullopt;
     auto whole = parseInteger(runs[0].digits);
     if (!whole) return std::nullopt;
+    const bool decimal = runs.size() >= 2 && runs[1].begin == runs[0].end + 1 &&
+                         (text[runs[0].end] == '.' || text[runs[0].end] == ',');
+    if (!decimal) return whole;
+    if (!asciiDigits(runs[1].digits)) return std::nullopt;
     if (runs[1].digits[0] >= '5') {
         if (*whole == std::numeric_limits<std::int64_t>::max()) return std::nullopt;
         ++*whole;

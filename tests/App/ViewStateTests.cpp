@@ -70,6 +70,8 @@ TEST_F(ViewStateTest, AFrameRateTextSetsTheStageRateAndADecimalRateIsRounded) {
                           // Decimal rates read as their rounded value, not as every digit run together.
                           Case{"29.97", 30}, Case{"59.94p", 60}, Case{"23.976", 24}, Case{"29,97 fps", 30},
                           Case{"12.4", 12}, Case{"12.5p", 13}, Case{"\u0662\u0665.5", 50},
+                          // Only the leading number counts: what follows it is not more digits of the rate.
+                          Case{"30p 1080", 30}, Case{"24/1", 24}, Case{"25p (PAL 50i)", 25},
                           Case{"0.4", 1}}) {
         app->setFrameRate("50");
         app->setFrameRate(c.text);
@@ -116,6 +118,18 @@ TEST_F(ViewStateTest, CustomValuesKeepTheLastEightTypedOnesWithoutPresetsOrDupli
     s.customFrameRates = {"25p", "50p"};
     app->setSettings(s);
     EXPECT_EQ(app->frameRateOptions(), (std::vector<std::string>{"60p", "30p", "25p", "24p", "50p"}));
+}
+
+TEST_F(ViewStateTest, RememberedValuesEditedByHandIntoOtherFormsAreDroppedWhenTheSettingsLoad) {
+    // What the pickers offer must be what they set: "29.97p" would be listed but set 30p, never checked.
+    AppSettings edited = AppSettings::defaults();
+    edited.customResolutions = {"2048x1080", "2048 x 1080", "720p", "x1080", "1x2x3", "4096X2160", "1000x500"};
+    edited.customFrameRates = {"50p", "29.97p", "48", "p", "120p ", "٥٠p", "100p"};
+    Store::saveDoc(edited, Store::dir() / "settings.json");
+    make();
+    EXPECT_EQ(app->settings().customResolutions, (std::vector<std::string>{"2048x1080", "1000x500"}));
+    EXPECT_EQ(app->settings().customFrameRates, (std::vector<std::string>{"50p", "100p"}));
+    EXPECT_EQ(app->listedFrameRates(), (std::vector<std::string>{"60p", "30p", "25p", "24p", "50p", "100p"}));
 }
 
 TEST_F(ViewStateTest, LayerRowsAndOutputStatusFollowTheProgram) {

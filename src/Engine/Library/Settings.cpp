@@ -3,7 +3,9 @@
 #include <openssl/rand.h>
 #include <sys/random.h>
 
+#include <algorithm>
 #include <stdexcept>
+#include <string_view>
 
 namespace ombry {
 namespace {
@@ -27,6 +29,22 @@ bool secureBytes(unsigned char* buf, size_t n) {
         done += size_t(got);
     }
     return true;
+}
+
+bool digitsOnly(std::string_view s) {
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// "<digits>x<digits>".
+bool isSizeText(const std::string& v) {
+    const auto x = v.find('x');
+    return x != std::string::npos && digitsOnly(std::string_view(v).substr(0, x)) &&
+           digitsOnly(std::string_view(v).substr(x + 1));
+}
+
+// "<digits>p".
+bool isRateText(const std::string& v) {
+    return v.size() >= 2 && v.back() == 'p' && digitsOnly(std::string_view(v).substr(0, v.size() - 1));
 }
 
 }  // namespace
@@ -102,6 +120,9 @@ void fromJson(const Json& j, AppSettings& out) {
     take(r, "cloudUploadPassword", s.cloudUploadPassword);
     take(r, "customResolutions", s.customResolutions);
     take(r, "customFrameRates", s.customFrameRates);
+    // Remembered values edited by hand into another form would be offered but set something else.
+    std::erase_if(s.customResolutions, [](const std::string& v) { return !isSizeText(v); });
+    std::erase_if(s.customFrameRates, [](const std::string& v) { return !isRateText(v); });
     take(r, "serviceBaseURL", s.serviceBaseURL);
     out = std::move(s);
 }
