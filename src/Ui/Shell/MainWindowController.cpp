@@ -14,6 +14,8 @@
 #include "Ui/Properties/PropertiesWindowView.hpp"
 #include "Ui/Settings/SettingsView.hpp"
 #include "Ui/Shell/MainWindowRules.hpp"
+#include "Ui/Shell/MainWindowRoot.hpp"
+#include "Ui/Shell/OmbryCommands.hpp"
 #include "Ui/Shell/ShowKeys.hpp"
 
 namespace ombry::ui {
@@ -62,6 +64,8 @@ MainWindowController::MainWindowController(ViewContext context, ColumnFactories 
     split_->setStretchFactor(1, 1);
     split_->setStretchFactor(2, 0);
     setCentralWidget(central);
+    commands_ = new OmbryCommands(context_, *this);
+    root_ = new MainWindowRoot(context_, *this, *commands_);
 
     // Saved geometry first; else the earlier version's frame; else the screen's available area.
     if (auto saved = prefs.windowFrameText())

@@ -16,6 +16,9 @@ class QVBoxLayout;
 
 namespace ombry::ui {
 
+class OmbryCommands;
+class MainWindowRoot;
+
 class MainWindowController final : public QMainWindow {
     Q_OBJECT
 public:
@@ -40,6 +43,10 @@ public:
     QWidget* programColumn() const { return program_; }
     QVBoxLayout* chromeLayout() const { return chrome_; }
     ViewContext& context() { return context_; }
+    // The menu bar's commands; other parts of the window connect their targets through its hooks.
+    OmbryCommands& commands() const { return *commands_; }
+    // The toolbar and its items.
+    MainWindowRoot& root() const { return *root_; }
     bool hadSavedSplit() const { return hadSavedSplit_; }
     void syncProjectNameWidth();
 
@@ -62,6 +69,8 @@ private:
     QWidget* board_ = nullptr;
     QWidget* program_ = nullptr;
     QVBoxLayout* chrome_ = nullptr;
+    OmbryCommands* commands_ = nullptr;
+    MainWindowRoot* root_ = nullptr;
     bool hadSavedSplit_ = false;
     bool dividersPlaced_ = false;
     bool closing_ = false;

@@ -10,13 +10,14 @@ namespace ombry::ui::symbols {
 namespace {
 
 // Symbol names of the views on the left, Material ligatures on the right; sorted by name.
-constexpr std::array<std::pair<std::string_view, std::string_view>, 73> table{{
+constexpr std::array<std::pair<std::string_view, std::string_view>, 75> table{{
     {"antenna.radiowaves.left.and.right", "settings_input_antenna"},
     {"arrow.clockwise", "refresh"},
     {"arrow.counterclockwise", "replay"},
     {"arrow.down.circle", "arrow_circle_down"},
     {"arrow.right", "arrow_forward"},
     {"arrow.triangle.2.circlepath", "sync"},
+    {"av.remote", "settings_remote"},
     {"backward.end.fill", "skip_previous"},
     {"bolt.fill", "bolt"},
     {"checkmark", "check"},
@@ -26,6 +27,7 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 73> table{{
     {"chevron.left", "chevron_left"},
     {"chevron.right", "chevron_right"},
     {"chevron.up", "expand_less"},
+    {"chevron.up.chevron.down", "unfold_more"},
     {"circle.slash", "block"},
     {"cloud", "cloud"},
     {"display", "desktop_windows"},
