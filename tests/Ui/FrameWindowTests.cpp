@@ -73,8 +73,8 @@ TEST_F(FrameWindowTest, MenuKeysActThroughTheRealKeyPathAndTheToolbarShows) {
     w.board()->setFocus();
     QTRY_VERIFY(w.commands().action(ui::commands::Command::playPause)->isEnabled());
     QTest::keyClick(win, Qt::Key_I, Qt::ControlModifier);
-    ASSERT_EQ(panels.opened.size(), 1u);
-    EXPECT_EQ(panels.opened[0].title, "Add Media");
+    ASSERT_EQ(panels.openRequests.size(), 1u);
+    EXPECT_EQ(panels.openRequests[0].title, "Add Media");
 
     // The toolbar with both connection pills, then the Playback menu open over the window.
     control->onClientsChanged(2, 1);

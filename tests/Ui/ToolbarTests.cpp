@@ -121,9 +121,9 @@ TEST_F(ToolbarTest, TheProjectMenuOffersTheProjectCommandsAndShowsTheFileInTheFi
 TEST_F(ToolbarTest, AddMediaAndSearchGoThroughTheState) {
     make();
     QTest::mouseClick(root().addMedia(), Qt::LeftButton);
-    ASSERT_EQ(panels.opened.size(), 1u);
-    EXPECT_EQ(panels.opened[0].title, "Add Media");
-    EXPECT_TRUE(panels.opened[0].allowsMultiple);
+    ASSERT_EQ(panels.openRequests.size(), 1u);
+    EXPECT_EQ(panels.openRequests[0].title, "Add Media");
+    EXPECT_TRUE(panels.openRequests[0].allowsMultiple);
 
     QLineEdit* field = root().search()->field();
     QTest::keyClicks(field, "Ab");

@@ -153,7 +153,7 @@ TEST(StoredDocuments, Settings) {
     EXPECT_EQ(s.cloudAppSecret, "app-secret");
     EXPECT_EQ(s.cloudUploadPassword, "uploader");
     EXPECT_EQ(s.customResolutions, std::vector<std::string>{"2560x1440"});
-    EXPECT_EQ(s.customFrameRates, (std::vector<std::string>{"48", "120"}));
+    EXPECT_EQ(s.customFrameRates, (std::vector<std::string>{"48p", "120p"}));
     EXPECT_EQ(s.serviceBaseURL, "http://127.0.0.1:9200");
     expectWritesBack(s, "settings.json");
 }
