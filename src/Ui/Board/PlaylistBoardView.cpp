@@ -22,7 +22,6 @@
 #include "Ui/Board/DragAutoScroller.hpp"
 #include "Ui/Board/IncomingSection.hpp"
 #include "Ui/Board/MediaCard.hpp"
-#include "Ui/Board/PlaylistEditor.hpp"
 #include "Ui/Board/PlaylistPlaybackTip.hpp"
 #include "Ui/Board/PlaylistSection.hpp"
 #include "Ui/Board/ThumbnailLoader.hpp"
@@ -136,10 +135,6 @@ PlaylistBoardView::PlaylistBoardView(const ViewContext& context, QWidget* parent
     gate_->watch(context.stateSignals, {Aspect::program, Aspect::groups, Aspect::media, Aspect::offlineIds,
                                         Aspect::sidebarSelection, Aspect::clipSelection, Aspect::search,
                                         Aspect::project, Aspect::sequenceEncode, Aspect::cloudDownloads});
-    // The new-playlist popover opens under the board's title until the sidebar's plus button takes it.
-    editors_ = new PlaylistEditorPresenter(context.state, context.stateSignals, context.dialogs, this, [this] {
-        return QRect(title_->mapToGlobal(QPoint(0, 0)), title_->size());
-    });
     connect(&context.preferences, &Preferences::changed, this, [this](const QString& key) {
         if (key == QLatin1String(Preferences::tileSizeKey)) gate_->poke();
     });

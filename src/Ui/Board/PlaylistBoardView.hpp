@@ -28,7 +28,6 @@ namespace ombry::ui {
 class DragAutoScroller;
 class EmptyBoard;
 class IncomingSection;
-class PlaylistEditorPresenter;
 struct IncomingDownload;
 class PlaylistSection;
 class RefreshGate;
@@ -68,7 +67,6 @@ public:
     // A playlist's playback tip in a popover at the anchor; the open one until it closes.
     Popover* openPlaybackTip(const std::string& groupId, QWidget* anchor);
     Popover* playbackTip() const { return tip_; }
-    PlaylistEditorPresenter& editors() const { return *editors_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -87,7 +85,6 @@ private:
     ViewContext context_;
     ThumbnailLoader& thumbnails_;
     RefreshGate* gate_;
-    PlaylistEditorPresenter* editors_;
     DragAutoScroller* scroller_;
     QWidget* content_;
     QVBoxLayout* column_;

@@ -255,16 +255,14 @@ void PlaylistEditorForm::keyPressEvent(QKeyEvent* event) {
 }
 
 PlaylistEditorSheet::PlaylistEditorSheet(AppState& state, PlaylistEditorTarget target, QWidget* parent)
-    : QDialog(parent) {
+    : Popover(parent) {
     setObjectName(QStringLiteral("playlistEditorSheet"));
-    setWindowModality(Qt::WindowModal);
-    setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(editor_rules::title(target));
+    setAccessibleName(editor_rules::title(target));
     auto* v = new QVBoxLayout(this);
     v->setContentsMargins(0, 0, 0, 0);
     form_ = new PlaylistEditorForm(state, std::move(target), this);
     v->addWidget(form_);
-    connect(form_, &PlaylistEditorForm::finished, this, &QDialog::accept);
+    connect(form_, &PlaylistEditorForm::finished, this, &QWidget::close);
 }
 
 SavedPlaylistPicker::SavedPlaylistPicker(AppState& state, StateSignals& stateSignals, DialogService& dialogs, QWidget* parent)
@@ -448,7 +446,7 @@ PlaylistEditorForm* NewPlaylistPopover::form() const { return qobject_cast<Playl
 SavedPlaylistPicker* NewPlaylistPopover::picker() const { return qobject_cast<SavedPlaylistPicker*>(page_); }
 
 PlaylistEditorPresenter::PlaylistEditorPresenter(AppState& state, StateSignals& stateSignals, DialogService& dialogs,
-                                                 QWidget* window, std::function<QRect()> anchor)
+                                                 QWidget* window, Anchor anchor)
     : QObject(window), state_(state), signals_(stateSignals), dialogs_(dialogs), window_(window), anchor_(std::move(anchor)) {
     connect(&stateSignals, &StateSignals::changed, this, [this](Aspect a) {
         if (a == Aspect::playlistEditor) QMetaObject::invokeMethod(this, &PlaylistEditorPresenter::follow, Qt::QueuedConnection);
@@ -463,18 +461,21 @@ void PlaylistEditorPresenter::follow() {
         open_ = nullptr;
         old->close();
     }
-    shown_ = target;
+    shown_.reset();
     if (!target) return;
-    QWidget* w = nullptr;
+    std::optional<QRect> at = QRect(window_->mapToGlobal(QPoint(0, 0)), QSize());
+    if (anchor_) at = anchor_(*target);
+    if (!at) return;  // nowhere to show it: the target waits for whatever clears it
+    shown_ = target;
+    Popover* w = nullptr;
     if (target->kind == PlaylistEditorTarget::Kind::edit) {
-        auto* sheet = new PlaylistEditorSheet(state_, *target, window_);
-        sheet->open();
-        w = sheet;
+        w = new PlaylistEditorSheet(state_, *target, window_);
+        w->setAttribute(Qt::WA_DeleteOnClose);
+        w->showBeside(*at);
     } else {
-        auto* popover = new NewPlaylistPopover(state_, signals_, dialogs_, *target, window_);
-        popover->setAttribute(Qt::WA_DeleteOnClose);
-        popover->showAt(anchor_ ? anchor_() : QRect(window_->mapToGlobal(QPoint(0, 0)), QSize()));
-        w = popover;
+        w = new NewPlaylistPopover(state_, signals_, dialogs_, *target, window_);
+        w->setAttribute(Qt::WA_DeleteOnClose);
+        w->showAt(*at);
     }
     open_ = w;
     const PlaylistEditorTarget mine = *target;

@@ -1,8 +1,7 @@
 #pragma once
-// Creating and restyling playlists: the editor form (name, nine colours, twelve symbols), the window-modal
-// sheet that holds it for an edit, and the new-playlist popover with its "New" and "From Library" tabs.
+// Creating and restyling playlists: the editor form (name, nine colours, twelve symbols), the popover that
+// holds it for an edit, and the new-playlist popover with its "New" and "From Library" tabs.
 // PlaylistEditorPresenter opens them whenever AppState.playlistEditor asks for one.
-#include <QDialog>
 #include <QPointer>
 #include <QWidget>
 
@@ -76,8 +75,8 @@ private:
     QPushButton* confirm_;
 };
 
-// The form for an edit target, in a window-modal dialog over the main window.
-class PlaylistEditorSheet final : public QDialog {
+// The form for an edit target, in a popover at the playlist's sidebar row.
+class PlaylistEditorSheet final : public Popover {
     Q_OBJECT
 public:
     PlaylistEditorSheet(AppState& state, PlaylistEditorTarget target, QWidget* parent);
@@ -130,13 +129,16 @@ private:
     QWidget* page_ = nullptr;
 };
 
-// Opens the editor AppState.playlistEditor asks for: an edit in the sheet, a create in the popover at the
-// anchor. Closing clears the target only while it still holds its own.
+// Opens the editor AppState.playlistEditor asks for at the anchor of its target (global coordinates): an
+// edit in the sheet beside the playlist's row, a create in the new-playlist popover under the plus button.
+// An anchor that gives none (no row of that playlist) opens nothing and leaves the target set; without an
+// anchor function both open at the window. Closing clears the target only while it still holds its own.
 class PlaylistEditorPresenter final : public QObject {
     Q_OBJECT
 public:
+    using Anchor = std::function<std::optional<QRect>(const PlaylistEditorTarget&)>;
     PlaylistEditorPresenter(AppState& state, StateSignals& stateSignals, DialogService& dialogs, QWidget* window,
-                            std::function<QRect()> anchor);
+                            Anchor anchor);
     QWidget* open() const { return open_; }
 
 private:
@@ -145,7 +147,7 @@ private:
     StateSignals& signals_;
     DialogService& dialogs_;
     QWidget* window_;
-    std::function<QRect()> anchor_;
+    Anchor anchor_;
     std::optional<PlaylistEditorTarget> shown_;
     QPointer<QWidget> open_;
 };

@@ -64,6 +64,12 @@ Application::Application() : panels_([this]() -> QWidget* { return window_.get()
                         &reveal_};
     window_ = std::make_unique<MainWindowController>(std::move(context));
     window_->onCloseRequested = [this] { requestQuit(true); };
+    // The controller's display, for the rule that keeps program windows off it.
+    state_->mainWindowDisplay = [this]() -> std::optional<DisplayId> {
+        QScreen* screen = window_ ? window_->screen() : nullptr;
+        if (!screen) return std::nullopt;
+        return screens_.idOf(screen);
+    };
 
     // The window's close decides; nothing else ends the loop behind its back.
     QApplication::setQuitOnLastWindowClosed(false);

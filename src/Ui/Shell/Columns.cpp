@@ -3,6 +3,7 @@
 #include "Ui/Program/ProgramPanelView.hpp"
 
 #include "Ui/Board/PlaylistBoardView.hpp"
+#include "Ui/Sidebar/SidebarView.hpp"
 
 namespace ombry::ui {
 
@@ -14,7 +15,7 @@ QWidget* placeholderColumn(const char* objectName, QWidget* parent) {
 
 ColumnFactories defaultColumns() {
     ColumnFactories f;
-    f.sidebar = [](ViewContext&, QWidget* parent) { return placeholderColumn("sidebar", parent); };
+    f.sidebar = [](ViewContext& context, QWidget* parent) -> QWidget* { return new SidebarView(context, parent); };
     f.board = [](ViewContext& context, QWidget* parent) { return new PlaylistBoardView(context, parent); };
     f.programColumn = [](ViewContext& context, QWidget* parent) -> QWidget* {
         return new ProgramPanelView(context, parent);

@@ -22,12 +22,34 @@ QPoint Popover::placement(const QSize& size, const QRect& anchor, const QRect& a
     return {x, y};
 }
 
+QPoint Popover::placementBeside(const QSize& size, const QRect& anchor, const QRect& available, int gap) {
+    int x = anchor.right() + 1 + gap;
+    // Without room on the right, it goes on the left.
+    if (x + size.width() > available.right() + 1 && anchor.left() - gap - size.width() >= available.left())
+        x = anchor.left() - gap - size.width();
+    int y = anchor.center().y() - size.height() / 2;
+    x = std::clamp(x, available.left(), std::max(available.left(), available.right() + 1 - size.width()));
+    y = std::clamp(y, available.top(), std::max(available.top(), available.bottom() + 1 - size.height()));
+    return {x, y};
+}
+
+namespace {
+QRect availableFor(const QRect& anchor) {
+    QScreen* screen = QGuiApplication::screenAt(anchor.center());
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect(anchor.topLeft(), QSize(4096, 4096));
+}
+}  // namespace
+
 void Popover::showAt(const QRect& globalAnchor) {
     adjustSize();
-    QScreen* screen = QGuiApplication::screenAt(globalAnchor.center());
-    if (!screen) screen = QGuiApplication::primaryScreen();
-    const QRect available = screen ? screen->availableGeometry() : QRect(globalAnchor.topLeft(), QSize(4096, 4096));
-    move(placement(sizeHint().expandedTo(size()), globalAnchor, available));
+    move(placement(sizeHint().expandedTo(size()), globalAnchor, availableFor(globalAnchor)));
+    show();
+}
+
+void Popover::showBeside(const QRect& globalAnchor) {
+    adjustSize();
+    move(placementBeside(sizeHint().expandedTo(size()), globalAnchor, availableFor(globalAnchor)));
     show();
 }
 

@@ -10,7 +10,7 @@ namespace ombry::ui::symbols {
 namespace {
 
 // Symbol names of the views on the left, Material ligatures on the right; sorted by name.
-constexpr std::array<std::pair<std::string_view, std::string_view>, 75> table{{
+constexpr std::array<std::pair<std::string_view, std::string_view>, 76> table{{
     {"antenna.radiowaves.left.and.right", "settings_input_antenna"},
     {"arrow.clockwise", "refresh"},
     {"arrow.counterclockwise", "replay"},
@@ -73,6 +73,7 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 75> table{{
     {"square.and.arrow.up", "ios_share"},
     {"square.grid.2x2", "grid_view"},
     {"square.grid.3x3", "apps"},
+    {"square.stack", "layers"},
     {"star.fill", "star"},
     {"stop.fill", "stop"},
     {"text.bubble", "chat"},

@@ -1,5 +1,8 @@
 // The main of widget tests: the process folders and in-memory defaults of every test, then a QApplication
 // on the offscreen platform with a pinned font at scale 1. A Qt warning fails the test that caused it.
+#ifdef OMBRY_UI_TEST_APP_GL
+#include "Ui/Qt/QtGpu.hpp"  // epoxy before Qt's headers
+#endif
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -80,6 +83,10 @@ int main(int argc, char** argv) {
     ombry::setStandardDefaults(&defaults);
 
     previous = qInstallMessageHandler(failOnWarnings);
+#ifdef OMBRY_UI_TEST_APP_GL
+    // Program windows share the stage texture, as in the application.
+    ombry::ui::prepareApplicationGl();
+#endif
     QApplication app(argc, argv);
     QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 10));
 
