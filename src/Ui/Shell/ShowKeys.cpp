@@ -52,6 +52,8 @@ ShowKeys::ShowKeys(AppState& state, QObject* parent) : QObject(parent), state_(s
 
 bool ShowKeys::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress) return false;
+    // An open menu or popover takes its own keys: arrows move through a menu, not the master volume.
+    if (QApplication::activePopupWidget()) return false;
     // The window sees a key first; a key sent to a widget directly is taken where it lands.
     const bool first = qobject_cast<QWindow*>(watched) != nullptr ||
                        (watched->isWidgetType() && (watched == QApplication::focusWidget() ||
