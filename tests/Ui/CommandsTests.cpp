@@ -148,6 +148,24 @@ TEST_F(CommandsTest, TheShowMenusAreDisabledWhileTextIsEditedOrTheWindowIsNotAct
     EXPECT_TRUE(action(Command::newProject)->isEnabled());
 }
 
+TEST_F(CommandsTest, KeysGoToAnOpenMenuNotToTheShow) {
+    make();
+    activate();
+    app->setMasterVolumeDB(0);
+    QMenu* program = commands().menu(Menu::program);
+    window().menuBar()->setActiveAction(program->menuAction());
+    QTRY_VERIFY(program->isVisible());
+    QTest::keyClick(program->windowHandle(), Qt::Key_Down);
+    QTest::keyClick(program->windowHandle(), Qt::Key_B);
+    EXPECT_DOUBLE_EQ(app->masterVolumeDB(), 0) << "Down moved through the menu";
+    EXPECT_FALSE(app->program.state().black);
+    EXPECT_TRUE(program->activeAction());
+    program->close();
+    QTRY_VERIFY(!program->isVisible());
+    QTest::keyClick(window().windowHandle(), Qt::Key_Down);
+    EXPECT_DOUBLE_EQ(app->masterVolumeDB(), -3) << "with the menu closed the key is the show's again";
+}
+
 TEST_F(CommandsTest, OpenRecentListsTheRecentProjectsNewestFirstAndOpensTheChosenOne) {
     make();
     EXPECT_FALSE(ui::commands::recentItems(RecentsStore{}).size()) << "an empty list has no items";
