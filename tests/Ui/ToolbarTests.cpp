@@ -13,6 +13,8 @@
 #include "Ui/Program/PillRules.hpp"
 #include "Ui/Program/GlassMenuPicker.hpp"
 #include "Ui/Program/StageFormatTips.hpp"
+#include "Ui/Settings/SettingsView.hpp"
+#include "Ui/Settings/StageSizeFields.hpp"
 #include "Ui/Shell/MainWindowRoot.hpp"
 #include "Ui/Shell/OmbryCommands.hpp"
 #include "Ui/Shell/Theme.hpp"
@@ -109,12 +111,10 @@ TEST_F(ToolbarTest, TheProjectMenuOffersTheProjectCommandsAndShowsTheFileInTheFi
     EXPECT_EQ(reveal.shown[0], std::vector<fs::path>{other});
 
     // "Media Storage…" puts the settings on their media pane, also when the window is open already.
-    QStringList sections;
-    window().commands().setHooks({.selectSettingsSection = [&](const QString& s) { sections << s; }});
-    windows.define("settings", [] { return new QWidget(); });
-    windows.open("settings");
+    ui::openSettings(windows, *app, SettingsSection::output);
     item->projectMenu()->findChild<QAction*>("mediaStorage")->trigger();
-    EXPECT_EQ(sections, QStringList{"media"});
+    EXPECT_EQ(app->settingsSection(), SettingsSection::media);
+    ASSERT_TRUE(windows.window("settings"));
     EXPECT_TRUE(windows.window("settings")->isVisible());
 }
 
@@ -196,6 +196,55 @@ TEST_F(ToolbarTest, TheFrameRateTipSetsTheStageAsEditsAreCommittedAndRemembersTh
     EXPECT_EQ(app->settings().customFrameRates, std::vector<std::string>{"240p"});
     turn();
     EXPECT_EQ(root().frameRate()->picker()->text(), "240p");
+}
+
+TEST_F(ToolbarTest, TheResolutionTipSetsTheStageFieldByFieldAndRemembersOnlyTheFinalSizeWhenItCloses) {
+    make();
+    window();
+    ui::StageFormatItem* item = root().resolution();
+    item->showCustom();
+    ASSERT_TRUE(item->tip());
+    auto* tip = static_cast<ui::CustomResolutionTipView*>(item->tip());
+    EXPECT_EQ(tip->fields()->widthField()->text(), "1920");
+    tip->close();
+    EXPECT_TRUE(app->settings().customResolutions.empty()) << "a preset is never remembered";
+    QTRY_VERIFY(!item->tip());
+
+    item->showCustom();
+    tip = static_cast<ui::CustomResolutionTipView*>(item->tip());
+    QLineEdit* w = tip->fields()->widthField();
+    QLineEdit* h = tip->fields()->heightField();
+    w->selectAll();
+    QTest::keyClicks(w, "2048");
+    QTest::keyClick(w, Qt::Key_Return);
+    EXPECT_EQ(app->resolution(), "2048x1080") << "each committed field changes the stage at once";
+    h->selectAll();
+    QTest::keyClicks(h, "0");
+    QTest::keyClick(h, Qt::Key_Return);
+    EXPECT_EQ(app->resolution(), "2048x1080") << "below 1 is ignored";
+    EXPECT_EQ(h->text(), "1080");
+    h->selectAll();
+    QTest::keyClicks(h, "1,000");
+    QTest::keyClick(h, Qt::Key_Return);
+    EXPECT_EQ(app->resolution(), "2048x1080") << "not a whole number: not applied";
+    h->selectAll();
+    QTest::keyClicks(h, "858");
+    QTest::keyClick(h, Qt::Key_Return);
+    EXPECT_EQ(app->resolution(), "2048x858");
+    tip->close();
+    EXPECT_EQ(app->settings().customResolutions, std::vector<std::string>{"2048x858"}) << "only the final size";
+    turn();
+    EXPECT_EQ(entries(root().resolution()->picker()).value(3), "2048x858");
+
+    // A width past the stage's limit, still being typed as the tip closes: the stage's 8192 is remembered.
+    QTRY_VERIFY(!item->tip());
+    item->showCustom();
+    tip = static_cast<ui::CustomResolutionTipView*>(item->tip());
+    tip->fields()->widthField()->selectAll();
+    QTest::keyClicks(tip->fields()->widthField(), "10000");
+    tip->close();
+    EXPECT_EQ(app->resolution(), "8192x858");
+    EXPECT_EQ(app->settings().customResolutions, (std::vector<std::string>{"2048x858", "8192x858"}));
 }
 
 TEST_F(ToolbarTest, TheOutputPillCutsToBlackAndRestores) {

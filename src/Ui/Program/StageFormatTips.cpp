@@ -3,10 +3,10 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QVBoxLayout>
 
 #include "Ui/Bridge/RefreshGate.hpp"
+#include "Ui/Settings/StageSizeFields.hpp"
 #include "Ui/Shell/Theme.hpp"
 
 namespace ombry::ui {
@@ -35,14 +35,26 @@ QVBoxLayout* tipColumn(Popover* tip, const QString& title, const QString& captio
     return v;
 }
 
-// Whole numbers in the user's locale without grouping (1000, never 1,000).
-QLocale numberLocale() {
-    QLocale l;
-    l.setNumberOptions(QLocale::OmitGroupSeparator);
-    return l;
+}  // namespace
+
+CustomResolutionTipView::CustomResolutionTipView(ViewContext& context, QWidget* parent)
+    : Popover(parent), state_(context.state) {
+    setObjectName(QStringLiteral("customResolutionTip"));
+    QWidget* caption = nullptr;
+    QVBoxLayout* v = tipColumn(this, QStringLiteral("Custom Resolution"),
+                               QStringLiteral("Each field applies when you press Return or click away."), caption);
+    fields_ = new StageSizeFields(context.state, context.stateSignals, this);
+    v->addWidget(fields_);
+    v->addWidget(caption);
 }
 
-}  // namespace
+void CustomResolutionTipView::hideEvent(QHideEvent* event) {
+    // A value still being typed counts: a popup closing is no focus loss the fields apply on.
+    for (QLineEdit* f : {static_cast<QLineEdit*>(fields_->widthField()), static_cast<QLineEdit*>(fields_->heightField())})
+        if (f->isModified()) emit f->returnPressed();
+    state_.rememberCustomResolution(state_.resolution());
+    Popover::hideEvent(event);
+}
 
 CustomFrameRateTipView::CustomFrameRateTipView(ViewContext& context, QWidget* parent)
     : Popover(parent), state_(context.state) {
@@ -51,34 +63,15 @@ CustomFrameRateTipView::CustomFrameRateTipView(ViewContext& context, QWidget* pa
     QVBoxLayout* v = tipColumn(this, QStringLiteral("Custom Frame Rate"),
                                QStringLiteral("Applies when you press Return or click away."), caption);
     auto* form = new QFormLayout();
-    field_ = new QLineEdit(this);
-    field_->setObjectName(QStringLiteral("framesPerSecond"));
-    field_->setAccessibleName(QStringLiteral("Frames per second"));
+    field_ = stageFpsField(context.state, context.stateSignals, this);
     form->addRow(QStringLiteral("Frames per second"), field_);
     v->addLayout(form);
     v->addWidget(caption);
-    connect(field_, &QLineEdit::editingFinished, this, [this] { commit(); });
-    auto* gate = new RefreshGate(this, [this] { refresh(); });
-    gate->watch(context.stateSignals, {Aspect::program});
-    refresh();
-}
-
-void CustomFrameRateTipView::refresh() {
-    if (!field_->hasFocus() || !field_->isModified()) field_->setText(numberLocale().toString(state_.stageFps()));
-}
-
-void CustomFrameRateTipView::commit() {
-    bool ok = false;
-    const qlonglong value = numberLocale().toLongLong(field_->text().trimmed(), &ok);
-    // Below 1 is ignored and the stage keeps its rate; the stage keeps the rest within 1 to 240.
-    if (ok && value >= 1) state_.program.setStage([value](StageConfig& s) { s.fps = value; });
-    field_->setModified(false);
-    field_->setText(numberLocale().toString(state_.stageFps()));
 }
 
 void CustomFrameRateTipView::hideEvent(QHideEvent* event) {
     // A value still being typed counts, then the rate in force is remembered.
-    if (field_->isModified()) commit();
+    if (field_->isModified()) emit field_->returnPressed();
     state_.rememberCustomFrameRate(state_.frameRate());
     Popover::hideEvent(event);
 }

@@ -8,6 +8,21 @@ class QLineEdit;
 
 namespace ombry::ui {
 
+class StageSizeFields;
+
+class CustomResolutionTipView final : public Popover {
+public:
+    explicit CustomResolutionTipView(ViewContext& context, QWidget* parent = nullptr);
+    StageSizeFields* fields() const { return fields_; }
+
+protected:
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    AppState& state_;
+    StageSizeFields* fields_ = nullptr;
+};
+
 class CustomFrameRateTipView final : public Popover {
 public:
     explicit CustomFrameRateTipView(ViewContext& context, QWidget* parent = nullptr);
@@ -17,8 +32,6 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
-    void commit();
-    void refresh();
     AppState& state_;
     QLineEdit* field_ = nullptr;
 };

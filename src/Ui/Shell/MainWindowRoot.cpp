@@ -15,6 +15,7 @@
 #include "Ui/Program/ConnectionPills.hpp"
 #include "Ui/Program/GlassMenuPicker.hpp"
 #include "Ui/Program/StageFormatTips.hpp"
+#include "Ui/Settings/SettingsView.hpp"
 #include "Ui/Shell/OmbryCommands.hpp"
 #include "Ui/Shell/Theme.hpp"
 #include "Ui/Shell/ToolbarRules.hpp"
@@ -57,8 +58,7 @@ ProjectMenuItem::ProjectMenuItem(ViewContext& context, OmbryCommands& commands, 
     QAction* storage = menu_->addAction(QStringLiteral("Media Storage…"));
     storage->setObjectName(QStringLiteral("mediaStorage"));
     connect(storage, &QAction::triggered, this, [this] {
-        if (commands_.hooks().selectSettingsSection) commands_.hooks().selectSettingsSection(QStringLiteral("media"));
-        context_.windows.open(QStringLiteral("settings"));
+        openSettings(context_.windows, context_.state, SettingsSection::media);
     });
     setMenu(menu_);
     auto* gate = new RefreshGate(this, [this] { refresh(); });
@@ -180,8 +180,10 @@ void StageFormatItem::refresh() { picker_->refresh(); }
 void StageFormatItem::showCustom() {
     if (tip_) return;
     Popover* tip = nullptr;
-    if (kind_ == Kind::frameRate) tip = new CustomFrameRateTipView(context_, this);
-    if (!tip) return;
+    if (kind_ == Kind::frameRate)
+        tip = new CustomFrameRateTipView(context_, this);
+    else
+        tip = new CustomResolutionTipView(context_, this);
     tip_ = tip;
     // The tip goes when it closes; it remembers the format in force as it does.
     connect(tip, &Popover::closed, tip, &QObject::deleteLater);

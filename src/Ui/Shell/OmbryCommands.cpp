@@ -13,6 +13,7 @@
 #include "Ui/Bridge/DesktopSeams.hpp"
 #include "Ui/Bridge/RefreshGate.hpp"
 #include "Ui/Bridge/WindowRegistry.hpp"
+#include "Ui/Settings/SettingsView.hpp"
 #include "Ui/Shell/ShowKeys.hpp"
 
 namespace ombry::ui {
@@ -132,7 +133,7 @@ void OmbryCommands::run(Command command) {
         case Command::saveProjectAs: s.projects().promptSaveProjectAs(); break;
         // The window's close asks before quitting while on air, as every other way of quitting does.
         case Command::quit: window_.close(); break;
-        case Command::settings: context_.windows.open(QStringLiteral("settings")); break;
+        case Command::settings: openSettings(context_.windows, s); break;
         case Command::playPause: s.playPausePrimary(); break;
         case Command::restart: s.restartPrimary(); break;
         case Command::back5: s.seekRelative(-5); break;

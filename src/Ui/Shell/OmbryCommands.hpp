@@ -24,8 +24,6 @@ struct CommandHooks {
     std::function<void()> checkForUpdates;
     std::function<bool()> canCheckForUpdates;  // absent: cannot
     std::function<void()> importSlidesFromLink;
-    // Puts the settings window on a pane ("media") before it opens; absent: it opens as it was.
-    std::function<void(const QString& section)> selectSettingsSection;
 };
 
 class OmbryCommands final : public QObject {
