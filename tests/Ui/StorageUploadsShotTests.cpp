@@ -2,6 +2,8 @@
 // managed files used here, elsewhere and nowhere, referenced and offline clips, a search folder; the upload
 // link and the inbox registered by the loop against the loopback fake service. The screenshots are written
 // to media-storage-pane.png and uploads-pane.png in the test's build folder for a person to look at.
+#include <QPainter>
+#include <QProcess>
 #include <QScreen>
 
 #include "Engine/Cloud/FakeInbox.hpp"
@@ -9,6 +11,7 @@
 #include "UiTestSupport.hpp"
 #include "Ui/Settings/MediaStorageRules.hpp"
 #include "Ui/Settings/MediaStorageView.hpp"
+#include "Ui/Settings/QRShareRow.hpp"
 #include "Ui/Settings/SettingsForm.hpp"
 #include "Ui/Settings/SettingsView.hpp"
 #include "Ui/Settings/UploadsSettings.hpp"
@@ -113,6 +116,24 @@ TEST_F(SettingsPanesShot, UploadsPaneWithTheLinkAndARegisteredInbox) {
     ui::SettingsView* w = open(SettingsSection::uploads);
     ASSERT_TRUE(dynamic_cast<ui::UploadsSettings*>(w->pane()));
     shoot(w, "uploads-pane.png");
+
+    // The upload link's code as the screen shows it, on a white card, read back by a barcode reader.
+    auto* share = w->pane()->findChild<ui::QRShareRow*>("uploadShare");
+    ASSERT_TRUE(share);
+    const std::string link = "http://192.168.1.20:7341/upload?k=" + *app->settings().mediaUploadToken;
+    EXPECT_EQ(share->value().toStdString(), link);
+    const QImage screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+    const QRect where(share->codeBox()->mapToGlobal(QPoint(0, 0)), share->codeBox()->size());
+    QImage card(where.size() + QSize(40, 40), QImage::Format_RGB32);
+    card.fill(Qt::white);
+    QPainter(&card).drawImage(QPoint(20, 20), screen.copy(where));
+    const QString file = QStringLiteral(QT_TESTCASE_BUILDDIR "/uploads-link-code.png");
+    ASSERT_TRUE(card.save(file));
+    QProcess zbar;
+    zbar.start(QStringLiteral("zbarimg"), {QStringLiteral("--raw"), QStringLiteral("-q"), file});
+    ASSERT_TRUE(zbar.waitForFinished(20000));
+    EXPECT_EQ(zbar.exitCode(), 0) << zbar.readAllStandardError().toStdString();
+    EXPECT_EQ(QString::fromUtf8(zbar.readAllStandardOutput()).trimmed().toStdString(), link);
     s = app->settings();
     s.cloudUploadEnabled = false;
     app->setSettings(s);
