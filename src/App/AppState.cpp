@@ -89,4 +89,22 @@ void AppState::setProjectNameWidth(int width) {
     notify(Aspect::project);
 }
 
+void AppState::setSlidesLinkSheetOpen(bool open) {
+    if (open == slidesLinkSheetOpen_) return;
+    slidesLinkSheetOpen_ = open;
+    notify(Aspect::imports);
+}
+
+void AppState::clearUnsupportedFilePrompt() {
+    if (!intake_->unsupportedFilePrompt()) return;
+    intake_->clearUnsupportedFilePrompt();
+    notify(Aspect::imports);
+}
+
+void AppState::clearCapacityAlert() {
+    if (!intake_->capacityAlert()) return;
+    intake_->clearCapacityAlert();
+    notify(Aspect::imports);
+}
+
 }  // namespace ombry

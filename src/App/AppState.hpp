@@ -115,6 +115,9 @@ public:
     // The width the toolbar gives the project name, set by the main window as it resizes.
     int projectNameWidth() const { return projectNameWidth_; }
     void setProjectNameWidth(int width);
+    // Whether the slides link sheet is shown (notified as imports).
+    bool slidesLinkSheetOpen() const { return slidesLinkSheetOpen_; }
+    void setSlidesLinkSheetOpen(bool open);
 
     // Observable state (a subset grows with the parts that use it).
     const std::set<SidebarItem>& selection() const override { return selection_; }
@@ -269,6 +272,10 @@ public:
     Intake& intake() { return *intake_; }
     ProbeGate& probeGate() { return intake_->probeGate(); }
     const std::optional<std::string>& unsupportedFilePrompt() const { return intake_->unsupportedFilePrompt(); }
+    void clearUnsupportedFilePrompt();
+    // The alert raised when the project's item limit cut an addition or a deck.
+    const std::optional<std::string>& capacityAlert() const { return intake_->capacityAlert(); }
+    void clearCapacityAlert();
     // Detected image sequences waiting for the operator's answer, oldest first.
     std::vector<PendingSequenceImport>& pendingSequenceImports() { return pendingSequenceImports_; }
     std::vector<MediaItem> addMedia(const std::vector<std::string>& paths, const std::optional<std::string>& deckTarget,
@@ -442,6 +449,7 @@ private:
     AppEnvironment env_;
     ObserverList observers_;
     int projectNameWidth_ = 200;
+    bool slidesLinkSheetOpen_ = false;
     void importsChanged();
     std::unique_ptr<DisplayOutputManager> displays_;
     int probeLimit_ = 1;

@@ -37,7 +37,8 @@ enum class Aspect {
     savedPlaylists,
     uiVisible,
     preloaded,          // the clip prepared for the next take
-    imports,            // pending sequence and deck questions, the unsupported-file prompt
+    imports,            // pending sequence and deck questions, the unsupported-file and capacity alerts,
+                        // the slides link sheet
     project,            // the open project's file, the recents and the project-name width
     search,             // the board's search text
 };

@@ -20,6 +20,15 @@ void Preferences::setString(const char* key, const std::string& value) {
     emit changed(QString::fromUtf8(key));
 }
 
+std::string Preferences::lastRunVersion() const { return string(lastRunVersionKey).value_or(std::string()); }
+void Preferences::setLastRunVersion(const std::string& version) { setString(lastRunVersionKey, version); }
+
+// The notes first, then their version, as a found update stores them.
+void Preferences::setLastUpdateNotes(const std::string& html, const std::string& version) {
+    setString(lastUpdateNotesHTMLKey, html);
+    setString(lastUpdateNotesVersionKey, version);
+}
+
 TileSize Preferences::tileSize() const {
     if (auto raw = string(tileSizeKey))
         if (auto size = tileSizeFromRaw(*raw)) return *size;

@@ -25,6 +25,10 @@ public:
     // Kept by the settings window and the first-run sheet.
     static constexpr const char* receiveBetaUpdatesKey = "receiveBetaUpdates";
     static constexpr const char* hasSeenOnboardingKey = "hasSeenOnboarding";
+    // Kept by the launch task and the updater.
+    static constexpr const char* lastRunVersionKey = "lastRunVersion";
+    static constexpr const char* lastUpdateNotesHTMLKey = "lastUpdateNotesHTML";
+    static constexpr const char* lastUpdateNotesVersionKey = "lastUpdateNotesVersion";
 
     explicit Preferences(Defaults& defaults = standardDefaults(), QObject* parent = nullptr);
     // The process's preferences over the standard defaults (made on first use, GUI thread).
@@ -49,6 +53,14 @@ public:
     void setSplitState(const QByteArray& state);
     std::optional<std::string> legacyFrameText() const;
     void removeLegacyKeys();
+
+    // Empty when absent.
+    std::string lastRunVersion() const;
+    void setLastRunVersion(const std::string& version);
+    // The release notes of the last update found, and the version they belong to.
+    std::optional<std::string> lastUpdateNotesHTML() const { return string(lastUpdateNotesHTMLKey); }
+    std::optional<std::string> lastUpdateNotesVersion() const { return string(lastUpdateNotesVersionKey); }
+    void setLastUpdateNotes(const std::string& html, const std::string& version);
 
     Defaults& defaults() const { return defaults_; }
 

@@ -57,11 +57,13 @@ Application::Application() : panels_([this]() -> QWidget* { return window_.get()
         std::make_unique<QtDisplayWindowFactory>(state_->previewRenderer(), *gpu_, screens_, vsync_));
     signals_ = std::make_unique<StateSignals>(*state_);
 
+    updater_ = std::make_unique<UpdaterController>(Preferences::shared(), dialogs_, UpdaterController::installed(),
+                                                   [this]() -> QWidget* { return window_.get(); });
     ViewContext context{*state_, *signals_, Preferences::shared(), dialogs_, windows_, pointer_,
                         [](NativeStageRenderer& renderer, QWidget* parent) -> QWidget* {
                             return new ProgramPreviewNative(renderer, parent);
                         },
-                        &reveal_};
+                        &reveal_, updater_.get()};
     window_ = std::make_unique<MainWindowController>(std::move(context));
     window_->onCloseRequested = [this] { requestQuit(true); };
     // The controller's display, for the rule that keeps program windows off it.
@@ -77,6 +79,8 @@ Application::Application() : panels_([this]() -> QWidget* { return window_.get()
 
 Application::~Application() {
     window_.reset();
+    // After the window and its settings pane, which follow it.
+    updater_.reset();
     signals_.reset();
     state_.reset();
     gpu_.reset();

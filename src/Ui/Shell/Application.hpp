@@ -20,6 +20,7 @@
 #include "Ui/Qt/QtMainQueue.hpp"
 #include "Ui/Qt/QtScreens.hpp"
 #include "Ui/Shell/MainWindowController.hpp"
+#include "Ui/Shell/UpdaterController.hpp"
 
 namespace ombry::ui {
 
@@ -49,6 +50,8 @@ public:
     AppState& state() { return *state_; }
     MainWindowController& window() { return *window_; }
     StateSignals& stateSignals() { return *signals_; }
+    // "Check for Updates…" of the menus and the settings.
+    UpdaterController& updater() { return *updater_; }
 
 private:
     void shutdown();
@@ -67,6 +70,7 @@ private:
     QtPointerState pointer_;
     FileManagerReveal reveal_;
     std::unique_ptr<MainWindowController> window_;
+    std::unique_ptr<UpdaterController> updater_;
     bool quitting_ = false;
     bool asking_ = false;
     bool finished_ = false;

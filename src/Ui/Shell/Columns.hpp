@@ -16,6 +16,7 @@ class DialogService;
 class WindowRegistry;
 class PointerState;
 class FileReveal;
+class UpdateControls;
 
 // What a view of the main window is made with.
 struct ViewContext {
@@ -29,6 +30,8 @@ struct ViewContext {
     ProgramPreview::PictureFactory picture;
     // Shows files in the file manager; none does nothing.
     FileReveal* reveal = nullptr;
+    // "Check for Updates…" of the settings and the menus; none: no updater.
+    UpdateControls* updates = nullptr;
 };
 
 struct ColumnFactories {

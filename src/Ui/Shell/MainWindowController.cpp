@@ -16,6 +16,8 @@
 #include "Ui/Shell/MainWindowRules.hpp"
 #include "Ui/Shell/MainWindowRoot.hpp"
 #include "Ui/Shell/OmbryCommands.hpp"
+#include "Ui/Shell/RootChromeView.hpp"
+#include "Ui/Shell/StatusBarView.hpp"
 #include "Ui/Shell/ShowKeys.hpp"
 
 namespace ombry::ui {
@@ -83,9 +85,15 @@ MainWindowController::MainWindowController(ViewContext context, ColumnFactories 
     connect(&saveTimer_, &QTimer::timeout, this, &MainWindowController::saveState);
     connect(split_, &QSplitter::splitterMoved, this, [this] { saveTimer_.start(); });
 
+    // Banners and the questions of the state above the columns; the status bar below them.
+    chromeView_ = new RootChromeView(context_, central);
+    chrome_->addWidget(chromeView_);
+    setStatusBar(new StatusBarView(context_, this));
+    connectCommandHooks();
+
     definePropertiesWindow(context_.windows, context_.state, context_.stateSignals);
     defineSettingsWindow(context_.windows,
-                         SettingsContext{context_.state, context_.stateSignals, context_.preferences, context_.reveal, nullptr, {},
+                         SettingsContext{context_.state, context_.stateSignals, context_.preferences, context_.reveal, context_.updates, {},
                                          &context_.dialogs});
 
     // Show keys work whatever widget has focus, while this window is the active one.
@@ -93,6 +101,24 @@ MainWindowController::MainWindowController(ViewContext context, ColumnFactories 
     state.focusInTextInput = [] { return isTextInput(QApplication::focusWidget()); };
     state.mainWindowIsKey = [this] { return isActiveWindow(); };
     qApp->installEventFilter(new ShowKeys(state, this));
+}
+
+// The menu items that open the slides link sheet, check for updates and choose a settings pane.
+void MainWindowController::connectCommandHooks() {
+    CommandHooks hooks = commands_->hooks();
+    hooks.importSlidesFromLink = [this] { context_.state.setSlidesLinkSheetOpen(true); };
+    hooks.selectSettingsSection = [this](const QString& section) {
+        if (auto s = settingsSectionFromRaw(section.toStdString())) context_.state.setSettingsSection(*s);
+    };
+    if (UpdateControls* updates = context_.updates) {
+        QPointer<UpdateControls> guarded(updates);
+        hooks.checkForUpdates = [guarded] {
+            if (guarded) guarded->checkForUpdates();
+        };
+        hooks.canCheckForUpdates = [guarded] { return guarded && guarded->canCheckForUpdates(); };
+        connect(updates, &UpdateControls::changed, commands_, &OmbryCommands::refresh);
+    }
+    commands_->setHooks(std::move(hooks));
 }
 
 MainWindowController::~MainWindowController() {

@@ -18,6 +18,7 @@ namespace ombry::ui {
 
 class OmbryCommands;
 class MainWindowRoot;
+class RootChromeView;
 
 class MainWindowController final : public QMainWindow {
     Q_OBJECT
@@ -42,6 +43,7 @@ public:
     QWidget* board() const { return board_; }
     QWidget* programColumn() const { return program_; }
     QVBoxLayout* chromeLayout() const { return chrome_; }
+    RootChromeView* chrome() const { return chromeView_; }
     ViewContext& context() { return context_; }
     // The menu bar's commands; other parts of the window connect their targets through its hooks.
     OmbryCommands& commands() const { return *commands_; }
@@ -61,6 +63,7 @@ protected:
 
 private:
     void placeFirstFrame();
+    void connectCommandHooks();
     void updateVisibility();
 
     ViewContext context_;
@@ -71,6 +74,7 @@ private:
     QVBoxLayout* chrome_ = nullptr;
     OmbryCommands* commands_ = nullptr;
     MainWindowRoot* root_ = nullptr;
+    RootChromeView* chromeView_ = nullptr;
     bool hadSavedSplit_ = false;
     bool dividersPlaced_ = false;
     bool closing_ = false;
