@@ -4,16 +4,19 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QToolButton>
 
 #include "LoopbackHttp.hpp"
 #include "SequenceDeckImportFixture.hpp"
 #include "UiTestSupport.hpp"
 #include "Ui/Shell/IssueBannerView.hpp"
+#include "Ui/Shell/OmbryCommands.hpp"
 #include "Ui/Shell/RootChromeView.hpp"
 #include "Ui/Shell/SlidesLinkSheet.hpp"
 #include "Ui/Shell/StatusBarView.hpp"
 #include "Ui/Shell/Theme.hpp"
+#include "Ui/Shell/UpdaterController.hpp"
 
 namespace ombry::ui_test {
 namespace {
@@ -306,6 +309,37 @@ TEST_F(SlidesSheetTest, ImportsADeckFromALinkAndCloses) {
     ASSERT_TRUE(again);
     EXPECT_TRUE(field(again)->text().isEmpty());
     EXPECT_FALSE(again->findChild<QWidget*>("slidesErrorRow")->isVisible());
+}
+
+TEST_F(SlidesSheetTest, TheMenuCommandsOpenTheSheetAndCheckForUpdates) {
+    make();
+    ui::UpdaterController updater(*preferences, dialogs, {server.origin() + "/feed.json", "1.0"});
+    auto ctx = context();
+    ctx.updates = &updater;
+    mainWindow = std::make_unique<ui::MainWindowController>(ctx);
+    mainWindow->showWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(mainWindow.get()));
+    ui::OmbryCommands& commands = mainWindow->commands();
+    QAction* importSlides = commands.action(ui::commands::Command::importSlides);
+    ASSERT_TRUE(importSlides->isEnabled());
+    importSlides->trigger();
+    turn();
+    EXPECT_TRUE(app->slidesLinkSheetOpen());
+    ASSERT_TRUE(mainWindow->chrome()->slidesLinkSheet());
+    EXPECT_TRUE(mainWindow->chrome()->slidesLinkSheet()->isVisible());
+    mainWindow->chrome()->slidesLinkSheet()->reject();
+    turn();
+
+    // "Check for Updates…" follows the updater: disabled while a check runs, enabled again after it.
+    QAction* check = commands.action(ui::commands::Command::checkForUpdates);
+    ASSERT_TRUE(check->isEnabled());
+    QSignalSpy finished(&updater, &ui::UpdaterController::checkFinished);
+    check->trigger();
+    EXPECT_FALSE(check->isEnabled());
+    ASSERT_TRUE(finished.wait(20000));
+    EXPECT_TRUE(check->isEnabled());
+    EXPECT_EQ(dialogs.asked.back().message, "Ombry couldn't check for updates") << "the server has no feed";
+    mainWindow.reset();
 }
 
 TEST_F(SlidesSheetTest, StaysOpenWithTheReasonOnAnError) {

@@ -203,8 +203,8 @@ TEST_F(CommandsTest, NewPlaylistSettingsAndRevealCrashLogsReachTheirTargets) {
 
 TEST_F(CommandsTest, ItemsOfOtherPartsStayDisabledUntilTheirHooksAreConnected) {
     make();
-    EXPECT_FALSE(action(Command::checkForUpdates)->isEnabled());
-    EXPECT_FALSE(action(Command::importSlides)->isEnabled());
+    EXPECT_FALSE(action(Command::checkForUpdates)->isEnabled()) << "a window without an updater";
+    EXPECT_TRUE(action(Command::importSlides)->isEnabled()) << "the window connects its slides link sheet";
     bool canCheck = false;
     int checks = 0, sheets = 0;
     commands().setHooks({[&] { ++checks; }, [&] { return canCheck; }, [&] { ++sheets; }});
