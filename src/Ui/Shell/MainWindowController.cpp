@@ -103,13 +103,10 @@ MainWindowController::MainWindowController(ViewContext context, ColumnFactories 
     qApp->installEventFilter(new ShowKeys(state, this));
 }
 
-// The menu items that open the slides link sheet, check for updates and choose a settings pane.
+// The menu items that open the slides link sheet and check for updates.
 void MainWindowController::connectCommandHooks() {
     CommandHooks hooks = commands_->hooks();
     hooks.importSlidesFromLink = [this] { context_.state.setSlidesLinkSheetOpen(true); };
-    hooks.selectSettingsSection = [this](const QString& section) {
-        if (auto s = settingsSectionFromRaw(section.toStdString())) context_.state.setSettingsSection(*s);
-    };
     if (UpdateControls* updates = context_.updates) {
         QPointer<UpdateControls> guarded(updates);
         hooks.checkForUpdates = [guarded] {
