@@ -1,9 +1,11 @@
 // What the managed media folder holds and who uses it, the files the project only references, deleting a
 // managed file, and the space the application occupies. Every file-system error is absorbed.
+#include <sys/stat.h>
 #include <unicode/coll.h>
 #include <unicode/unistr.h>
 
 #include <algorithm>
+#include <mutex>
 
 #include "App/AppState.hpp"
 #include "Engine/Library/Store.hpp"
@@ -38,17 +40,55 @@ std::int64_t sizeOf(const fs::path& p) {
     return ec ? 0 : std::int64_t(n);
 }
 
+// What another project's document names, kept while its file stays the same one, unchanged: the storage
+// pane lists again after every action, and reading every recent project each time is what takes long.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::int64_t size = 0, seconds = 0, nanoseconds = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+std::optional<FileIdentity> identityOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return FileIdentity{st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+}
+
+struct ProjectManagedFiles {
+    FileIdentity identity;
+    fs::path mediaFolder;
+    std::string name;
+    std::set<std::string> files;
+};
+std::mutex projectFilesMutex;
+std::map<std::string, ProjectManagedFiles> projectFiles;
+
 }  // namespace
 
 std::map<std::string, std::set<std::string>> AppState::otherProjectManagedFilenames() const {
     const fs::path media = normalFolder(Store::mediaDir());
     std::map<std::string, std::set<std::string>> users;
+    std::lock_guard lock(projectFilesMutex);
     for (const auto& entry : projects_->recentsStore().recents) {
         if (entry.id == projects_->currentProjectId()) continue;
-        const auto doc = Store::readDoc<ProjectDoc>(entry.path).value;
-        if (!doc) continue;
-        for (const auto& item : doc->media)
-            if (auto name = managedName(item.path, media)) users[*name].insert(doc->name);
+        const auto identity = identityOf(entry.path);
+        if (!identity) {
+            projectFiles.erase(entry.path);
+            continue;
+        }
+        auto known = projectFiles.find(entry.path);
+        if (known == projectFiles.end() || known->second.identity != *identity || known->second.mediaFolder != media) {
+            const auto doc = Store::readDoc<ProjectDoc>(entry.path).value;
+            if (!doc) {
+                projectFiles.erase(entry.path);
+                continue;
+            }
+            ProjectManagedFiles read{*identity, media, doc->name, {}};
+            for (const auto& item : doc->media)
+                if (auto name = managedName(item.path, media)) read.files.insert(*name);
+            known = projectFiles.insert_or_assign(entry.path, std::move(read)).first;
+        }
+        for (const auto& name : known->second.files) users[name].insert(known->second.name);
     }
     return users;
 }

@@ -94,6 +94,14 @@ TEST_F(MediaStorageTest, ManagedFilesListTheirUsersHereInOtherProjectsAndInSaved
     EXPECT_EQ(find(asBeta, "alone.mp4")->currentItemIds.size(), 1u);
     EXPECT_EQ(find(asBeta, "shared.mp4")->otherProjects,
               (std::vector<std::string>{"Alpha", "Saved Playlists", "Untitled"}));
+    // Another project's document rewritten since the last listing is read again: a listing right after
+    // shows what it names now.
+    {
+        const auto again = otherProject("Alpha", {"/elsewhere/shared.mp4"});
+        fs::rename(again.path, alpha.path);
+    }
+    EXPECT_EQ(find(app->downloadedMediaFiles(), "shared.mp4")->otherProjects,
+              (std::vector<std::string>{"Saved Playlists", "Untitled"}));
 }
 
 TEST_F(MediaStorageTest, OnlyMediaFilesDirectlyInTheFolderAreListedUsedFirstThenLargestFirst) {
