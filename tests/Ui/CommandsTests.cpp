@@ -52,10 +52,11 @@ TEST_F(CommandsTest, TheMenuBarHoldsEveryMenuInOrderWithTheShowKeysShownButNotRe
     EXPECT_EQ(action(Command::cutToBlack)->text(), QString("Cut to Black\tB"));
     EXPECT_TRUE(action(Command::cutToBlack)->shortcut().isEmpty()) << "B reaches the show through the key filter only";
     EXPECT_EQ(action(Command::addMedia)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_I));
-    EXPECT_EQ(action(Command::settings)->parentWidget(), commands().menu(Menu::edit));
-    EXPECT_EQ(action(Command::checkForUpdates)->parentWidget(), commands().menu(Menu::help));
-    for (QAction* a : bar->findChildren<QAction*>())
+    EXPECT_EQ(action(Command::settings)->parent(), static_cast<QObject*>(commands().menu(Menu::edit)));
+    EXPECT_EQ(action(Command::checkForUpdates)->parent(), static_cast<QObject*>(commands().menu(Menu::help)));
+    for (QAction* a : bar->findChildren<QAction*>()) {
         if (!a->isSeparator() && !a->menu()) EXPECT_FALSE(a->text().isEmpty());
+    }
 }
 
 TEST_F(CommandsTest, ClearingFromTheMenuCancelsTheAdvanceAndCutToBlackDoesNot) {

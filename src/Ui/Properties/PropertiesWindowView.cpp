@@ -21,17 +21,9 @@ namespace ombry::ui {
 
 namespace {
 
-QFont sized(QFont f, int pixels, QFont::Weight weight = QFont::Normal) {
-    f.setPixelSize(pixels);
-    f.setWeight(weight);
-    return f;
-}
+using theme::sized;
 
-void colour(QWidget* w, const QColor& c) {
-    QPalette pal = w->palette();
-    pal.setColor(QPalette::WindowText, c);
-    w->setPalette(pal);
-}
+using theme::colourText;
 
 // The facts box: the surface fill in a rounded rectangle.
 class FactsBox final : public QFrame {
@@ -85,7 +77,7 @@ PropertiesWindowView::PropertiesWindowView(AppState& state, StateSignals& stateS
     empty_ = new QLabel(QString::fromLatin1(properties::emptyHint), content);
     empty_->setObjectName(QStringLiteral("emptyHint"));
     empty_->setFont(sized(font(), 12));
-    colour(empty_, theme::secondaryText());
+    colourText(empty_, theme::secondaryText());
     column->addWidget(empty_);
 
     clip_ = new QWidget(content);
@@ -108,7 +100,7 @@ PropertiesWindowView::PropertiesWindowView(AppState& state, StateSignals& stateS
     detail_ = new QLabel(clip_);
     detail_->setObjectName(QStringLiteral("clipDetail"));
     detail_->setFont(sized(font(), 11));
-    colour(detail_, theme::secondaryText());
+    colourText(detail_, theme::secondaryText());
     header->addWidget(name_);
     header->addWidget(detail_);
     blocks->addLayout(header);
@@ -126,7 +118,7 @@ PropertiesWindowView::PropertiesWindowView(AppState& state, StateSignals& stateS
     auto* missing = new QLabel(QStringLiteral("File not found"), offline_);
     missing->setObjectName(QStringLiteral("fileNotFound"));
     missing->setFont(sized(font(), 11));
-    colour(missing, theme::orange());
+    colourText(missing, theme::orange());
     relink_ = new QPushButton(QStringLiteral("Relink\u2026"), offline_);
     relink_->setObjectName(QStringLiteral("relink"));
     relink_->setAccessibleName(QStringLiteral("Relink\u2026"));
@@ -142,7 +134,7 @@ PropertiesWindowView::PropertiesWindowView(AppState& state, StateSignals& stateS
     path_->setFont(sized(font(), 10));
     path_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     path_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    colour(path_, theme::tertiaryText());
+    colourText(path_, theme::tertiaryText());
     offline->addWidget(path_);
     blocks->addWidget(offline_);
 
@@ -204,7 +196,7 @@ PropertiesWindowView::PropertiesWindowView(AppState& state, StateSignals& stateS
     note->setObjectName(QStringLiteral("trimNote"));
     note->setWordWrap(true);
     note->setFont(sized(font(), 11));
-    colour(note, theme::secondaryText());
+    colourText(note, theme::secondaryText());
     trim->addWidget(note);
     blocks->addWidget(trim_);
     setWidget(content);
@@ -252,7 +244,7 @@ QWidget* PropertiesWindowView::propertyRow(const QString& label, QWidget* contro
     h->setContentsMargins(0, 0, 0, 0);
     auto* text = new QLabel(label, row);
     text->setFont(sized(font(), 12));
-    colour(text, theme::secondaryText());
+    colourText(text, theme::secondaryText());
     text->setBuddy(control);
     h->addWidget(text);
     h->addStretch(1);
@@ -316,7 +308,7 @@ void PropertiesWindowView::refresh() {
         auto* label = new QLabel(factsBox_);
         auto* value = new QLabel(factsBox_);
         label->setFont(sized(font(), 11));
-        colour(label, theme::secondaryText());
+        colourText(label, theme::secondaryText());
         QFont mono = sized(QFont(QStringLiteral("DejaVu Sans Mono")), 11);
         value->setFont(mono);
         value->setObjectName(QStringLiteral("factValue"));

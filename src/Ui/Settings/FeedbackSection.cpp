@@ -21,10 +21,7 @@ namespace ombry::ui {
 
 namespace {
 
-QFont sized(QFont f, int pixels) {
-    f.setPixelSize(pixels);
-    return f;
-}
+using theme::sized;
 
 }  // namespace
 

@@ -25,17 +25,13 @@ namespace ombry::ui {
 
 namespace {
 
-void colour(QWidget* w, const QColor& c) {
-    QPalette pal = w->palette();
-    pal.setColor(QPalette::WindowText, c);
-    w->setPalette(pal);
-}
+using theme::colourText;
 
 QLabel* valueLabel(const QString& text) {
     auto* l = new QLabel(text);
     l->setTextFormat(Qt::PlainText);
     l->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    colour(l, theme::secondaryText());
+    colourText(l, theme::secondaryText());
     return l;
 }
 
@@ -91,7 +87,7 @@ void RecentIssuesSection::refresh() {
         auto* code = new QLabel(QString::fromStdString(rawValue(issue.code)), row);
         code->setObjectName(QStringLiteral("issueCode"));
         code->setFont(theme::monoCaption());
-        colour(code, theme::secondaryText());
+        colourText(code, theme::secondaryText());
         line->addWidget(code);
         auto* title = new QLabel(QString::fromStdString(issue.title()), row);
         title->setObjectName(QStringLiteral("issueTitle"));
@@ -100,14 +96,14 @@ void RecentIssuesSection::refresh() {
         if (const QString badge = settings::countBadge(issue.count); !badge.isEmpty()) {
             auto* count = new QLabel(badge, row);
             count->setObjectName(QStringLiteral("issueCount"));
-            colour(count, theme::secondaryText());
+            colourText(count, theme::secondaryText());
             line->addWidget(count);
         }
         line->addStretch(1);
         const QDateTime at = QDateTime::fromMSecsSinceEpoch(std::int64_t(issue.at));
         auto* time = new QLabel(locale.toString(at.time(), QLocale::ShortFormat), row);
         time->setObjectName(QStringLiteral("issueTime"));
-        colour(time, theme::tertiaryText());
+        colourText(time, theme::tertiaryText());
         line->addWidget(time);
         v->addLayout(line);
         auto* message = noteLabel(QString::fromStdString(issue.message()), row);

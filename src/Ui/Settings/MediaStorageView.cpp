@@ -30,17 +30,9 @@ std::filesystem::path home() {
     return h ? std::filesystem::path(h) : std::filesystem::path();
 }
 
-QFont sized(QFont f, int pixels, QFont::Weight weight = QFont::Normal) {
-    f.setPixelSize(pixels);
-    f.setWeight(weight);
-    return f;
-}
+using theme::sized;
 
-void colour(QWidget* w, const QColor& c) {
-    QPalette pal = w->palette();
-    pal.setColor(QPalette::WindowText, c);
-    w->setPalette(pal);
-}
+using theme::colourText;
 
 QPushButton* smallButton(const QString& text, const char* objectName, QWidget* parent, bool destructive = false) {
     auto* b = new QPushButton(text, parent);
@@ -59,7 +51,7 @@ QLabel* dimText(const QString& text, QWidget* parent, const char* objectName) {
     auto* l = new QLabel(text, parent);
     l->setObjectName(QString::fromLatin1(objectName));
     l->setTextFormat(Qt::PlainText);
-    colour(l, theme::secondaryText());
+    colourText(l, theme::secondaryText());
     return l;
 }
 
@@ -105,7 +97,7 @@ QWidget* downloadedRow(const DownloadedMediaFile& file, QWidget* parent, std::fu
     detail->setObjectName(QStringLiteral("detail"));
     detail->setTextFormat(Qt::PlainText);
     detail->setFont(sized(detail->font(), 11));
-    colour(detail, theme::secondaryText());
+    colourText(detail, theme::secondaryText());
     text->addWidget(name);
     text->addWidget(detail);
     h->addLayout(text, 1);
@@ -142,13 +134,13 @@ QWidget* referencedRow(const ReferencedMediaFile& ref, QWidget* parent, std::fun
         auto* badge = new QLabel(QStringLiteral("OFFLINE"), row);
         badge->setObjectName(QStringLiteral("offlineBadge"));
         badge->setFont(sized(badge->font(), 9, QFont::Bold));
-        colour(badge, theme::orange());
+        colourText(badge, theme::orange());
         top->addWidget(badge);
     }
     auto* path = new ElidedLabel(row);
     path->setObjectName(QStringLiteral("path"));
     path->setFont(sized(path->font(), 11));
-    colour(path, theme::secondaryText());
+    colourText(path, theme::secondaryText());
     path->setFullText(storage::tildePath(ref.path, home()));
     text->addLayout(top);
     text->addWidget(path);
@@ -157,7 +149,7 @@ QWidget* referencedRow(const ReferencedMediaFile& ref, QWidget* parent, std::fun
         auto* size = new QLabel(storage::formatBytes(ref.size), row);
         size->setObjectName(QStringLiteral("size"));
         size->setFont(sized(size->font(), 11));
-        colour(size, theme::secondaryText());
+        colourText(size, theme::secondaryText());
         h->addWidget(size);
     }
     auto* actions = new QToolButton(row);
@@ -229,7 +221,7 @@ MediaStorageView::MediaStorageView(SettingsContext& context, QWidget* parent)
     folderPath_ = new ElidedLabel(folderValue);
     folderPath_->setObjectName(QStringLiteral("searchFolderPath"));
     folderPath_->setMinimumWidth(200);
-    colour(folderPath_, theme::secondaryText());
+    colourText(folderPath_, theme::secondaryText());
     folder->addWidget(folderPath_, 1);
     auto* clearFolder = smallButton(QStringLiteral("Clear"), "clearSearchFolder", folderValue);
     clearFolder->setAccessibleName(QStringLiteral("Clear search folder"));

@@ -21,11 +21,7 @@ namespace ombry::ui {
 
 namespace {
 
-void colour(QWidget* w, const QColor& c) {
-    QPalette pal = w->palette();
-    pal.setColor(QPalette::WindowText, c);
-    w->setPalette(pal);
-}
+using theme::colourText;
 
 QComboBox* picker(const char* objectName, const QString& accessible) {
     auto* box = new QComboBox;
@@ -170,7 +166,7 @@ OutputSettings::OutputSettings(SettingsContext& context, QWidget* parent) : QWid
     QFont digits = delayText_->font();
     digits.setFamily(QStringLiteral("DejaVu Sans Mono"));
     delayText_->setFont(digits);
-    colour(delayText_, theme::secondaryText());
+    colourText(delayText_, theme::secondaryText());
     delayLayout->addWidget(delayText_);
     // Snapped to steps of 5; stored when the drag ends (a drag is not a save per pixel), at once otherwise.
     auto store = [this] {
@@ -206,7 +202,7 @@ OutputSettings::OutputSettings(SettingsContext& context, QWidget* parent) : QWid
                                      "displays can be toggled from the sidebar's Outputs section."));
     noDisplays_ = new QLabel(QStringLiteral("No displays detected."));
     noDisplays_->setObjectName(QStringLiteral("noDisplays"));
-    colour(noDisplays_, theme::secondaryText());
+    colourText(noDisplays_, theme::secondaryText());
     displays->addWidget(noDisplays_);
     displayRows_ = new QWidget;
     displayRows_->setObjectName(QStringLiteral("displayRows"));
@@ -339,7 +335,7 @@ void OutputSettings::refreshDisplays() {
             QFont f = mark->font();
             f.setPixelSize(11);
             mark->setFont(f);
-            colour(mark, theme::orange());
+            colourText(mark, theme::orange());
             h->addWidget(mark);
         }
         displayLayout_->addWidget(row);

@@ -21,11 +21,7 @@ namespace {
 
 QColor green() { return QColor(48, 209, 88); }
 
-void colour(QWidget* w, const QColor& c) {
-    QPalette pal = w->palette();
-    pal.setColor(QPalette::WindowText, c);
-    w->setPalette(pal);
-}
+using theme::colourText;
 
 QFont captionFont(QFont f) {
     f.setPixelSize(11);
@@ -47,7 +43,7 @@ QLabel* iconLine(std::string_view symbol, const QColor& c, const char* objectNam
     text->setObjectName(QString::fromLatin1(objectName));
     text->setWordWrap(true);
     text->setFont(captionFont(text->font()));
-    colour(text, c);
+    colourText(text, c);
     h->addWidget(text, 1);
     if (iconOut) *iconOut = icon;
     return text;
@@ -121,7 +117,7 @@ RemoteControlSettings::RemoteControlSettings(SettingsContext& context, QWidget* 
     address_ = form->addSection(QStringLiteral("Address"), "addressSection");
     starting_ = new QLabel(QStringLiteral("Starting\u2026"));
     starting_->setObjectName(QStringLiteral("addressStarting"));
-    colour(starting_, theme::secondaryText());
+    colourText(starting_, theme::secondaryText());
     address_->addWidget(starting_);
     addressRows_ = new QWidget;
     addressRows_->setObjectName(QStringLiteral("addressRows"));
@@ -190,7 +186,7 @@ void RemoteControlSettings::refresh() {
     discovery_->setText(line.text);
     const bool ok = line.style == settings::DiscoveryLine::Style::ok;
     const QColor c = ok ? green() : theme::orange();
-    colour(discovery_, c);
+    colourText(discovery_, c);
     discovery_->parentWidget()->findChild<QLabel*>(QStringLiteral("discoveryStatusIcon"))
         ->setPixmap(symbols::pixmap(ok ? "checkmark.circle" : "exclamationmark.triangle", 14, c));
 
@@ -203,7 +199,7 @@ void RemoteControlSettings::refresh() {
     const QColor noteColour = note.locked ? green() : theme::secondaryText();
     securityIcon_->setPixmap(symbols::pixmap(note.symbol, 14, noteColour));
     securityTitle_->setText(note.title);
-    colour(securityTitle_, noteColour);
+    colourText(securityTitle_, noteColour);
     securityNote_->setText(note.note);
 }
 

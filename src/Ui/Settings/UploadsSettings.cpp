@@ -22,10 +22,7 @@ namespace {
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
-QFont sized(QFont f, int pixels) {
-    f.setPixelSize(pixels);
-    return f;
-}
+using theme::sized;
 
 QPushButton* smallButton(const QString& text, const char* objectName, QWidget* parent = nullptr) {
     auto* b = new QPushButton(text, parent);

@@ -1,5 +1,7 @@
 #include "Ui/Shell/Theme.hpp"
 
+#include <QWidget>
+
 #include <QApplication>
 #include <QPalette>
 #include <QStyleFactory>
@@ -74,6 +76,18 @@ void apply(QApplication& app) {
     p.setColor(QPalette::Disabled, QPalette::WindowText, dim);
     app.setPalette(p);
     app.setStyleSheet(styleSheet());
+}
+
+QFont sized(QFont font, int pixels, QFont::Weight weight) {
+    font.setPixelSize(pixels);
+    font.setWeight(weight);
+    return font;
+}
+
+void colourText(QWidget* widget, const QColor& colour) {
+    QPalette pal = widget->palette();
+    pal.setColor(QPalette::WindowText, colour);
+    widget->setPalette(pal);
 }
 
 }  // namespace ombry::ui::theme

@@ -5,6 +5,7 @@
 #include <QString>
 
 class QApplication;
+class QWidget;
 
 namespace ombry::ui::theme {
 
@@ -33,6 +34,10 @@ QColor separator();
 
 // The small monospaced caption type of read-outs over the picture.
 QFont monoCaption();
+// `font` at `pixels` pixels and `weight`.
+QFont sized(QFont font, int pixels, QFont::Weight weight = QFont::Normal);
+// A label's (or any widget's) text in `colour`, through its palette.
+void colourText(QWidget* widget, const QColor& colour);
 
 // The translucent tinted button of the panels (a glass look): the tint at low opacity over the window, a
 // thin border of it, text in the tint; brighter while pressed, dim while disabled.

@@ -19,12 +19,7 @@ using namespace sidebar_rules;
 
 namespace {
 
-QFont sized(const QFont& base, int pixels, QFont::Weight weight = QFont::Normal) {
-    QFont f = base;
-    f.setPixelSize(pixels);
-    f.setWeight(weight);
-    return f;
-}
+using theme::sized;
 
 class OutputRowAccessible final : public QAccessibleWidget {
 public:

@@ -23,12 +23,7 @@ using namespace sidebar_rules;
 
 namespace {
 
-QFont sized(const QFont& base, int pixels, QFont::Weight weight = QFont::Normal) {
-    QFont f = base;
-    f.setPixelSize(pixels);
-    f.setWeight(weight);
-    return f;
-}
+using theme::sized;
 
 QLabel* headline(const QString& text, QWidget* parent) {
     auto* l = new QLabel(text, parent);
