@@ -276,7 +276,8 @@ protected:
     int tealPixels(const QImage& shot, const QRect& window) {
         const int program = std::max(370, int(0.28 * window.width()));
         int n = 0;
-        for (int y = window.top(); y < window.top() + 80; ++y)
+        // The badges sit at the preview's top, below the menu bar and the toolbar; the layer rows start lower.
+        for (int y = window.top(); y < window.top() + 200; ++y)
             for (int x = window.right() + 1 - program; x <= window.right(); ++x) {
                 const QRgb px = shot.pixel(x, y);
                 n += std::abs(qRed(px) - 64) < 30 && std::abs(qGreen(px) - 200) < 30 && std::abs(qBlue(px) - 224) < 30;
