@@ -55,7 +55,9 @@ TEST_F(CommandsTest, TheMenuBarHoldsEveryMenuInOrderWithTheShowKeysShownButNotRe
     EXPECT_EQ(action(Command::settings)->parent(), static_cast<QObject*>(commands().menu(Menu::edit)));
     EXPECT_EQ(action(Command::checkForUpdates)->parent(), static_cast<QObject*>(commands().menu(Menu::help)));
     for (QAction* a : bar->findChildren<QAction*>()) {
-        if (!a->isSeparator() && !a->menu()) EXPECT_FALSE(a->text().isEmpty());
+        if (!a->isSeparator() && !a->menu()) {
+            EXPECT_FALSE(a->text().isEmpty());
+        }
     }
 }
 
