@@ -79,15 +79,7 @@ void ProjectMenuItem::refresh() {
 }
 
 void ProjectMenuItem::fillRecent() {
-    recent_->clear();
-    const auto items = commands::recentItems(context_.state.projects().recentsStore());
-    for (const auto& i : items) {
-        QAction* a = recent_->addAction(i.title);
-        a->setData(i.id);
-        const std::string path = i.path;
-        connect(a, &QAction::triggered, this, [this, path] { context_.state.projects().openProject(path); });
-    }
-    recent_->menuAction()->setEnabled(!items.empty());
+    fillRecentProjects(*recent_, commands::recentItems(context_.state.projects().recentsStore()), context_.state, this);
 }
 
 AddMediaItem::AddMediaItem(ViewContext& context, QWidget* parent) : QToolButton(parent) {

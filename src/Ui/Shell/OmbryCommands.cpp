@@ -105,15 +105,20 @@ void OmbryCommands::fillRecent() {
     QStringList wantIds, wantShown;
     for (const auto& i : items) wantIds << i.id, wantShown << i.title;
     if (ids != wantIds || shown != wantShown) {
-        recent_->clear();
-        for (const auto& i : items) {
-            QAction* a = recent_->addAction(i.title);
-            a->setData(i.id);
-            const std::string path = i.path;
-            connect(a, &QAction::triggered, this, [this, path] { context_.state.projects().openProject(path); });
-        }
+        fillRecentProjects(*recent_, items, context_.state, this);
     }
     recent_->menuAction()->setEnabled(!items.empty());
+}
+
+void fillRecentProjects(QMenu& menu, const std::vector<commands::RecentItem>& items, AppState& state, QObject* receiver) {
+    menu.clear();
+    for (const auto& i : items) {
+        QAction* a = menu.addAction(i.title);
+        a->setData(i.id);
+        const std::string path = i.path;
+        QObject::connect(a, &QAction::triggered, receiver, [&state, path] { state.projects().openProject(path); });
+    }
+    menu.menuAction()->setEnabled(!items.empty());
 }
 
 void OmbryCommands::run(Command command) {

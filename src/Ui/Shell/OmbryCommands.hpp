@@ -18,6 +18,9 @@ class QMenuBar;
 
 namespace ombry::ui {
 
+// Fills `menu` with the recent projects in `items`; choosing one opens it. `receiver` holds the connections.
+void fillRecentProjects(QMenu& menu, const std::vector<commands::RecentItem>& items, AppState& state, QObject* receiver);
+
 // Targets that belong to other parts of the window; an absent one leaves its item disabled. Each part sets
 // its own fields on a copy of hooks() and hands it back with setHooks, leaving the others as they are.
 struct CommandHooks {
