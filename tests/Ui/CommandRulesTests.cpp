@@ -41,7 +41,7 @@ TEST(CommandRules, RecentItemsKeepTheStoredOrderWithNamesAsPlainText) {
 // One path per key: a plain key is one the show-key filter takes, shown in the title and never a shortcut of
 // its own; a chord is the action's shortcut and never a show key.
 TEST(CommandRules, EveryKeyReachesItsCommandOneWay) {
-    for (const CommandSpec& s : table()) {
+    for (const CommandEntry& s : table()) {
         SCOPED_TRACE(s.title);
         if (s.path == KeyPath::none) {
             EXPECT_TRUE(s.key.isEmpty());
@@ -59,8 +59,8 @@ TEST(CommandRules, EveryKeyReachesItsCommandOneWay) {
             EXPECT_EQ(displayText(s), QString::fromUtf8(s.title));
         }
     }
-    EXPECT_EQ(displayText(spec(Command::playPause)), QString("Play / Pause\tSpace"));
-    EXPECT_EQ(displayText(spec(Command::previousClip)), QString("Previous Clip\tLeft"));
+    EXPECT_EQ(displayText(entry(Command::playPause)), QString("Play / Pause\tSpace"));
+    EXPECT_EQ(displayText(entry(Command::previousClip)), QString("Previous Clip\tLeft"));
 }
 
 }  // namespace

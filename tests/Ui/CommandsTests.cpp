@@ -69,7 +69,7 @@ TEST_F(CommandsTest, ClearingFromTheMenuCancelsTheAdvanceAndCutToBlackDoesNot) {
     };
     for (const Case& c : {Case{Command::cutToBlack, true}, Case{Command::clearMediaLayer, false},
                           Case{Command::clearAllLayers, false}}) {
-        SCOPED_TRACE(ui::commands::spec(c.command).title);
+        SCOPED_TRACE(ui::commands::entry(c.command).title);
         app->program.clearAll();
         app->program.setBlack(false);
         const MediaItem a = add(video("red")), b = add(video("green"));

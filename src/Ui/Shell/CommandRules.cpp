@@ -8,7 +8,7 @@ namespace {
 
 using K = QKeySequence;
 
-const std::array<CommandSpec, 25> commandTable{{
+const std::array<CommandEntry, 25> commandTable{{
     {Command::newProject, Menu::file, "New Project…", "newProject", K(Qt::CTRL | Qt::Key_N), KeyPath::shortcut},
     {Command::openProject, Menu::file, "Open Project…", "openProject", K(Qt::CTRL | Qt::Key_O), KeyPath::shortcut},
     {Command::openRecent, Menu::file, "Open Recent", "openRecent", {}, KeyPath::none},
@@ -43,11 +43,11 @@ const std::array<CommandSpec, 25> commandTable{{
 
 }  // namespace
 
-std::span<const CommandSpec> table() { return commandTable; }
+std::span<const CommandEntry> table() { return commandTable; }
 
-const CommandSpec& spec(Command command) {
+const CommandEntry& entry(Command command) {
     return *std::find_if(commandTable.begin(), commandTable.end(),
-                         [command](const CommandSpec& s) { return s.command == command; });
+                         [command](const CommandEntry& s) { return s.command == command; });
 }
 
 QString menuTitle(Menu menu) {
@@ -61,7 +61,7 @@ QString menuTitle(Menu menu) {
     return {};
 }
 
-QString displayText(const CommandSpec& s) {
+QString displayText(const CommandEntry& s) {
     const QString title = QString::fromUtf8(s.title);
     if (s.path != KeyPath::showKeys) return title;
     return title + QLatin1Char('\t') + s.key.toString(QKeySequence::NativeText);

@@ -27,7 +27,7 @@ enum class Menu { file, edit, playback, program, help };
 // own shortcut.
 enum class KeyPath { none, showKeys, shortcut };
 
-struct CommandSpec {
+struct CommandEntry {
     Command command;
     Menu menu;
     const char* title;
@@ -38,11 +38,11 @@ struct CommandSpec {
 };
 
 // In menu order.
-std::span<const CommandSpec> table();
-const CommandSpec& spec(Command command);
+std::span<const CommandEntry> table();
+const CommandEntry& entry(Command command);
 QString menuTitle(Menu menu);
 // The title with its key as the menu shows it ("Cut to Black\tB").
-QString displayText(const CommandSpec& spec);
+QString displayText(const CommandEntry& entry);
 
 // One volume step of `step` dB from `current`, within -60 ... +6 dB.
 double steppedVolume(double current, double step);

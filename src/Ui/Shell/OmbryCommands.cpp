@@ -40,7 +40,7 @@ void OmbryCommands::build() {
         // Enabling follows states that do not all report changes (the hooks' own): read them on opening.
         connect(menu, &QMenu::aboutToShow, this, [this] { refresh(); });
     }
-    for (const CommandSpec& s : table()) {
+    for (const CommandEntry& s : table()) {
         QMenu* menu = menus_[s.menu];
         if (s.separatorBefore && !menu->isEmpty()) menu->addSeparator();
         QAction* a = nullptr;
@@ -89,8 +89,8 @@ void OmbryCommands::syncFocus() {
 void OmbryCommands::refresh() {
     AppState& s = context_.state;
     const bool show = showMenusEnabled(s.isTextEditing(), s.isMainWindowFocused());
-    for (const CommandSpec& spec : table())
-        if (spec.menu == Menu::playback || spec.menu == Menu::program) actions_[spec.command]->setEnabled(show);
+    for (const CommandEntry& entry : table())
+        if (entry.menu == Menu::playback || entry.menu == Menu::program) actions_[entry.command]->setEnabled(show);
     fillRecent();
     actions_[Command::checkForUpdates]->setEnabled(hooks_.checkForUpdates && hooks_.canCheckForUpdates &&
                                                    hooks_.canCheckForUpdates());
