@@ -2,43 +2,18 @@
 // and its desktop files checked as a packager would.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <filesystem>
-#include <sstream>
 
+#include "Shell.hpp"
 #include "support/TestEnv.hpp"
 
+namespace ombry {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Output {
-    int status = -1;
-    std::string text;
-    std::vector<std::string> lines() const {
-        std::vector<std::string> out;
-        std::istringstream in(text);
-        for (std::string l; std::getline(in, l);) out.push_back(l);
-        return out;
-    }
-};
-
-// Runs a shell command without a display; its exit status and what it printed.
-Output sh(const std::string& command) {
-    Output o;
-    FILE* p = ::popen(("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + command).c_str(), "r");
-    if (!p) return o;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) o.text.append(buf, n);
-    const int status = ::pclose(p);
-    o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return o;
-}
-
-std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
+using test::quoted;
+using test::sh;
 
 class InstalledTree : public ::testing::Test {
 protected:
@@ -126,3 +101,4 @@ TEST_F(InstalledTree, DesktopFilesAreValid) {
 }
 
 }  // namespace
+}  // namespace ombry
