@@ -1,6 +1,7 @@
 #pragma once
-// The client side of the server targets: one loopback connection per input that sends the input's bytes,
-// closes its sending side and reads whatever comes back until the server closes.
+// What the server targets share: a server of this process on a loopback port with its own loop and virtual
+// clock, and the client side, one loopback connection per input that sends the input's bytes, closes its
+// sending side and reads whatever comes back until the server closes.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -10,10 +11,17 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <variant>
 
+#include "Engine/Model/Protocol.hpp"
 #include "FuzzSupport.hpp"
+#include "Platform/NetLoop.hpp"
 
 namespace ombry::fuzz {
 
@@ -74,4 +82,72 @@ inline void checkStillServing(std::uint16_t port, const std::string& request, st
     }
 }
 
+// Raw bytes no reply could echo from a request: every text a server puts into a reply is JSON-escaped or
+// UTF-8, so only the file's own bytes can carry them. Each target keeps such a file outside what it serves.
+inline constexpr char kSecretBytes[] = "\x00\xff\xfeOMBRY\x01SECRET\x80\x00";
+inline constexpr std::string_view kSecret{kSecretBytes, sizeof kSecretBytes - 1};
+
+inline void writeSecret(const std::filesystem::path& file) {
+    std::ofstream(file, std::ios::binary).write(kSecret.data(), std::streamsize(kSecret.size()));
+}
+
+// One server on an ephemeral loopback port, living as long as the process: its loop thread serves every
+// input. Virtual time moves by `secondsPerInput` after each input and no other way, so that the heartbeat
+// stays far off and each input runs alone.
+template <class Server>
+struct InProcessServer {
+    net::ManualNetTimers timers;
+    net::NetLoop loop;
+    std::shared_ptr<Server> server;
+    std::uint16_t port = 0;
+    std::uint64_t inputs = 0;
+    double secondsPerInput = 0;
+    // Every 64th input this request is still answered with `healthExpect` in the reply.
+    std::string healthRequest;
+    std::string healthExpect;
+
+    typename Server::Options options() {
+        typename Server::Options o;
+        o.bindAddress = "127.0.0.1";
+        o.loop = &loop;
+        o.timers = &timers;
+        return o;
+    }
+
+    void start(std::shared_ptr<Server> created) {
+        server = std::move(created);
+        std::promise<typename Server::StartResult> started;
+        server->start(0, [&](typename Server::StartResult r) { started.set_value(std::move(r)); });
+        const auto result = started.get_future().get();
+        FUZZ_CHECK(std::holds_alternative<ServerInfo>(result));
+        port = std::uint16_t(std::get<ServerInfo>(result).port);
+    }
+
+    // One input on one connection: no reply carries the secret, every reply is HTTP, and the server keeps
+    // answering.
+    void serve(std::string_view bytes) {
+        const Exchange e = exchange(port, bytes, 2);
+        if (secondsPerInput > 0) timers.advance(secondsPerInput);
+        FUZZ_CHECK(e.received.find(kSecret) == std::string::npos);
+        FUZZ_CHECK(e.received.empty() || e.received.starts_with("HTTP/1.1 ") || e.received.starts_with("HTTP/1.0 "));
+        if (++inputs % 64 == 0) checkStillServing(port, healthRequest, healthExpect);
+    }
+};
+
 }  // namespace ombry::fuzz
+
+// libFuzzer's two entry points for a target whose server is `Served` (an InProcessServer): made before the
+// first input and kept for the life of the process, since its loop thread serves every input.
+#define OMBRY_SERVER_FUZZ_TARGET(Served)                                                      \
+    namespace {                                                                              \
+    Served* served = nullptr;                                                                \
+    }                                                                                        \
+    extern "C" int LLVMFuzzerInitialize(int*, char***) {                                     \
+        ombry::fuzz::quietLog();                                                             \
+        served = new Served;                                                                 \
+        return 0;                                                                            \
+    }                                                                                        \
+    extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {      \
+        served->serve(ombry::fuzz::text(data, size));                                        \
+        return 0;                                                                            \
+    }
