@@ -12,6 +12,7 @@
 #include "Engine/Library/Store.hpp"
 #include "MediaFixtures.hpp"
 #include "Platform/Uuid.hpp"
+#include "support/PeakMemory.hpp"
 #include "support/TestEnv.hpp"
 
 using namespace ombry;
@@ -28,6 +29,21 @@ fs::path videoA() { return fixture("ia.mp4", "-f lavfi -i testsrc2=s=64x48:r=30:
 fs::path videoB() { return fixture("ib.mp4", "-f lavfi -i color=c=blue:s=64x48:r=30:d=0.5 -c:v libx264 -preset ultrafast -pix_fmt yuv420p"); }
 fs::path still() { return fixture("is.png", "-f lavfi -i color=c=red:s=40x30 -frames:v 1"); }
 fs::path song() { return fixture("plain.mp3", "-f lavfi -i sine=d=0.5 -c:a libmp3lame"); }
+
+// 85 bytes of WAV whose sound is good but whose LIST chunk names a title of 1.6 GB: probing it allocated that
+// much (and wrote zeros over it) before reading the few bytes that are there.
+std::string wavAskingForGigabytes() {
+    auto le = [](std::uint32_t v, int bytes) {
+        std::string s;
+        for (int i = 0; i < bytes; ++i) s += char((v >> (8 * i)) & 0xFF);
+        return s;
+    };
+    const std::string format = "fmt " + le(16, 4) + le(1, 2) + le(1, 2) + le(8000, 4) + le(16000, 4) + le(2, 2) + le(16, 2);
+    const std::string sound = "data" + le(16, 4) + std::string(16, '\0');
+    const std::string info = "LIST" + le(0x7FFFFFF0, 4) + "INFO" + "INAM" + le(1'600'000'000, 4) + "Ombry";
+    const std::string body = "WAVE" + format + sound + info;
+    return "RIFF" + le(std::uint32_t(body.size()), 4) + body;
+}
 
 void clearFolder(const fs::path& dir) {
     std::error_code ec;
@@ -536,6 +552,20 @@ TEST_F(IntakeTest, RefusalsDeleteTheTemporaryFile) {
     }
     EXPECT_TRUE(managedFiles().empty());
     EXPECT_TRUE(library.media().empty());
+}
+
+// FFmpeg refuses the title's allocation and reads on without it: the sound is good, so the file is taken in,
+// and probing it costs no more memory than any small file.
+TEST_F(IntakeTest, AWavWhoseHeaderAsksForGigabytesIsProbedInLittleMemory) {
+    const fs::path file = test::tempDir("crafted") / "title.wav";
+    const std::string crafted = wavAskingForGigabytes();
+    ASSERT_EQ(crafted.size(), 85u);
+    test::writeFile(file, crafted);
+    const test::PeakGrowth growth;
+    const auto r = upload(file, "title.wav");
+    EXPECT_LT(growth.now(), 256 * 1024) << "peak growth in kB";
+    EXPECT_TRUE(r.ok) << r.message;
+    EXPECT_EQ(managedFiles(), std::vector<std::string>{"title.wav"});
 }
 
 TEST_F(IntakeTest, AFailedMoveReportsMed05AndDeletesTheUpload) {

@@ -10,19 +10,11 @@
 
 #include "Engine/Servers/ControlServer.hpp"
 #include "NetTestSupport.hpp"
+#include "support/PeakMemory.hpp"
 #include "support/TestEnv.hpp"
 
 namespace ombry {
 namespace {
-
-// A value in kB from /proc/self/status ("VmRSS", "VmHWM").
-long statusKiB(const std::string& key) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind(key + ":", 0) == 0) return std::stol(line.substr(key.size() + 1));
-    return -1;
-}
 
 TEST(ControlServerUploadMemory, AGibibyteUploadKeepsResidentGrowthUnder64MiB) {
     const auto dir = test::tempDir("bigupload");
@@ -44,10 +36,8 @@ TEST(ControlServerUploadMemory, AGibibyteUploadKeepsResidentGrowthUnder64MiB) {
     const auto port = static_cast<std::uint16_t>(std::get<ServerInfo>(result).port);
     server->configureUpload(true, "tok");
 
-    // Peak resident size from here on.
-    { std::ofstream("/proc/self/clear_refs") << "5"; }
-    const long before = statusKiB("VmRSS");
-    ASSERT_GT(before, 0);
+    const test::PeakGrowth growth;
+    ASSERT_GT(growth.before, 0);
 
     constexpr std::int64_t size = std::int64_t(1) << 30;
     test::RawClient c(port);
@@ -65,8 +55,7 @@ TEST(ControlServerUploadMemory, AGibibyteUploadKeepsResidentGrowthUnder64MiB) {
     auto file = landed.get_future();
     ASSERT_EQ(file.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(file.get(), std::uintmax_t(size));
-    const long peak = statusKiB("VmHWM");
-    EXPECT_LT(peak - before, 64 * 1024) << "resident before " << before << " kB, peak " << peak << " kB";
+    EXPECT_LT(growth.now(), 64 * 1024) << "resident before " << growth.before << " kB, peak growth in kB";
     server->stop();
 }
 

@@ -9,6 +9,7 @@
 #include "Engine/Servers/ControlServer.hpp"
 #include "Engine/Servers/OutputServer.hpp"
 #include "NetTestSupport.hpp"
+#include "support/PeakMemory.hpp"
 #include "support/TestEnv.hpp"
 
 namespace ombry {
@@ -17,24 +18,7 @@ namespace {
 using test::maskedFrame;
 using test::RawClient;
 
-// A value in kB from /proc/self/status ("VmRSS", "VmHWM").
-long statusKiB(const std::string& key) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind(key + ":", 0) == 0) return std::stol(line.substr(key.size() + 1));
-    return -1;
-}
-
-// Peak resident growth from the call on, in kB.
-struct PeakGrowth {
-    long before;
-    PeakGrowth() {
-        std::ofstream("/proc/self/clear_refs") << "5";
-        before = statusKiB("VmRSS");
-    }
-    long now() const { return statusKiB("VmHWM") - before; }
-};
+using test::PeakGrowth;
 
 std::string repeated(const std::string& frame, int n) {
     std::string out;
