@@ -66,6 +66,17 @@ QVBoxLayout* listHost(SettingsGroup* group, const char* objectName) {
     return v;
 }
 
+// Rows made after the form join the end of the window's tab chain; put every control back in the form's
+// order, which is the order they are shown in.
+void chainInFormOrder(QWidget* form) {
+    QWidget* previous = nullptr;
+    for (QWidget* w : form->findChildren<QWidget*>()) {
+        if (!(w->focusPolicy() & Qt::TabFocus) || w->focusProxy()) continue;
+        if (previous) QWidget::setTabOrder(previous, w);
+        previous = w;
+    }
+}
+
 void clear(QLayout* layout) {
     while (QLayoutItem* item = layout->takeAt(0)) {
         // Later: the row's own button may be what is being answered.
@@ -278,6 +289,7 @@ void MediaStorageView::rebuildLists() {
             ref, nullptr, [this, path = ref.path] { if (context_.reveal) context_.reveal->reveal({path}); },
             [this, id = ref.itemId] { relink(id); }, [this, ref] { askRemoveReference(ref); }));
     }
+    chainInFormOrder(form_);
 }
 
 void MediaStorageView::refreshFolder() {
