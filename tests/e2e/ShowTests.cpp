@@ -7,11 +7,11 @@
 #include <sys/wait.h>
 
 #include <atomic>
-#include <mutex>
 #include <thread>
 
 #include "../App/AppStateFixture.hpp"
 #include "../Engine/Servers/NetTestSupport.hpp"
+#include "RemoteReader.hpp"
 #include "App/ServerLinks.hpp"
 #include "support/Processes.hpp"
 
@@ -25,44 +25,7 @@ struct HttpAnswer {
     std::string body;
 };
 
-// A WebSocket remote of the control API reading on a thread of its own: every text message, in order,
-// until the server closes the connection.
-class RemoteReader {
-public:
-    explicit RemoteReader(test::RawClient client) : client_(std::move(client)) {
-        thread_ = std::thread([this] {
-            for (;;) {
-                auto text = client_.readText(120.0);
-                std::lock_guard lock(mutex_);
-                if (!text) {
-                    ended_ = true;
-                    return;
-                }
-                messages_.push_back(Json::parse(*text, nullptr, false));
-            }
-        });
-    }
-    ~RemoteReader() {
-        // Our end closing makes the server close its own, which ends the read.
-        client_.shutdownWrite();
-        thread_.join();
-    }
-    std::vector<Json> messages() const {
-        std::lock_guard lock(mutex_);
-        return messages_;
-    }
-    bool ended() const {
-        std::lock_guard lock(mutex_);
-        return ended_;
-    }
-
-private:
-    test::RawClient client_;
-    mutable std::mutex mutex_;
-    std::vector<Json> messages_;
-    bool ended_ = false;
-    std::thread thread_;
-};
+using test::RemoteReader;
 
 // Starts a program from PATH with its standard output in a file; -1 when it cannot be started.
 pid_t spawnTo(std::vector<std::string> args, const fs::path& out) {

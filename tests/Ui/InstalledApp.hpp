@@ -1,0 +1,87 @@
+#pragma once
+// The installed application as a user runs it: this build installed into a temporary prefix, started on
+// a private X server with a home of its own, looked at and driven from outside the process (the X server's
+// windows and screenshots, xdotool's pointer and keys, curl against its servers).
+#include <xcb/xcb.h>
+
+#include <QImage>
+#include <QPoint>
+#include <QRect>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ombry::test {
+
+// Polls until done() holds or the time is up; the last answer.
+bool waitFor(const std::function<bool()>& done, double seconds);
+// A shell command's standard output.
+std::string shell(const std::string& command);
+bool near(QRgb px, int r, int g, int b, int tolerance = 40);
+// Runs a program from PATH to its end with its standard output in a file: its exit status, or -1.
+int runProcessTo(std::vector<std::string> args, const std::string& out);
+
+// The X server as a client sees one of its screens: top-level windows, screenshots, close requests.
+class XClient {
+public:
+    // `display` as ":N" or ":N.S" for screen S.
+    explicit XClient(const std::string& display);
+    ~XClient();
+    XClient(const XClient&) = delete;
+    XClient& operator=(const XClient&) = delete;
+
+    struct Window {
+        xcb_window_t id;
+        QRect geometry;
+        std::string title;
+    };
+    // Mapped top-level windows titled `title` (any title when empty), largest first.
+    std::vector<Window> windows(const std::string& title);
+    QImage screenshot();
+    // What a window manager sends when the close button is pressed.
+    void requestClose(xcb_window_t window);
+    // Drags files from another client and drops them at `at` (root coordinates) on `target`, over the
+    // desktop's drag-and-drop protocol; whether the target took them.
+    bool dropFiles(xcb_window_t target, QPoint at, const std::vector<std::filesystem::path>& files);
+    xcb_connection_t* connection() const { return c_; }
+    xcb_window_t root() const { return screen_->root; }
+    xcb_atom_t atom(const char* name);
+    std::string name(xcb_window_t w);
+
+private:
+    xcb_connection_t* c_;
+    xcb_screen_t* screen_;
+};
+
+// One home for the installed application: its data, config, runtime and state folders, and the processes
+// started from the installed tree with that home, ended when it goes.
+class InstalledApp {
+public:
+    // Installs this build once per test process; the prefix.
+    static const std::filesystem::path& prefix();
+
+    InstalledApp(std::string display, std::vector<std::string> extraEnv = {});
+    ~InstalledApp();
+
+    const std::filesystem::path& home() const { return home_; }
+    // The support folder, $XDG_DATA_HOME/Ombry.
+    std::filesystem::path supportDir() const { return home_ / "data/Ombry"; }
+    // Starts bin/ombry with these arguments; its standard error goes to a log in the home.
+    pid_t start(std::vector<std::string> args, std::vector<std::string> extraEnv = {});
+    // Its exit status once it ends within the time, else nothing.
+    std::optional<int> exitOf(pid_t pid, double seconds);
+    std::vector<std::string> environment() const;
+    std::string logs() const;
+
+private:
+    std::string display_;
+    std::vector<std::string> extraEnv_;
+    std::filesystem::path home_;
+    std::vector<pid_t> running_;
+};
+
+}  // namespace ombry::test
