@@ -10,13 +10,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
 
 #include "Engine/Library/Library.hpp"
 #include "Engine/Library/Store.hpp"
+#include "Engine/Net/HttpTransfer.hpp"
+#include "Platform/Clock.hpp"
 #include "Platform/Uuid.hpp"
 
 namespace ombry {
@@ -24,15 +24,6 @@ namespace ombry {
 namespace fs = std::filesystem;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
-
-void initCurl() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 bool unreserved(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
@@ -66,139 +57,121 @@ struct CurlUrl {
     }
 };
 
-struct Silence {
-    double seconds = 0;
-};
+CloudFailure writeFailure() {
+    return CloudFailure::transport(std::string("couldn't write the download: ") + std::strerror(errno));
+}
 
-// One request's state, shared with libcurl's callbacks on the calling thread.
-struct Transfer {
+// What a request does with the answer: every status but 200 ends it; a JSON body is kept up to its cap; a
+// file body is written in whole blocks, the limit checked at each.
+class InboxAnswer final : public HttpSink {
+public:
     enum class Body { discard, json, file };
+    explicit InboxAnswer(Body body) : body_(body) {}
 
-    CURL* curl = nullptr;
-    Body body = Body::discard;
-    const CloudInbox::Cancelled* cancelled = nullptr;
-    double silence = 30;
-    Clock::time_point lastActivity = Clock::now();
-    curl_off_t lastDown = -1, lastUp = -1;
-    bool headersDone = false;
-    long status = 0;
-    std::optional<CloudFailure> failure;  // why we ended the transfer ourselves
-
-    // json
-    std::string text;
+    std::optional<CloudFailure> failure;  // why the answer was refused
+    CappedBody json{CloudInbox::maxAnswerBytes};
     // file
     std::int64_t maxBytes = 0;
     fs::path path;
-    int fd = -1;
-    bool created = false;
-    std::vector<char> buffer;
-    std::int64_t received = 0;
-    Clock::time_point lastReport;
     const CloudInbox::Progress* progress = nullptr;
+    std::int64_t received = 0;
 
-    std::optional<CloudFailure> writeBlock() {
-        const char* p = buffer.data();
-        size_t left = buffer.size();
-        while (left > 0) {
-            const ssize_t n = ::write(fd, p, left);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return CloudFailure::transport(std::string("couldn't write the download: ") + std::strerror(errno));
-            p += n;
-            left -= size_t(n);
+    ~InboxAnswer() override { discardFile(); }
+
+    bool head(long status, std::int64_t announced) override {
+        if (status != 200) return refuse(CloudFailure::of(InboxError::http(int(status))));
+        if (body_ != Body::file) return true;
+        if (announced >= 1 && announced > maxBytes) return refuse(CloudFailure::of(InboxError::of(InboxError::Kind::tooLarge)));
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd_ < 0) return refuse(CloudFailure::of(InboxError::of(InboxError::Kind::badResponse)));
+        ownsFile_ = true;
+        buffer_.reserve(CloudInbox::downloadBlock);
+        lastReport_ = appClock().monotonic();
+        return true;
+    }
+
+    bool body(const char* data, std::size_t n) override {
+        switch (body_) {
+        case Body::discard: return true;
+        case Body::json:
+            if (json.body(data, n)) return true;
+            return refuse(CloudFailure::of(InboxError::of(InboxError::Kind::badResponse)));
+        case Body::file: return fileBody(data, n);
         }
-        received += std::int64_t(buffer.size());
-        buffer.clear();
+        return true;
+    }
+
+    // At the end of the body: the last short block, one progress call whatever the time, the close.
+    std::optional<CloudFailure> finishFile() {
+        if (fd_ < 0) return CloudFailure::of(InboxError::of(InboxError::Kind::badResponse));
+        if (!buffer_.empty()) {
+            if (auto f = writeBlock(buffer_.data(), buffer_.size())) return f;
+            buffer_.clear();
+        }
+        report();
+        if (::close(std::exchange(fd_, -1)) != 0) return writeFailure();
+        ownsFile_ = false;  // finished: the caller's now
+        return std::nullopt;
+    }
+
+    // Closes and deletes a file not finished, ignoring errors.
+    void discardFile() {
+        if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+        std::error_code ec;
+        if (std::exchange(ownsFile_, false)) fs::remove(path, ec);
+    }
+
+private:
+    bool refuse(CloudFailure f) {
+        failure = std::move(f);
+        return false;
+    }
+
+    bool fileBody(const char* data, std::size_t n) {
+        const std::size_t block = CloudInbox::downloadBlock;
+        while (n > 0) {
+            // Whole blocks straight from libcurl's buffer when none is part-filled: the same writes without
+            // the copy.
+            const bool direct = buffer_.empty() && n >= block;
+            const std::size_t take = direct ? block : std::min(n, block - buffer_.size());
+            if (!direct) buffer_.insert(buffer_.end(), data, data + take);
+            data += take;
+            n -= take;
+            if (!direct && buffer_.size() < block) break;
+            if (auto f = writeBlock(direct ? data - take : buffer_.data(), block)) return refuse(std::move(*f));
+            buffer_.clear();
+            const double now = appClock().monotonic();
+            if (now - lastReport_ > CloudInbox::progressInterval) {
+                lastReport_ = now;
+                report();
+            }
+        }
+        return true;
+    }
+
+    std::optional<CloudFailure> writeBlock(const char* p, std::size_t size) {
+        for (std::size_t left = size; left > 0;) {
+            const ssize_t n = ::write(fd_, p, left);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return writeFailure();
+            p += n;
+            left -= std::size_t(n);
+        }
+        received += std::int64_t(size);
         if (received > maxBytes) return CloudFailure::of(InboxError::of(InboxError::Kind::tooLarge));
         return std::nullopt;
     }
+
     void report() {
         if (progress && *progress) (*progress)(received);
     }
+
+    Body body_;
+    int fd_ = -1;
+    bool ownsFile_ = false;  // made by this answer and not finished
+    std::vector<char> buffer_;
+    double lastReport_ = 0;
 };
-
-// At the end of each header block: the final answer's status and announced length decide whether the body
-// is wanted at all.
-std::optional<CloudFailure> headersEnded(Transfer& t) {
-    curl_easy_getinfo(t.curl, CURLINFO_RESPONSE_CODE, &t.status);
-    if (t.status >= 100 && t.status < 200) return std::nullopt;  // an interim answer; the real one follows
-    t.headersDone = true;
-    if (t.status != 200) return CloudFailure::of(InboxError::http(int(t.status)));
-    if (t.body != Transfer::Body::file) return std::nullopt;
-    curl_off_t announced = -1;
-    curl_easy_getinfo(t.curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
-    if (announced >= 1 && announced > t.maxBytes) return CloudFailure::of(InboxError::of(InboxError::Kind::tooLarge));
-    t.fd = ::open(t.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (t.fd < 0) return CloudFailure::of(InboxError::of(InboxError::Kind::badResponse));
-    t.created = true;
-    t.buffer.reserve(CloudInbox::downloadBlock);
-    t.lastReport = Clock::now();
-    return std::nullopt;
-}
-
-size_t onHeader(char* data, size_t size, size_t count, void* user) {
-    auto* t = static_cast<Transfer*>(user);
-    const size_t n = size * count;
-    t->lastActivity = Clock::now();
-    if (n == 2 && data[0] == '\r' && data[1] == '\n') {
-        if ((t->failure = headersEnded(*t))) return 0;
-    } else if (n == 1 && data[0] == '\n') {
-        if ((t->failure = headersEnded(*t))) return 0;
-    }
-    return n;
-}
-
-size_t onBody(char* data, size_t size, size_t count, void* user) {
-    auto* t = static_cast<Transfer*>(user);
-    const size_t n = size * count;
-    t->lastActivity = Clock::now();
-    if (!t->headersDone) {
-        t->failure = CloudFailure::of(InboxError::of(InboxError::Kind::badResponse));
-        return 0;
-    }
-    switch (t->body) {
-    case Transfer::Body::discard: return n;
-    case Transfer::Body::json:
-        if (t->text.size() + n > CloudInbox::maxAnswerBytes) {
-            t->failure = CloudFailure::of(InboxError::of(InboxError::Kind::badResponse));
-            return 0;
-        }
-        t->text.append(data, n);
-        return n;
-    case Transfer::Body::file:
-        for (size_t at = 0; at < n;) {
-            const size_t take = std::min(n - at, CloudInbox::downloadBlock - t->buffer.size());
-            t->buffer.insert(t->buffer.end(), data + at, data + at + take);
-            at += take;
-            if (t->buffer.size() == CloudInbox::downloadBlock) {
-                if ((t->failure = t->writeBlock())) return 0;
-                if (secondsSince(t->lastReport) > CloudInbox::progressInterval) {
-                    t->lastReport = Clock::now();
-                    t->report();
-                }
-            }
-        }
-        return n;
-    }
-    return n;
-}
-
-// Called often while the request runs: ends it when it is cancelled or has been silent too long.
-int onProgress(void* user, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up) {
-    auto* t = static_cast<Transfer*>(user);
-    if (t->cancelled && *t->cancelled && (*t->cancelled)()) {
-        t->failure = CloudFailure::transport("the request was cancelled", true);
-        return 1;
-    }
-    if (down != t->lastDown || up != t->lastUp) {
-        t->lastDown = down;
-        t->lastUp = up;
-        t->lastActivity = Clock::now();
-    } else if (secondsSince(t->lastActivity) > t->silence) {
-        t->failure = CloudFailure::transport("the inbox service did not answer in time");
-        return 1;
-    }
-    return 0;
-}
 
 struct Request {
     const char* method = "GET";
@@ -209,75 +182,33 @@ struct Request {
     double totalLimit = 0;  // 0: none
 };
 
-// Runs the request to its end on this thread. The multi interface is polled in short steps so that the
-// progress callback sees cancellation and silence promptly, whatever the transfer is doing.
-std::optional<CloudFailure> perform(const Request& r, Transfer& t, const CloudInbox::Cancelled& cancelled) {
-    initCurl();
-    t.curl = curl_easy_init();
-    if (!t.curl) return CloudFailure::transport("the network library could not start");
-    t.cancelled = &cancelled;
-    t.silence = r.silence;
-    char error[CURL_ERROR_SIZE] = {};
-    curl_slist* headers = nullptr;
-    if (r.secret) headers = curl_slist_append(headers, ("X-App-Secret: " + *r.secret).c_str());
+// Runs the request to its end on this thread; the sink's own refusal comes first, then the transport's.
+std::optional<CloudFailure> perform(const Request& r, InboxAnswer& answer, const CloudInbox::Cancelled& cancelled) {
+    HttpRequest h;
+    h.url = r.url;
+    h.method = r.method;
+    h.body = r.body;
+    if (r.secret) h.headers.push_back("X-App-Secret: " + *r.secret);
     // Without a body, no type either (libcurl would name a form for an empty POST).
-    headers = curl_slist_append(headers, r.body ? "Content-Type: application/json" : "Content-Type:");
-    headers = curl_slist_append(headers, "Expect:");
-    curl_easy_setopt(t.curl, CURLOPT_URL, r.url.c_str());
-    curl_easy_setopt(t.curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(t.curl, CURLOPT_CUSTOMREQUEST, r.method);
-    if (std::strcmp(r.method, "GET") == 0) curl_easy_setopt(t.curl, CURLOPT_HTTPGET, 1L);
-    if (r.body) {
-        curl_easy_setopt(t.curl, CURLOPT_POSTFIELDS, r.body->c_str());
-        curl_easy_setopt(t.curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(r.body->size()));
-    } else if (std::strcmp(r.method, "POST") == 0) {
-        curl_easy_setopt(t.curl, CURLOPT_POSTFIELDS, "");
-        curl_easy_setopt(t.curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(0));
+    h.headers.push_back(r.body ? "Content-Type: application/json" : "Content-Type:");
+    h.headers.push_back("Expect:");
+    h.connectLimit = r.silence;
+    h.silenceLimit = r.silence;
+    h.timeLimit = r.totalLimit;
+    h.receiveBuffer = long(CloudInbox::downloadBlock);
+    h.cancelled = cancelled;
+    const HttpOutcome o = performHttp(h, answer);
+    if (answer.failure) return answer.failure;
+    switch (o.end) {
+    case HttpOutcome::End::answered:
+    case HttpOutcome::End::stopped: break;
+    case HttpOutcome::End::cancelled: return CloudFailure::transport("the request was cancelled", true);
+    case HttpOutcome::End::timedOut: return CloudFailure::transport("the inbox service did not answer in time");
+    case HttpOutcome::End::unstarted: return CloudFailure::transport(o.error);
+    case HttpOutcome::End::failed: return CloudFailure::transport("couldn't reach the inbox service: " + o.error);
     }
-    curl_easy_setopt(t.curl, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(t.curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(t.curl, CURLOPT_ERRORBUFFER, error);
-    curl_easy_setopt(t.curl, CURLOPT_CONNECTTIMEOUT_MS, long(std::max(1.0, r.silence * 1000)));
-    if (r.totalLimit > 0) curl_easy_setopt(t.curl, CURLOPT_TIMEOUT_MS, long(std::max(1.0, r.totalLimit * 1000)));
-    curl_easy_setopt(t.curl, CURLOPT_BUFFERSIZE, long(CloudInbox::downloadBlock));
-    curl_easy_setopt(t.curl, CURLOPT_HEADERFUNCTION, onHeader);
-    curl_easy_setopt(t.curl, CURLOPT_HEADERDATA, &t);
-    curl_easy_setopt(t.curl, CURLOPT_WRITEFUNCTION, onBody);
-    curl_easy_setopt(t.curl, CURLOPT_WRITEDATA, &t);
-    curl_easy_setopt(t.curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(t.curl, CURLOPT_XFERINFOFUNCTION, onProgress);
-    curl_easy_setopt(t.curl, CURLOPT_XFERINFODATA, &t);
-
-    CURLM* multi = curl_multi_init();
-    curl_multi_add_handle(multi, t.curl);
-    CURLcode rc = CURLE_OK;
-    for (int running = 1; running;) {
-        if (curl_multi_perform(multi, &running) != CURLM_OK) {
-            rc = CURLE_FAILED_INIT;
-            break;
-        }
-        if (running) curl_multi_poll(multi, nullptr, 0, 50, nullptr);
-    }
-    int left = 0;
-    while (CURLMsg* msg = curl_multi_info_read(multi, &left))
-        if (msg->msg == CURLMSG_DONE) rc = msg->data.result;
-    curl_multi_remove_handle(multi, t.curl);
-    curl_multi_cleanup(multi);
-    curl_slist_free_all(headers);
-
-    std::optional<CloudFailure> failure = t.failure;
-    if (!failure && rc != CURLE_OK) {
-        if (rc == CURLE_OPERATION_TIMEDOUT)
-            failure = CloudFailure::transport("the inbox service did not answer in time");
-        else
-            failure = CloudFailure::transport(std::string("couldn't reach the inbox service: ") +
-                                              (error[0] ? error : curl_easy_strerror(rc)));
-    }
-    if (!failure && !t.headersDone) failure = CloudFailure::of(InboxError::of(InboxError::Kind::badResponse));
-    if (!failure && t.status != 200) failure = CloudFailure::of(InboxError::http(int(t.status)));
-    curl_easy_cleanup(t.curl);
-    t.curl = nullptr;
-    return failure;
+    if (!o.headRead) return CloudFailure::of(InboxError::of(InboxError::Kind::badResponse));
+    return std::nullopt;
 }
 
 template <class T>
@@ -407,10 +338,9 @@ CloudResult<CloudInbox::Registration> CloudInbox::registerInbox(const std::strin
     if (!base) return CloudFailure::of(InboxError::of(InboxError::Kind::badResponse));
     Request r{"POST", appendPath(*base, "/api/register"), compactJson(Json{{"app", "ombry"}}), std::nullopt,
               timeouts().registerInbox};
-    Transfer t;
-    t.body = Transfer::Body::json;
-    if (auto failure = perform(r, t, cancelled)) return *failure;
-    return decodeAnswer<Registration>(t.text);
+    InboxAnswer a(InboxAnswer::Body::json);
+    if (auto failure = perform(r, a, cancelled)) return *failure;
+    return decodeAnswer<Registration>(a.json.text);
 }
 
 CloudResult<std::monostate> CloudInbox::configure(const std::optional<std::string>& password,
@@ -421,17 +351,16 @@ CloudResult<std::monostate> CloudInbox::configure(const std::optional<std::strin
     if (playlists) body["playlists"] = *playlists;
     if (body.empty()) return std::monostate{};
     Request r{"POST", requestURL("app/config"), compactJson(body), appSecret, timeouts().configure};
-    Transfer t;
-    if (auto failure = perform(r, t, cancelled)) return *failure;
+    InboxAnswer a(InboxAnswer::Body::discard);
+    if (auto failure = perform(r, a, cancelled)) return *failure;
     return std::monostate{};
 }
 
 CloudResult<std::vector<CloudInbox::PendingItem>> CloudInbox::wait(const Cancelled& cancelled) const {
     Request r{"GET", requestURL("app/wait", {{"timeout", waitSeconds}}), std::nullopt, appSecret, timeouts().wait};
-    Transfer t;
-    t.body = Transfer::Body::json;
-    if (auto failure = perform(r, t, cancelled)) return *failure;
-    auto list = decodeAnswer<ItemList>(t.text);
+    InboxAnswer a(InboxAnswer::Body::json);
+    if (auto failure = perform(r, a, cancelled)) return *failure;
+    auto list = decodeAnswer<ItemList>(a.json.text);
     if (auto* f = std::get_if<CloudFailure>(&list)) return *f;
     return std::move(std::get<ItemList>(list).items);
 }
@@ -447,41 +376,33 @@ CloudResult<std::string> CloudInbox::download(const PendingItem& item, std::int6
     if (!Library::kind(item.filename)) return CloudFailure::of(InboxError::of(InboxError::Kind::unsupportedType));
     if (item.size > maxBytes) return CloudFailure::of(InboxError::of(InboxError::Kind::tooLarge));
     Request r{"GET", requestURL("app/file", {{"key", item.key}}), std::nullopt, appSecret, timeouts().download};
-    Transfer t;
-    t.body = Transfer::Body::file;
-    t.maxBytes = maxBytes;
-    t.progress = &progress;
+    InboxAnswer a(InboxAnswer::Body::file);
+    a.maxBytes = maxBytes;
+    a.progress = &progress;
     const std::string ext = extensionOf(item.filename);
     std::error_code ec;
     fs::create_directories(Store::mediaIncomingDir(), ec);
-    t.path = Store::mediaIncomingDir() / (makeUuid() + (ext.empty() ? "" : "." + ext));
-    std::optional<CloudFailure> failure = perform(r, t, cancelled);
-    if (!failure && t.fd < 0) failure = CloudFailure::of(InboxError::of(InboxError::Kind::badResponse));
-    if (!failure && !t.buffer.empty()) failure = t.writeBlock();
-    if (!failure) {
-        t.report();
-        const int fd = std::exchange(t.fd, -1);
-        if (::close(fd) != 0) failure = CloudFailure::transport(std::string("couldn't write the download: ") + std::strerror(errno));
-    }
+    a.path = Store::mediaIncomingDir() / (makeUuid() + (ext.empty() ? "" : "." + ext));
+    std::optional<CloudFailure> failure = perform(r, a, cancelled);
+    if (!failure) failure = a.finishFile();
     if (failure) {
-        if (t.fd >= 0) ::close(t.fd);
-        if (t.created) fs::remove(t.path, ec);
+        a.discardFile();
         return *failure;
     }
-    return t.path.string();
+    return a.path.string();
 }
 
 CloudResult<std::monostate> CloudInbox::deleteItem(const std::string& key, const Cancelled& cancelled) const {
     Request r{"DELETE", requestURL("app/file", {{"key", key}}), std::nullopt, appSecret, timeouts().deleteItem};
-    Transfer t;
-    if (auto failure = perform(r, t, cancelled)) return *failure;
+    InboxAnswer a(InboxAnswer::Body::discard);
+    if (auto failure = perform(r, a, cancelled)) return *failure;
     return std::monostate{};
 }
 
 void CloudInbox::goOffline(const Cancelled& cancelled) const {
     Request r{"POST", requestURL("app/offline"), std::nullopt, appSecret, timeouts().offline, timeouts().offline};
-    Transfer t;
-    perform(r, t, cancelled);
+    InboxAnswer a(InboxAnswer::Body::discard);
+    perform(r, a, cancelled);
 }
 
 const std::vector<std::string>& CloudInbox::adjectives() {

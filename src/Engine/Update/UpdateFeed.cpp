@@ -1,24 +1,17 @@
 #include "Engine/Update/UpdateFeed.hpp"
 
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <cctype>
 #include <fstream>
-#include <mutex>
 
 #include <nlohmann/json.hpp>
 
 #include "Engine/Model/TextBytes.hpp"
+#include "Engine/Net/HttpTransfer.hpp"
 
 namespace ombry {
 
 namespace {
-
-void initCurl() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 std::vector<std::string> parts(const std::string& v) {
     std::vector<std::string> out;
@@ -55,28 +48,6 @@ int comparePart(const std::string& a, const std::string& b) {
     }
     if (na != nb) return na ? 1 : -1;  // "1.0.1" is after "1.0.beta"
     return a.compare(b) < 0 ? -1 : a.compare(b) > 0 ? 1 : 0;
-}
-
-struct Transfer {
-    std::string body;
-    bool tooLarge = false;
-    const std::atomic<bool>* stop = nullptr;
-};
-
-size_t onBody(char* data, size_t size, size_t count, void* user) {
-    auto* t = static_cast<Transfer*>(user);
-    const size_t n = size * count;
-    if (t->body.size() + n > UpdateFeed::maxBytes) {
-        t->tooLarge = true;
-        return 0;
-    }
-    t->body.append(data, n);
-    return n;
-}
-
-int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    const auto* t = static_cast<Transfer*>(user);
-    return t->stop && t->stop->load() ? 1 : 0;
 }
 
 }  // namespace
@@ -133,34 +104,18 @@ std::variant<std::string, std::string> UpdateFeed::fetch(const std::string& url,
                                                          double timeLimitSeconds) {
     using Result = std::variant<std::string, std::string>;
     const auto failed = [](std::string why) { return Result(std::in_place_index<1>, std::move(why)); };
-    initCurl();
-    CURL* curl = curl_easy_init();
-    if (!curl) return failed("the network library could not start");
-    Transfer t;
-    t.stop = stop;
-    char error[CURL_ERROR_SIZE] = {};
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, long(std::max(1.0, timeLimitSeconds * 1000)));
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &t);
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, onProgress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &t);
-    const CURLcode rc = curl_easy_perform(curl);
-    long status = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    curl_easy_cleanup(curl);
-    if (t.tooLarge) return failed("the update feed is too large");
-    if (rc == CURLE_ABORTED_BY_CALLBACK) return failed("the check was cancelled");
-    if (rc != CURLE_OK) return failed(error[0] ? std::string(error) : std::string(curl_easy_strerror(rc)));
-    if (status < 200 || status > 299) return failed("the update server answered " + std::to_string(status));
-    return Result(std::in_place_index<0>, std::move(t.body));
+    HttpRequest r;
+    r.url = url;
+    r.followRedirects = 5;
+    r.timeLimit = timeLimitSeconds;
+    if (stop) r.cancelled = [stop] { return stop->load(); };
+    CappedBody body(maxBytes);
+    const HttpOutcome o = performHttp(r, body);
+    if (body.tooLong) return failed("the update feed is too large");
+    if (o.end == HttpOutcome::End::cancelled) return failed("the check was cancelled");
+    if (o.end != HttpOutcome::End::answered) return failed(o.error);
+    if (o.status < 200 || o.status > 299) return failed("the update server answered " + std::to_string(o.status));
+    return Result(std::in_place_index<0>, std::move(body.text));
 }
 
 std::string UpdateFeed::feedURL(const std::filesystem::path& appInfo) {

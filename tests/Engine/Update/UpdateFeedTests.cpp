@@ -85,6 +85,9 @@ TEST(UpdateFeed, FetchReadsTheBodyAndReportsFailures) {
     test::LoopbackServer server([](const std::string& path) {
         if (path == "/feed.json") return test::LoopbackServer::Answer{"HTTP/1.1 200 OK", R"({"items": []})"};
         if (path == "/big") return test::LoopbackServer::Answer{"HTTP/1.1 200 OK", std::string(UpdateFeed::maxBytes + 1, 'x')};
+        if (path == "/moved") return test::LoopbackServer::Answer{"HTTP/1.1 302 Found\r\nLocation: /feed.json", "elsewhere"};
+        if (path == "/loop") return test::LoopbackServer::Answer{"HTTP/1.1 301 Moved\r\nLocation: /loop", ""};
+        if (path == "/to-file") return test::LoopbackServer::Answer{"HTTP/1.1 302 Found\r\nLocation: file:///etc/passwd", ""};
         return test::LoopbackServer::Answer{"HTTP/1.1 404 Not Found", ""};
     });
     EXPECT_EQ(UpdateFeed::fetch(server.origin() + "/feed.json"), (std::variant<std::string, std::string>(std::in_place_index<0>, R"({"items": []})")));
@@ -95,6 +98,10 @@ TEST(UpdateFeed, FetchReadsTheBodyAndReportsFailures) {
     ASSERT_EQ(big.index(), 1u);
     EXPECT_EQ(std::get<1>(big), "the update feed is too large");
     EXPECT_EQ(UpdateFeed::fetch("file:///etc/passwd").index(), 1u) << "only http and https";
+    // A feed that moved is followed, a few times at most, and only to http or https.
+    EXPECT_EQ(UpdateFeed::fetch(server.origin() + "/moved"), (std::variant<std::string, std::string>(std::in_place_index<0>, R"({"items": []})")));
+    EXPECT_EQ(UpdateFeed::fetch(server.origin() + "/loop").index(), 1u);
+    EXPECT_EQ(UpdateFeed::fetch(server.origin() + "/to-file").index(), 1u);
 }
 
 }  // namespace
