@@ -460,6 +460,26 @@ TEST_F(AppStateTest, TheAdvanceTimerWaitsAtLeastASecond) {
     EXPECT_EQ(onAir()->mediaId, b.id);
 }
 
+// A stored interval too large for any clock waits a day, the longest interval kept, and then advances.
+TEST_F(AppStateTest, AHugeAdvanceTimeWaitsADay) {
+    make();
+    MediaItem a = add(video());
+    app->library.setMeta(a.id, [](MediaItem& m) { m.endAction = EndAction::loop; });  // on air all day
+    a = *app->library.item(a.id);
+    const MediaItem b = add(video());
+    playlist({a.id, b.id}, [](Group& g) { g.advanceSeconds = 1e300; });
+    ASSERT_TRUE(app->trigger(a, false));
+    ASSERT_TRUE(app->advancePending());
+    advance(1);  // the take lands
+    q.advance(86398);
+    advance(0.5);
+    ASSERT_TRUE(onAir());
+    EXPECT_EQ(onAir()->mediaId, a.id);
+    advance(1);
+    ASSERT_TRUE(onAir());
+    EXPECT_EQ(onAir()->mediaId, b.id);
+}
+
 TEST_F(AppStateTest, TheRestartOfAOneClipLoopSeeksTheLayerOfTheCueThatEnded) {
     make();
     const MediaItem under = add(video());
