@@ -490,5 +490,34 @@ TEST(ThumbnailLoaderTest, PicturesArriveFromTheWorkerAndANewThumbnailReplacesThe
     EXPECT_EQ(loader.loadsStarted(), 4);
 }
 
+// A card's picture comes from the worker already sized to its box with rounded corners: filled (cropped)
+// or fitted inside with the rest left clear for the gradient.
+TEST(ThumbnailLoaderTest, ShapedPicturesAreCutToTheBoxOnTheWorker) {
+    const auto folder = test::tempDir("thumbs-shaped");
+    QImage square(300, 300, QImage::Format_RGB32);
+    square.fill(Qt::red);
+    ASSERT_TRUE(square.save(QString::fromStdString((folder / "clip.jpg").string()), "JPG"));
+    ui::ThumbnailLoader loader(folder);
+    QWidget requester;
+    const QSize box(208, 117);
+    struct Case {
+        bool fill;
+        QPoint clear;   // outside the picture
+        QPoint filled;  // inside it
+    } cases[] = {{true, {0, 0}, {10, 58}}, {false, {40, 58}, {104, 58}}};
+    for (const auto& c : cases) {
+        const ui::ThumbnailShape shape{box, c.fill, 9, 1};
+        EXPECT_TRUE(loader.image("clip", 1000, shape, &requester).isNull()) << "never shaped on the calling thread";
+        loader.waitForIdle();
+        const QImage picture = loader.image("clip", 1000, shape, &requester);
+        ASSERT_EQ(picture.size(), box) << c.fill;
+        EXPECT_EQ(qAlpha(picture.pixel(c.clear)), 0) << c.fill;
+        EXPECT_EQ(qAlpha(picture.pixel(c.filled)), 255) << c.fill;
+        EXPECT_GT(qRed(picture.pixel(c.filled)), 200) << c.fill;
+    }
+    EXPECT_TRUE(loader.image("clip", 1000, ui::ThumbnailShape{}, &requester).isNull()) << "no box, no picture";
+    EXPECT_EQ(loader.loadsStarted(), 2);
+}
+
 }  // namespace
 }  // namespace ombry::ui_test

@@ -8,8 +8,10 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmapCache>
 
 #include <algorithm>
+#include <cmath>
 
 #include "Ui/Board/BoardRules.hpp"
 #include "Ui/Board/IncomingSection.hpp"
@@ -54,6 +56,48 @@ void paintCapsule(QPainter& p, QPointF at, bool alignRight, bool alignBottom, co
 
 QColor accent() { return QApplication::palette().color(QPalette::Highlight); }
 
+// The kind symbol over a card's gradient, white at 0.45, drawn once per size: shaping the symbol font's
+// ligature for every card painted during a scroll cost more than the rest of the thumbnail.
+QPixmap kindGlyph(MediaKind kind, int size, qreal dpr) {
+    const std::string name = rules::kindSymbol(kind);
+    const QString key = QStringLiteral("ombry.card.glyph/%1/%2/%3").arg(QString::fromStdString(name)).arg(size).arg(dpr);
+    QPixmap pm;
+    if (!QPixmapCache::find(key, &pm)) {
+        QColor c(255, 255, 255);
+        c.setAlphaF(0.45f);
+        pm = symbols::pixmap(name, size, c, dpr);
+        QPixmapCache::insert(key, pm);
+    }
+    return pm;
+}
+
+// The border of a card's thumbnail box in one look, stroked once per size and look (antialiased rounded
+// strokes were the costliest part of painting a card).
+QPixmap borderArt(QSizeF box, const QColor& line, double width, qreal dpr) {
+    const QString key = QStringLiteral("ombry.card.border/%1x%2/%3/%4/%5")
+                            .arg(box.width())
+                            .arg(box.height())
+                            .arg(line.rgba())
+                            .arg(width)
+                            .arg(dpr);
+    QPixmap pm;
+    if (!QPixmapCache::find(key, &pm)) {
+        pm = QPixmap((box * dpr).toSize());
+        pm.setDevicePixelRatio(dpr);
+        pm.fill(Qt::transparent);
+        QPainter p(&pm);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(line, width));
+        p.setBrush(Qt::NoBrush);
+        const QRectF r(QPointF(), box);
+        p.drawRoundedRect(r.adjusted(width / 2, width / 2, -width / 2, -width / 2), radius - width / 2,
+                          radius - width / 2);
+        p.end();
+        QPixmapCache::insert(key, pm);
+    }
+    return pm;
+}
+
 }  // namespace
 
 void paintThumbnail(QPainter& p, const QRectF& box, const MediaItem& item, const QImage& thumbnail, bool offline) {
@@ -64,11 +108,22 @@ void paintThumbnail(QPainter& p, const QRectF& box, const MediaItem& item, const
     fill.setColorAt(0, fromHsb(colours[0]));
     fill.setColorAt(1, fromHsb(colours[1]));
     p.fillPath(shape, fill);
+    const qreal dpr = p.device()->devicePixelRatioF();
+    if (!offline && thumbnail.size() == (box.size() * dpr).toSize() && thumbnail.hasAlphaChannel()) {
+        // Shaped for this box on the loader's worker: rounded and sized already.
+        p.drawImage(box.topLeft(), thumbnail);
+        return;
+    }
     p.save();
     p.setClipPath(shape);
     if (offline) p.setOpacity(0.55);
     if (!thumbnail.isNull()) {
-        QImage picture = offline ? thumbnail.convertToFormat(QImage::Format_Grayscale8) : thumbnail;
+        QImage picture = thumbnail;
+        if (offline) {
+            // Grey, keeping the transparency of a fitted picture's margins.
+            picture = thumbnail.convertToFormat(QImage::Format_Grayscale8).convertToFormat(QImage::Format_ARGB32);
+            if (thumbnail.hasAlphaChannel()) picture.setAlphaChannel(thumbnail.convertToFormat(QImage::Format_Alpha8));
+        }
         const QSizeF scaled = QSizeF(picture.size())
                                   .scaled(box.size(), item.fillMode == FillMode::fill ? Qt::KeepAspectRatioByExpanding
                                                                                        : Qt::KeepAspectRatio);
@@ -79,10 +134,7 @@ void paintThumbnail(QPainter& p, const QRectF& box, const MediaItem& item, const
         const double s = box.height() * 0.36;
         QRectF glyph(0, 0, s, s);
         glyph.moveCenter(box.center());
-        QColor c(255, 255, 255);
-        c.setAlphaF(0.45f);
-        if (offline) c = QColor::fromHsvF(0, 0, c.valueF(), c.alphaF());
-        symbols::draw(p, glyph, rules::kindSymbol(item.kind), c);
+        p.drawPixmap(glyph.topLeft(), kindGlyph(item.kind, int(std::lround(s)), p.device()->devicePixelRatioF()));
     }
     p.restore();
 }
@@ -100,6 +152,11 @@ MediaCard::MediaCard(AppState& state, ThumbnailLoader& thumbnails, QWidget* pare
 }
 
 QSize MediaCard::sizeHint() const { return {metrics(tile_).cardWidth, heightFor(tile_)}; }
+
+ThumbnailShape MediaCard::thumbnailShape() const {
+    const qreal dpr = devicePixelRatioF();
+    return {(QSizeF(thumbnailRect().size()) * dpr).toSize(), item_.fillMode == FillMode::fill, radius * dpr, dpr};
+}
 
 QRect MediaCard::thumbnailRect() const { return {0, 0, metrics(tile_).cardWidth, metrics(tile_).thumbnailHeight}; }
 
@@ -146,7 +203,7 @@ void MediaCard::paintEvent(QPaintEvent*) {
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     const QRectF box = thumbnailRect();
-    paintThumbnail(p, box, item_, thumbnails_.image(item_.id, item_.thumbAt, this), offline_);
+    paintThumbnail(p, box, item_, thumbnails_.image(item_.id, item_.thumbAt, thumbnailShape(), this), offline_);
 
     const QFont chipFont = pixelFont(10, QFont::DemiBold);
     const QColor chipFill(0, 0, 0, 140);
@@ -165,10 +222,7 @@ void MediaCard::paintEvent(QPaintEvent*) {
         case rules::CardBorder::hovered: line = QColor::fromRgbF(1, 1, 1, 0.35f); break;
         case rules::CardBorder::plain: line = QColor::fromRgbF(1, 1, 1, 0.09f); break;
     }
-    const double w = rules::borderWidth(border);
-    p.setPen(QPen(line, w));
-    p.setBrush(Qt::NoBrush);
-    p.drawRoundedRect(box.adjusted(w / 2, w / 2, -w / 2, -w / 2), radius - w / 2, radius - w / 2);
+    p.drawPixmap(box.topLeft(), borderArt(box.size(), line, rules::borderWidth(border), devicePixelRatioF()));
 
     const rules::CardBadge badge = rules::cardBadge(live_, offline_);
     if (badge != rules::CardBadge::none)

@@ -16,6 +16,7 @@
 namespace ombry::ui {
 
 class ThumbnailLoader;
+struct ThumbnailShape;
 
 class MediaCard final : public QWidget {
     Q_OBJECT
@@ -38,6 +39,8 @@ public:
     QString detail() const;
     // The thumbnail box in the card's coordinates.
     QRect thumbnailRect() const;
+    // What the card asks the loader for: its picture fitted to the box at the screen's pixel ratio.
+    ThumbnailShape thumbnailShape() const;
     QSize sizeHint() const override;
     // The accessibility default action: the same take as a plain click's.
     void triggerFromAccessibility();

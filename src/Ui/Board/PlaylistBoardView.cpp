@@ -111,6 +111,8 @@ PlaylistBoardView::PlaylistBoardView(const ViewContext& context, QWidget* parent
 
     content_ = new QWidget;
     content_->setObjectName(QStringLiteral("boardContent"));
+    // Opaque, so a scroll moves the painted board and repaints only the strip it uncovers.
+    content_->setAutoFillBackground(true);
     content_->installEventFilter(this);
     column_ = new QVBoxLayout(content_);
     column_->setContentsMargins(18, 12, 18, 38);

@@ -308,7 +308,7 @@ void PlaylistSection::onCardDrag(const QString& qid) {
     const int count = int(state_.contextTargets(item.id).size());
     auto* drag = new QDrag(source);
     drag->setMimeData(dragData(item.id));
-    drag->setPixmap(mediaDragPreview(item, tile_, count, thumbnails_.image(item.id, item.thumbAt, nullptr)));
+    drag->setPixmap(mediaDragPreview(item, tile_, count, thumbnails_.image(item.id, item.thumbAt, source->thumbnailShape(), nullptr)));
     drag->setHotSpot(QPoint(metrics(tile_).cardWidth / 2, metrics(tile_).thumbnailHeight / 2));
     scroller_.begin();
     drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::CopyAction);

@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QImageReader>
+#include <QPainter>
+#include <QPainterPath>
 
 #include <cmath>
 
@@ -23,6 +25,29 @@ QImage decode(const std::filesystem::path& file) {
     if (!image.isNull() && image.format() != QImage::Format_ARGB32_Premultiplied && !image.hasAlphaChannel())
         image = image.convertToFormat(QImage::Format_RGB32);
     return image;
+}
+
+// The picture scaled into (or over) the box and clipped to its rounded rectangle, transparent elsewhere.
+QImage shaped(const QImage& picture, const ThumbnailShape& shape) {
+    if (picture.isNull() || shape.pixels.isEmpty()) return {};
+    const QSize scaled = QSizeF(picture.size())
+                             .scaled(QSizeF(shape.pixels), shape.fill ? Qt::KeepAspectRatioByExpanding : Qt::KeepAspectRatio)
+                             .toSize()
+                             .expandedTo(QSize(1, 1));
+    const QImage smooth = picture.scaled(scaled, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    QImage out(shape.pixels, QImage::Format_ARGB32_Premultiplied);
+    out.fill(Qt::transparent);
+    QPainter p(&out);
+    p.setRenderHint(QPainter::Antialiasing);
+    QPainterPath outline;
+    outline.addRoundedRect(QRectF(out.rect()), shape.radius, shape.radius);
+    p.setClipPath(outline);
+    QRect target(QPoint(), scaled);
+    target.moveCenter(out.rect().center());
+    p.drawImage(target.topLeft(), smooth);
+    p.end();
+    out.setDevicePixelRatio(shape.devicePixelRatio);
+    return out;
 }
 }  // namespace
 
@@ -47,8 +72,22 @@ std::optional<std::string> ThumbnailLoader::key(const std::string& id, std::opti
 }
 
 QImage ThumbnailLoader::image(const std::string& id, std::optional<double> thumbAt, QWidget* requester) {
-    const auto k = key(id, thumbAt);
+    return lookup(id, thumbAt, std::nullopt, requester);
+}
+
+QImage ThumbnailLoader::image(const std::string& id, std::optional<double> thumbAt, const ThumbnailShape& shape,
+                              QWidget* requester) {
+    if (shape.pixels.isEmpty()) return {};
+    return lookup(id, thumbAt, shape, requester);
+}
+
+QImage ThumbnailLoader::lookup(const std::string& id, std::optional<double> thumbAt,
+                               const std::optional<ThumbnailShape>& shape, QWidget* requester) {
+    auto k = key(id, thumbAt);
     if (!k || !Store::isSafeFileName(id)) return {};
+    if (shape)
+        *k += "@" + std::to_string(shape->pixels.width()) + "x" + std::to_string(shape->pixels.height()) +
+              (shape->fill ? "f" : "") + "r" + std::to_string(std::lround(shape->radius * 100));
     if (auto it = index_.find(*k); it != index_.end()) {
         entries_.splice(entries_.begin(), entries_, it->second);
         return it->second->image;
@@ -61,8 +100,8 @@ QImage ThumbnailLoader::image(const std::string& id, std::optional<double> thumb
     const std::filesystem::path file = folder_ / (id + ".jpg");
     // The destructor waits for the workers, and a posted delivery dies with its receiver.
     ThumbnailLoader* self = this;
-    pool_.start([self, file, key = *k] {
-        QImage picture = decode(file);
+    pool_.start([self, file, key = *k, shape] {
+        QImage picture = shape ? shaped(decode(file), *shape) : decode(file);
         QMetaObject::invokeMethod(
             self, [self, key, picture = std::move(picture)]() mutable { self->deliver(key, std::move(picture)); },
             Qt::QueuedConnection);

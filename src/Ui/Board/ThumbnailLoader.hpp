@@ -2,7 +2,8 @@
 // Card thumbnails, decoded on a worker and handed back to the GUI thread: a card asks, shows its gradient
 // while the picture is on its way, and is repainted when it arrives. Keyed by clip id and thumbnail time,
 // so a new thumbnail replaces the old one once it is ready. At most `capBytes` of pixels, least recently
-// used first out. GUI thread, except the decoding.
+// used first out. GUI thread, except the decoding. A card asks for its picture already fitted or cropped to
+// its thumbnail box with the box's rounded corners, so painting it costs one unscaled copy.
 #include <QHash>
 #include <QImage>
 #include <QList>
@@ -21,6 +22,15 @@
 
 namespace ombry::ui {
 
+// A picture made ready for a box of `pixels` device pixels: scaled to fill it (cropped) or to fit inside
+// it (the rest transparent), with its corners rounded by `radius` device pixels.
+struct ThumbnailShape {
+    QSize pixels;
+    bool fill = false;
+    double radius = 0;
+    double devicePixelRatio = 1;
+};
+
 class ThumbnailLoader final : public QObject {
     Q_OBJECT
 public:
@@ -36,6 +46,8 @@ public:
     // The picture when it is ready; otherwise a null image, and the load is started (once) so that
     // `requester` is repainted when it arrives. A missing file is asked for again at the next request.
     QImage image(const std::string& id, std::optional<double> thumbAt, QWidget* requester);
+    // The same, shaped for a box on the worker; a picture of exactly `shape.pixels`.
+    QImage image(const std::string& id, std::optional<double> thumbAt, const ThumbnailShape& shape, QWidget* requester);
     // Blocks until every started load has been handed back (tests and benchmarks).
     void waitForIdle();
     std::size_t bytes() const { return bytes_; }
@@ -46,6 +58,8 @@ signals:
 
 private:
     void deliver(const std::string& key, QImage image);
+    QImage lookup(const std::string& id, std::optional<double> thumbAt, const std::optional<ThumbnailShape>& shape,
+                  QWidget* requester);
     struct Entry {
         std::string key;
         QImage image;
