@@ -3,6 +3,7 @@
 // on the headless context, with generated stills so that takes land at once.
 #include "AppStateFixture.hpp"
 #include "Platform/Product.hpp"
+#include "support/StubDisplays.hpp"
 
 using namespace ombry;
 using namespace ombry::app_test;
@@ -26,21 +27,8 @@ struct RecordingPanels final : FilePanels {
     }
 };
 
-// A primary screen (id 1) and a second one (id 2).
-struct TwoScreens final : ScreenProvider {
-    std::vector<DisplayScreen> screens() const override {
-        return {{1, "Built-in", {0, 0, 1920, 1080}, 1, true}, {2, "Projector", {1920, 0, 1280, 720}, 1, false}};
-    }
-};
-struct StubWindow final : DisplayWindow {
-    DisplayRect at;
-    DisplayRect frame() const override { return at; }
-    void setFrame(const DisplayRect& f) override { at = f; }
-    void close() override {}
-};
-struct StubWindows final : DisplayWindowFactory {
-    std::unique_ptr<DisplayWindow> create(const DisplayScreen&) override { return std::make_unique<StubWindow>(); }
-};
+using test::StubWindows;
+using test::TwoScreens;
 
 struct Deck {
     std::string path;
@@ -51,7 +39,7 @@ struct Deck {
 class BoardStateTest : public AppStateTest {
 protected:
     RecordingPanels recordingPanels;
-    TwoScreens twoScreens;
+    TwoScreens twoScreens{1280, 720};
     // What intake was asked besides adding clips: slide decks and their playlist, sequence detection.
     std::vector<Deck> decks;
     std::vector<std::vector<std::string>> sequenceSearches;

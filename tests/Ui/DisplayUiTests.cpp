@@ -517,5 +517,61 @@ TEST_F(DisplayUiTest, PreviewSwapHeldOnItsPresenterNeverHoldsTheFrameLoopOrTheOv
     EXPECT_TRUE(spin([&] { return w.view()->framesShown() > shown; }));
 }
 
+
+TEST_F(DisplayUiTest, DestroyingThePreviewWhosePresenterIsStuckInASwapDoesNotWaitForIt) {
+    setStage(1920, 1080);
+    std::mutex m;
+    std::condition_variable changed;
+    bool hold = false, stuck = false, released = false, watchdogFired = false;
+    auto w = std::make_unique<PreviewWindow>(*renderer);
+    // Once armed, the next swap blocks until released, as one on a screen that went away does.
+    w->view()->setBeforeSwap([&] {
+        std::unique_lock lock(m);
+        if (!hold || released) return;
+        stuck = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return released; });
+    });
+    w->top.show();
+    ASSERT_TRUE(spin([&] { return w->shows({400, 225}); }, true, 30));
+    {
+        std::lock_guard lock(m);
+        hold = true;
+    }
+    ASSERT_TRUE(spin([&] {
+        std::lock_guard lock(m);
+        return stuck;
+    }));
+    // Frees the presenter should destroying wait for it, so that the fault fails rather than hangs.
+    std::thread watchdog([&] {
+        std::unique_lock lock(m);
+        if (changed.wait_for(lock, std::chrono::seconds(20), [&] { return released; })) return;
+        watchdogFired = true;
+        released = true;
+        changed.notify_all();
+    });
+
+    QPointer<NativeStageView> view(w->view());
+    const std::weak_ptr<StageViewTarget> target = view->target();
+    w.reset();
+    {
+        std::lock_guard lock(m);
+        EXPECT_FALSE(watchdogFired) << "destroying the preview waited for the stuck swap";
+        EXPECT_TRUE(view) << "the view went while its presenter was still in it";
+        if (view) {
+            EXPECT_FALSE(view->isVisible());
+        }
+        released = true;
+    }
+    changed.notify_all();
+    watchdog.join();
+    // The presenter returns from its swap, ends, and the view is freed on the main thread.
+    EXPECT_TRUE(spin([&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return view.isNull();
+    }));
+    EXPECT_TRUE(target.expired());
+}
+
 }  // namespace
 }  // namespace ombry::ui

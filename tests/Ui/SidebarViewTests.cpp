@@ -14,6 +14,7 @@
 #include "Platform/Audio/AudioDeviceProvider.hpp"
 #include "Platform/Product.hpp"
 #include "UiTestSupport.hpp"
+#include "support/StubDisplays.hpp"
 #include "Ui/Board/PlaylistBoardView.hpp"
 #include "Ui/Board/PlaylistEditor.hpp"
 #include "Ui/Board/PlaylistSection.hpp"
@@ -26,21 +27,8 @@ namespace {
 
 using Target = PlaylistEditorTarget;
 
-// A primary screen (id 1) and a second one (id 2).
-struct TwoScreens final : ScreenProvider {
-    std::vector<DisplayScreen> screens() const override {
-        return {{1, "Built-in", {0, 0, 1920, 1080}, 1, true}, {2, "Projector", {1920, 0, 3840, 2160}, 1, false}};
-    }
-};
-struct StubWindow final : DisplayWindow {
-    DisplayRect at;
-    DisplayRect frame() const override { return at; }
-    void setFrame(const DisplayRect& f) override { at = f; }
-    void close() override {}
-};
-struct StubWindows final : DisplayWindowFactory {
-    std::unique_ptr<DisplayWindow> create(const DisplayScreen&) override { return std::make_unique<StubWindow>(); }
-};
+using test::StubWindows;
+using test::TwoScreens;
 
 audio::FixedDeviceProvider& devices() {
     static audio::FixedDeviceProvider provider;

@@ -1,6 +1,7 @@
 #include "Ui/Qt/NativeStageView.hpp"
 
 #include <QAbstractNativeEventFilter>
+#include <QDeadlineTimer>
 #include <QEvent>
 #include <QExposeEvent>
 #include <QGuiApplication>
@@ -16,6 +17,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "Engine/Model/Issues.hpp"
 #include "Platform/Gpu/GlObjects.hpp"
 #include "Platform/ThreadPriority.hpp"
 #include "Render/NativeStageRenderer.hpp"
@@ -72,7 +74,8 @@ private:
 
 NativeStageView::NativeStageView(NativeStageRenderer& renderer, double cornerRadius)
     : renderer_(renderer), cornerRadius_(cornerRadius), target_(std::make_shared<Target>(*this)),
-      ring_(std::make_unique<StagePresentRing>()) {
+      ring_(std::make_unique<StagePresentRing>()), compositorGpu_(renderer.compositor().context()) {
+    if (auto* qt = dynamic_cast<QtGpuContext*>(&compositorGpu_)) compositorContext_ = qt->context();
     setSurfaceType(QSurface::OpenGLSurface);
     // Opaque, in the depth of the window around it: X composites a child of another depth into its
     // parent off screen on every swap, and never reports it as hidden under other windows.
@@ -86,21 +89,55 @@ NativeStageView::NativeStageView(NativeStageRenderer& renderer, double cornerRad
 }
 
 NativeStageView::~NativeStageView() {
-    renderer_.removeView(target_.get());
-    occlusion_.reset();
-    if (presenter_) {
+    if (!stop()) presenter_->wait();
+    presenter_.reset();
+    context_.reset();
+    if (abandoned_ && !compositorContext_) {
+        // The compositor's context went first, taking the ring's objects with it.
+        (void)ring_.release();
+        return;
+    }
+    // The ring's targets belong to the compositor's context.
+    compositorGpu_.makeCurrent();
+    ring_.reset();
+}
+
+bool NativeStageView::stop() {
+    if (!abandoned_) {
+        renderer_.removeView(target_.get());
+        occlusion_.reset();
+    }
+    if (presenter_ && !abandoned_) {
         {
             std::lock_guard lock(mutex_);
             quit_ = true;
         }
         wake_.notify_all();
-        presenter_->wait();
+        if (!presenter_->wait(QDeadlineTimer(stopTimeout))) {
+            abandoned_ = true;
+            Diag::note("DSP", "The preview's presenter is stuck in a swap; the preview is freed when it returns");
+        }
     }
-    presenter_.reset();
-    context_.reset();
-    // The ring's targets belong to the compositor's context.
-    renderer_.compositor().context().makeCurrent();
-    ring_.reset();
+    if (presenter_ && presenter_->isFinished()) {
+        presenter_->wait();
+        presenter_.reset();
+        context_.reset();
+    }
+    return !presenter_;
+}
+
+void NativeStageView::abandon(NativeStageView* view) {
+    if (!view) return;
+    if (view->stop()) {
+        delete view;
+        return;
+    }
+    view->hide();
+    // Its container forgets it, so the window and its surface stay while the presenter draws into them.
+    view->setParent(nullptr);
+    QObject::connect(view->presenter_.get(), &QThread::finished, view, &QObject::deleteLater, Qt::QueuedConnection);
+    // It may have returned before the connection was made; a second deleteLater is harmless.
+    if (view->presenter_->isFinished()) view->deleteLater();
 }
 
 std::shared_ptr<StageViewTarget> NativeStageView::target() const { return target_; }
@@ -300,6 +337,11 @@ ProgramPreviewNative::ProgramPreviewNative(NativeStageRenderer& renderer, QWidge
     // A screen of another scale needs the overlay at its pixels.
     connect(view_, &QWindow::screenChanged, this, [this] { updateOverlay(); });
     updateOverlay();
+}
+
+ProgramPreviewNative::~ProgramPreviewNative() {
+    if (view_->stop()) return;  // the container frees it
+    NativeStageView::abandon(view_);
 }
 
 void ProgramPreviewNative::setOverlayPainter(OverlayPainter painter) {

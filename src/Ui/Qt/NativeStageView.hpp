@@ -8,7 +8,10 @@
 #include <QWidget>
 #include <QWindow>
 
+#include <QPointer>
+
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -18,6 +21,7 @@
 #include "Render/StageViewTarget.hpp"
 
 namespace ombry {
+class GpuContext;
 class NativeStageRenderer;
 }
 
@@ -28,12 +32,24 @@ namespace ombry::ui {
 // frame into the view's ring; a presenter thread with its own context (sharing the compositor's objects)
 // draws the newest frame and the overlay and swaps, so the main thread never waits on a swap, and a
 // window holding the view stays on the raster backing store: only the view's own area is swapped. It
-// registers with the renderer when made and leaves its table when destroyed; the renderer presents into it
-// while it can be seen. The renderer must outlive the view. Main thread, except where noted.
+// registers with the renderer when made and leaves its table when stopped or destroyed; the renderer
+// presents into it while it can be seen. The renderer must outlive the view, unless the view is abandoned
+// (below). Main thread, except where noted.
 class NativeStageView final : public QWindow {
 public:
+    // How long stop() waits for the presenter before leaving it to finish on its own.
+    static constexpr std::chrono::milliseconds stopTimeout{500};
+
     NativeStageView(NativeStageRenderer& renderer, double cornerRadius);
+    // Use abandon() for a view whose stop() gave up: a presenter still running is waited for here.
     ~NativeStageView() override;
+
+    // Leaves the renderer's table and ends the presenter, waiting for it at most stopTimeout; false when
+    // it is still running (stuck in a swap), and then still draws into this window.
+    bool stop();
+    // For a view whose stop() gave up: takes it out of its container and parent, hidden, and frees it on
+    // the main thread once the presenter has returned, so nothing it draws into goes before it.
+    static void abandon(NativeStageView* view);
 
     double cornerRadius() const { return cornerRadius_; }
     // What the renderer presents into.
@@ -81,6 +97,11 @@ private:
     std::unique_ptr<Occlusion> occlusion_;
     bool obscured_ = false;
     std::function<void()> beforeSwap_;
+    // The compositor's context, which the ring's objects belong to: an abandoned view may outlive the
+    // renderer, and the Qt context tells whether the objects still exist.
+    GpuContext& compositorGpu_;
+    QPointer<QOpenGLContext> compositorContext_;
+    bool abandoned_ = false;  // stop() gave up waiting for the presenter
 
     std::mutex mutex_;
     std::condition_variable wake_;
@@ -103,6 +124,8 @@ public:
     using OverlayPainter = std::function<void(QPainter& painter, QSize size)>;
 
     explicit ProgramPreviewNative(NativeStageRenderer& renderer, QWidget* parent = nullptr);
+    // Never waits for a stuck presenter longer than NativeStageView::stopTimeout.
+    ~ProgramPreviewNative() override;
     NativeStageView* view() const { return view_; }
     QWidget* container() const { return container_; }
 
