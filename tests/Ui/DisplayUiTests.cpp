@@ -6,7 +6,11 @@
 #include <QPixmap>
 #include <QScreen>
 
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QPointer>
+#include <QScrollArea>
+#include <QVBoxLayout>
 
 #include <pthread.h>
 #include <sched.h>
@@ -439,6 +443,35 @@ TEST_F(DisplayUiTest, PreviewShowsTheStageAndItsOverlayInARealWindowAndStaysFitt
                near(PreviewWindow::pixel(image, 599, 337), PreviewWindow::background, 6);
     }));
     EXPECT_TRUE(near(PreviewWindow::pixel(PreviewWindow::shot(), 602, 300), PreviewWindow::background));
+}
+
+// As in the main window: the preview in a scrolling column beside another column.
+TEST_F(DisplayUiTest, PreviewInAScrollingColumnMakesOnlyItsAncestorsNative) {
+    setStage(1920, 1080);
+    QWidget top;
+    top.setGeometry(QRect(PreviewWindow::at, QSize(700, 300)));
+    auto* layout = new QHBoxLayout(&top);
+    auto* beside = new QWidget(&top);
+    auto* besideChild = new QLabel(QStringLiteral("board"), beside);
+    auto* column = new QScrollArea(&top);
+    column->setWidgetResizable(true);
+    auto* content = new QWidget();
+    auto* contentLayout = new QVBoxLayout(content);
+    auto* preview = new ProgramPreviewNative(*renderer, content);
+    preview->setFixedSize(320, 180);
+    auto* row = new QLabel(QStringLiteral("row"), content);
+    contentLayout->addWidget(preview);
+    contentLayout->addWidget(row);
+    column->setWidget(content);
+    layout->addWidget(beside);
+    layout->addWidget(column);
+    top.show();
+    ASSERT_TRUE(spin([&] { return preview->view()->framesShown() >= 1; }, true, 30));
+    // The chain that clips the picture is native; nothing beside it is.
+    for (QWidget* w : {static_cast<QWidget*>(preview), content, column->viewport()})
+        EXPECT_TRUE(w->internalWinId()) << w->metaObject()->className();
+    for (QWidget* w : {beside, static_cast<QWidget*>(besideChild), static_cast<QWidget*>(row)})
+        EXPECT_FALSE(w->internalWinId()) << w->metaObject()->className();
 }
 
 TEST_F(DisplayUiTest, PreviewStopsPresentingWhileHiddenOrCoveredAndResumes) {

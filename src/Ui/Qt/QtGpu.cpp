@@ -26,6 +26,9 @@ void prepareApplicationGl() {
     if (qEnvironmentVariableIsEmpty("QT_XCB_GL_INTEGRATION")) qputenv("QT_XCB_GL_INTEGRATION", "xcb_egl");
     QSurfaceFormat::setDefaultFormat(stageSurfaceFormat());
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // The preview's native window needs native ancestors for its clipping, not native siblings: every
+    // native window of the main window costs round trips to the X server on each resize and expose.
+    QCoreApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);
 }
 
 GpuContextResult QtGpuContext::create() {

@@ -18,7 +18,7 @@ QSurfaceFormat stageSurfaceFormat();
 
 // Before the QApplication is made: the stage format becomes the default, GL on X goes through EGL, and
 // all GL widgets share one group of objects, so the preview and the display windows sample the
-// compositor's stage texture.
+// compositor's stage texture; a native window (the preview's) turns its ancestors native, not its siblings.
 void prepareApplicationGl();
 
 // The compositor's context: a QOpenGLContext on an offscreen surface, in the application's share group.
