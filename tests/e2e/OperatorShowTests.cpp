@@ -80,7 +80,7 @@ void writeDeck(const fs::path& file, const std::vector<std::string>& fills) {
 ShowMedia makeMedia(const fs::path& dir) {
     ShowMedia m{dir, dir / "opener.mp4", dir / "logo.png", dir / "bed.wav", dir / "slides.pdf", dir / "sparkle",
                 dir / "sponsor.png"};
-    EXPECT_TRUE(ffmpeg({"-f", "lavfi", "-i", "color=c=red:s=640x360:r=30:d=5", "-f", "lavfi", "-i", "sine=f=440:d=5",
+    EXPECT_TRUE(ffmpeg({"-f", "lavfi", "-i", "color=c=red:s=640x360:r=30:d=12", "-f", "lavfi", "-i", "sine=f=440:d=12",
                         "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest", m.video.string()}));
     // Opaque blue in the middle, transparent around it.
     EXPECT_TRUE(ffmpeg({"-f", "lavfi", "-i", "color=c=blue:s=320x180,format=rgba,pad=640:360:160:90:color=black@0",
@@ -313,7 +313,9 @@ TEST_F(OperatorShow, PreparesAndPlaysAShowThroughTheWindowAndTheServers) {
     ASSERT_TRUE(addMedia) << "no Add Media dialog";
     chooseInDialog(*addMedia, media.dir, {"opener.mp4", "logo.png", "bed.wav"});
     ASSERT_TRUE(waitFor([&] { return clipNames().size() == 3; }, 20)) << "clips: " << clipNames().size();
-    EXPECT_EQ(clipNames(), (std::vector<std::string>{"opener.mp4", "logo.png", "bed.wav"}));
+    auto names = clipNames();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"bed.wav", "logo.png", "opener.mp4"}));
     ASSERT_TRUE(card(255, 0, 0)) << "no red card for the video on the board";
     ASSERT_TRUE(card(0, 0, 255)) << "no blue card for the still";
     save(shot0(), "02-added-media");
@@ -443,10 +445,29 @@ TEST_F(OperatorShow, PreparesAndPlaysAShowThroughTheWindowAndTheServers) {
     ASSERT_TRUE(red);
     click(*red);
     EXPECT_TRUE(previewShows(255, 0, 0)) << "the preview does not show the video";
+    // At once the layer's pause, then a scrub to about four fifths of the 12 s clip on its transport.
+    const QPoint playPause(1412, 475), scrubFrom(1460, 475), scrubTo(1804, 475);
+    const auto mediaLayer = [&](const char* key, double otherwise) {
+        const Json s = state();
+        if (!s.is_object() || !s["layers"]["media"].is_object()) return otherwise;
+        const Json& v = s["layers"]["media"][key];
+        return v.is_boolean() ? double(v.get<bool>()) : v.is_number() ? v.get<double>() : otherwise;
+    };
+    click(playPause);
+    EXPECT_TRUE(waitFor([&] { return liveOn("media") == "opener.mp4" && mediaLayer("playing", 1) == 0; }, 10))
+        << "the layer's pause did not pause the video";
+    click(scrubFrom + (scrubTo - scrubFrom) * 4 / 5);
+    double scrubbedTo = -1;
+    EXPECT_TRUE(waitFor([&] {
+        scrubbedTo = mediaLayer("currentTime", -1);
+        return scrubbedTo > 7.8 && scrubbedTo < 11.4;
+    }, 10)) << "the scrub moved the playhead to " << scrubbedTo << " s";
+    save(shot0(), "09-paused-and-scrubbed");
+
     EXPECT_TRUE(displayShows(255, 0, 0)) << "the second screen does not show the video";
     EXPECT_EQ(liveOn("media"), "opener.mp4");
-    save(shot0(), "09-live-main");
-    save(shot1(), "09-live-display");
+    save(shot0(), "10-live-main");
+    save(shot1(), "10-live-display");
     EXPECT_TRUE(waitFor([&] {
         for (const auto& m : remote.messages())
             if (m.value("type", "") == "state" && m["layers"]["media"].is_object() &&
@@ -455,8 +476,52 @@ TEST_F(OperatorShow, PreparesAndPlaysAShowThroughTheWindowAndTheServers) {
         return false;
     }, 15)) << "the remote never saw the video live";
 
-    // The playlist advances by itself to the still when the video ends, with no black frame between (the
-    // transition may mix the two).
+    // Meanwhile someone sends a file from the browser upload page into the playlist.
+    const fs::path uploadOut = test::tempDir("upload") / "sent.json";
+    std::thread uploader([&] {
+        test::runProcessTo({OMBRY_NODE, OMBRY_SEND_UPLOAD,
+                            "http://127.0.0.1:" + std::to_string(port) + "/upload?k=" + kToken, "Walk-in",
+                            media.upload.string(), "60000"},
+                           uploadOut.string());
+    });
+    struct JoinUpload {
+        std::thread& t;
+        ~JoinUpload() {
+            if (t.joinable()) t.join();
+        }
+    } joinUpload{uploader};
+
+    // The output page showed the take.
+    ASSERT_TRUE(waitFor([&] { return pageDone.load(); }, 90)) << "the output page never ended";
+    const Json shown = Json::parse(test::readFile(pageOut), nullptr, false);
+    ASSERT_TRUE(shown.is_object()) << "the output page said: " << test::readFile(pageOut);
+    EXPECT_EQ(shown.value("mediaId", ""), opener) << test::readFile(pageOut);
+    const Json px = shown.value("pixel", Json::object());
+    EXPECT_TRUE(near(qRgb(px.value("r", 0), px.value("g", 0), px.value("b", 0)), 255, 0, 0))
+        << "the output page showed " << px.dump();
+
+    // Cut to black and back with B.
+    keys("b");
+    EXPECT_TRUE(displayShows(0, 0, 0)) << "B did not cut the display to black";
+    EXPECT_TRUE(previewShows(0, 0, 0)) << "B did not cut the preview to black";
+    EXPECT_TRUE(state().value("black", false));
+    save(shot0(), "11-black");
+    keys("b");
+    EXPECT_TRUE(displayShows(255, 0, 0)) << "B again did not bring the video back";
+    EXPECT_FALSE(state().value("black", true));
+
+    // The master fader dragged down from its top.
+    drag({1888, 113}, {1888, 250});
+    double masterDB = 0;
+    EXPECT_TRUE(waitFor([&] {
+        masterDB = state().value("masterVolumeDB", 0.0);
+        return masterDB < -3;
+    }, 10)) << "the master fader is at " << masterDB << " dB";
+    save(shot0(), "12-master-fader");
+
+    // Played on: the playlist advances by itself to the still when the video ends, with no black frame
+    // between (the transition may mix the two).
+    click(playPause);
     int samples = 0;
     std::optional<QRgb> blank;
     const bool advanced = waitFor([&] {
@@ -470,17 +535,23 @@ TEST_F(OperatorShow, PreparesAndPlaysAShowThroughTheWindowAndTheServers) {
                         << " samples)";
     EXPECT_EQ(liveOn("media"), "logo.png");
     EXPECT_TRUE(previewShows(0, 0, 255));
-    save(shot1(), "10-advanced-display");
+    save(shot1(), "13-advanced-display");
 
-    // The output page showed the take.
-    ASSERT_TRUE(waitFor([&] { return pageDone.load(); }, 90)) << "the output page never ended";
-    const Json shown = Json::parse(test::readFile(pageOut), nullptr, false);
-    ASSERT_TRUE(shown.is_object()) << "the output page said: " << test::readFile(pageOut);
-    EXPECT_EQ(shown.value("mediaId", ""), opener) << test::readFile(pageOut);
-    const Json px = shown.value("pixel", Json::object());
-    EXPECT_TRUE(near(qRgb(px.value("r", 0), px.value("g", 0), px.value("b", 0)), 255, 0, 0) ||
-                near(qRgb(px.value("r", 0), px.value("g", 0), px.value("b", 0)), 0, 0, 255))
-        << "the output page showed " << px.dump();
+    // The uploaded file has landed in the playlist.
+    uploader.join();
+    const Json sent = Json::parse(test::readFile(uploadOut), nullptr, false);
+    EXPECT_EQ(sent.value("notice", ""), "Every file was added.") << test::readFile(uploadOut);
+    EXPECT_TRUE(waitFor([&] { return clipNames("Walk-in").size() == 4; }, 20)) << state().dump();
+    EXPECT_EQ(clipNames("Walk-in").back(), "sponsor.png");
+    EXPECT_TRUE(card(0, 255, 0)) << "no green card for the uploaded still";
+    save(shot0(), "14-uploaded");
+
+    // A keyboard take: 5 takes the fifth clip on the board, the deck's first page.
+    keys("5");
+    EXPECT_TRUE(previewShows(255, 255, 0)) << "pressing 5 did not take the first slide";
+    EXPECT_TRUE(displayShows(255, 255, 0));
+    EXPECT_EQ(liveOn("media"), "slides 01.png");
+
 
     // Quit while on air: the window asks first.
     const auto before = state();
@@ -504,7 +575,7 @@ TEST_F(OperatorShow, PreparesAndPlaysAShowThroughTheWindowAndTheServers) {
         EXPECT_EQ(after["clips"][i].value("playlist", ""), before["clips"][i].value("playlist", ""));
     }
     EXPECT_EQ(after["groups"], before["groups"]);
-    EXPECT_TRUE(card(255, 0, 0) && card(0, 0, 255) && card(255, 0, 255) && card(255, 255, 0))
+    EXPECT_TRUE(card(255, 0, 0) && card(0, 0, 255) && card(255, 0, 255) && card(255, 255, 0) && card(0, 255, 0))
         << "the board does not show the show's clips";
     // Its playback settings too: the video advances to the still by itself again.
     red = card(255, 0, 0);
