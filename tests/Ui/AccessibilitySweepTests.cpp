@@ -4,7 +4,10 @@
 
 #include <QStatusBar>
 
+#include <filesystem>
+
 #include "AccessibilitySweep.hpp"
+#include "Engine/Library/Store.hpp"
 #include "UiTestSupport.hpp"
 #include "Ui/Properties/PropertiesWindowView.hpp"
 #include "Ui/Settings/SettingsView.hpp"
@@ -57,6 +60,14 @@ protected:
         app->setControlServerInfo(
             ServerInfo{7341, "http://localhost:7341/", {"http://localhost:7341/", "http://192.0.2.20:7341/"}});
         video_ = add(video());
+        // Known facts show the trim fields; a managed file gives the media pane a downloaded row.
+        app->library.setMeta(video_.id, [](MediaItem& m) {
+            m.duration = 60;
+            m.fps = 30;
+            m.width = 1280;
+            m.height = 720;
+        });
+        std::filesystem::copy_file(image(), Store::mediaDir() / "logo.png", std::filesystem::copy_options::overwrite_existing);
         const MediaItem still = add(image());
         const MediaItem tone = add(audio());
         const Group g = playlist({video_.id, still.id, tone.id});

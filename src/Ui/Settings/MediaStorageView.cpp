@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include <cstdlib>
+#include <vector>
 
 #include "Engine/Library/Store.hpp"
 #include "Ui/Bridge/DesktopSeams.hpp"
@@ -66,15 +67,29 @@ QVBoxLayout* listHost(SettingsGroup* group, const char* objectName) {
     return v;
 }
 
-// Rows made after the form join the end of the window's tab chain; put every control back in the form's
-// order, which is the order they are shown in.
-void chainInFormOrder(QWidget* form) {
-    QWidget* previous = nullptr;
-    for (QWidget* w : form->findChildren<QWidget*>()) {
-        if (!(w->focusPolicy() & Qt::TabFocus) || w->focusProxy()) continue;
-        if (previous) QWidget::setTabOrder(previous, w);
-        previous = w;
+// The controls under w in the order its layouts show them: top to bottom, left to right.
+void controlsInLayoutOrder(QWidget* w, std::vector<QWidget*>& out);
+void controlsInLayoutOrder(QLayout* layout, std::vector<QWidget*>& out) {
+    for (int i = 0; i < layout->count(); ++i) {
+        QLayoutItem* item = layout->itemAt(i);
+        if (QWidget* c = item->widget()) controlsInLayoutOrder(c, out);
+        else if (QLayout* inner = item->layout()) controlsInLayoutOrder(inner, out);
     }
+}
+void controlsInLayoutOrder(QWidget* w, std::vector<QWidget*>& out) {
+    if ((w->focusPolicy() & Qt::TabFocus) && !w->focusProxy()) {
+        out.push_back(w);
+        return;
+    }
+    if (QLayout* layout = w->layout()) controlsInLayoutOrder(layout, out);
+}
+
+// Rows made after the form join the end of the window's tab chain; put every control back in the order
+// the form shows them.
+void chainInLayoutOrder(QWidget* content) {
+    std::vector<QWidget*> controls;
+    controlsInLayoutOrder(content, controls);
+    for (std::size_t i = 1; i < controls.size(); ++i) QWidget::setTabOrder(controls[i - 1], controls[i]);
 }
 
 void clear(QLayout* layout) {
@@ -289,7 +304,7 @@ void MediaStorageView::rebuildLists() {
             ref, nullptr, [this, path = ref.path] { if (context_.reveal) context_.reveal->reveal({path}); },
             [this, id = ref.itemId] { relink(id); }, [this, ref] { askRemoveReference(ref); }));
     }
-    chainInFormOrder(form_);
+    chainInLayoutOrder(form_->widget());
 }
 
 void MediaStorageView::refreshFolder() {
