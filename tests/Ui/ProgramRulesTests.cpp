@@ -81,7 +81,7 @@ TEST(ProgramPanelRules, ScrubSeeksOnlyWhenTheDurationIsKnown) {
         double current, duration, fraction;
     };
     for (const Progress& c : {Progress{30, 60, 0.5}, Progress{70, 60, 1}, Progress{5, 0, 0}, Progress{5, nan, 0},
-                              Progress{5, inf, 0}, Progress{nan, 60, 0}})
+                              Progress{5, inf, 0}, Progress{nan, 60, 0}, Progress{inf, 60, 0}, Progress{-inf, 60, 0}})
         EXPECT_DOUBLE_EQ(panel::progressFraction(c.current, c.duration), c.fraction) << c.current << "/" << c.duration;
 
     // While dragging the time shown is the dragged fraction of the duration, else the playhead.
