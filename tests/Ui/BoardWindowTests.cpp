@@ -15,6 +15,7 @@
 #include "Ui/Board/MediaCard.hpp"
 #include "Ui/Board/PlaylistBoardView.hpp"
 #include "Ui/Board/PlaylistSection.hpp"
+#include "Ui/Shell/Theme.hpp"
 
 namespace ombry::ui_test {
 namespace {
@@ -25,6 +26,8 @@ protected:
     std::vector<MediaItem> clips;
 
     void project() {
+        // The look the application runs with.
+        ui::theme::apply(*qApp);
         make();
         const char* colours[] = {"red", "green", "blue", "yellow", "white", "cyan", "magenta", "orange", "purple", "gray"};
         for (int g = 0; g < 3; ++g) {
@@ -138,6 +141,14 @@ TEST_F(BoardWindowTest, AnOpenCardMenuOverTheBoardWithTheIncomingBandOfAnEncode)
     ASSERT_FALSE(shot.isNull());
     EXPECT_TRUE(shot.save(QString::fromStdString(shotPath("board-menu-incoming.png"))));
     b->cardMenu()->close();
+
+    // The playback tip of "Main Show" (an interval and a loop set), from its header button.
+    QTest::mouseClick(b->section(playlists[1].id)->playbackButton(), Qt::LeftButton);
+    QTRY_VERIFY(b->playbackTip() && b->playbackTip()->isVisible());
+    QTest::qWait(100);  // let the X server draw (a screenshot, not a check)
+    const QImage tipShot = w.screen()->grabWindow(0).toImage();
+    EXPECT_TRUE(tipShot.save(QString::fromStdString(shotPath("board-playback-tip.png"))));
+    b->playbackTip()->close();
     ASSERT_TRUE(q.waitUntil([&] { return !app->sequenceEncode(); }, 60.0));
 }
 
