@@ -86,7 +86,7 @@ protected:
     void SetUp() override {
         GlTest::SetUp();
         scope = std::make_unique<ScopedMainQueue>(q);
-        out = media::AudioOutput::createNull(false);
+        out = makeOutput();
         gl = std::make_unique<RefusableContext>(*context());
         r = NativeStageRenderer::create(*gl, nullptr, {.frameClock = nullptr, .audioOutput = out});
         ASSERT_TRUE(r);
@@ -100,6 +100,8 @@ protected:
         store.onChange = [this](const ProgramState& s) { r->apply(s); };
         r->apply(store.state());
     }
+    // The sound output every player shares: a null one that only pump() renders.
+    virtual std::shared_ptr<media::AudioOutput> makeOutput() { return media::AudioOutput::createNull(false); }
     void TearDown() override {
         // A load still on its way holds a player whose threads post to this queue: let it land first.
         EXPECT_TRUE(q.waitUntil([this] { return settled(); }, 20.0)) << "real threads still busy at the end";

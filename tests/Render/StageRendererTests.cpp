@@ -726,9 +726,13 @@ TEST_F(StageRendererTest, AClipWhoseLoadWasUnderWayWhenTheMonitorSwitchedFollows
 // back through the limited range the decoder gives.
 int shownFrameNumber(Rgba px) { return int(std::lround((px.r * 219.0 / 255.0 + 16.0) / 4.0)); }
 
+std::filesystem::path countingClip() {
+    return fixture("count-2s.mp4", "-f lavfi -i \"color=c=black:s=64x36:r=30:d=2,format=yuv420p,"
+                                   "geq=lum='N*4':cb=128:cr=128\" -c:v libx264 -qp 0 -g 12 -bf 2");
+}
+
 TEST_F(StageRendererTest, APausedLayerHoldsTheFrameOfItsPauseTimeBesideAPlayingOne) {
-    const auto counting = fixture("count-2s.mp4", "-f lavfi -i \"color=c=black:s=64x36:r=30:d=2,format=yuv420p,"
-                                                   "geq=lum='N*4':cb=128:cr=128\" -c:v libx264 -qp 0 -g 12 -bf 2");
+    const auto counting = countingClip();
     ASSERT_FALSE(counting.empty());
     // Pauses a few frames in, at each phase of the 60 Hz ticks against the 30 fps clip.
     for (int phase = 0; phase < 3; ++phase) {
@@ -748,6 +752,77 @@ TEST_F(StageRendererTest, APausedLayerHoldsTheFrameOfItsPauseTimeBesideAPlayingO
             ASSERT_EQ(shownFrameNumber(centre()), expected) << "paused at " << pausedAt << " s, frame " << i;
         }
         EXPECT_EQ(player.rate(), 0);
+        EXPECT_GT(host(LayerId::background).slot(host(LayerId::background).activeIndex()).media->player->rate(), 0);
+        store.clearLayer(LayerId::media);
+        store.clearLayer(LayerId::background);
+        ASSERT_TRUE(until([&] { return !host().current() && host().idle(); }));
+    }
+}
+
+// A live stream's clock follows its device, whose position is sampled anew on each callback: it can
+// stand a few milliseconds behind where it stood a moment before. Renders like the null output.
+class SteppingClockOutput final : public media::AudioOutput {
+public:
+    std::atomic<double> behind{0};  // seconds the clock stands behind the application clock
+
+    bool isLive() const override { return true; }
+    void setDevice(std::optional<std::string>) override {}
+    std::optional<std::string> device() const override { return std::nullopt; }
+    double now() const override { return appClock().monotonic() - behind.load(); }
+    void pump() override {
+        const double until = now();
+        if (!started_) head_ = until, started_ = true;
+        while (head_ + kBlock / double(kRate) <= until) {
+            mix(scratch_.data(), kBlock, head_);
+            head_ += kBlock / double(kRate);
+            renderHead_.store(head_);
+        }
+    }
+
+private:
+    static constexpr int kBlock = 480;
+    std::vector<float> scratch_ = std::vector<float>(size_t(kBlock) * kChannels);
+    double head_ = 0;
+    bool started_ = false;
+};
+
+class SteppingClockStageTest : public StageRendererTest {
+protected:
+    std::shared_ptr<media::AudioOutput> makeOutput() override { return std::make_shared<SteppingClockOutput>(); }
+    SteppingClockOutput& clock() { return static_cast<SteppingClockOutput&>(*out); }
+};
+
+TEST_F(SteppingClockStageTest, APausedLayerShowsTheFrameOfItsReportedTimeWhenTheSoundClockStepsBack) {
+    const auto counting = countingClip();
+    ASSERT_FALSE(counting.empty());
+    // How far the clock steps back between the last frame and the pause; the frame before came 2 ms
+    // after a new picture's time.
+    for (double back : {0.0, 0.003, 0.012}) {
+        SCOPED_TRACE("clock back " + std::to_string(back) + " s");
+        clock().behind = 0;
+        const std::string n = std::to_string(int(back * 1000));
+        auto under = take(item("under" + n, counting), TransitionType::cut, 0, {.layer = LayerId::background});
+        auto cue = take(item("count" + n, counting));
+        ASSERT_TRUE(until([&] { return onAir(cue) && onAir(under, LayerId::background); }));
+        ASSERT_TRUE(until([&] { return shownFrameNumber(centre()) >= 12; }));
+        const auto& player = *host().slot(host().activeIndex()).media->player;
+        const double now = player.currentTime();
+        ASSERT_TRUE(frame(std::floor(now * 30 + 1) / 30 + 0.002 - now));
+        const int shown = shownFrameNumber(centre());
+        clock().behind = back;
+        store.setLayerPlaying(LayerId::media, false);
+        r->applyTransport(LayerId::media, "pause", std::nullopt);
+        ASSERT_FALSE(statuses.empty());
+        const TransportStatus paused = statuses.back();
+        ASSERT_EQ(paused.cueId, cue.cueId);
+        ASSERT_FALSE(paused.playing);
+        const int reported = int(std::floor(paused.currentTime * 30 + 1e-6));
+        for (int i = 0; i < 10; ++i) {
+            ASSERT_TRUE(frame());
+            ASSERT_EQ(shownFrameNumber(centre()), reported)
+                << "shown " << shown << " before the pause, reported at " << paused.currentTime << " s, frame " << i;
+        }
+        EXPECT_EQ(reported, shown);
         EXPECT_GT(host(LayerId::background).slot(host(LayerId::background).activeIndex()).media->player->rate(), 0);
         store.clearLayer(LayerId::media);
         store.clearLayer(LayerId::background);

@@ -41,6 +41,13 @@ void MediaPlayer::Impl::setRate(double r) {
     Timeline::State tl = timeline.read();
     const double host = output->now();
     tl.anchorMedia = tl.continuousAt(host);
+    if (r == 0 && tl.moving()) {
+        // A live output's clock can step back a little when it re-reads its device, leaving the picture on
+        // show just ahead of it: the pause stops at that picture, which never goes back a frame.
+        std::lock_guard lock(m);
+        if (current && currentShown && currentGen == gen && current->time > tl.anchorMedia)
+            tl.anchorMedia = tl.loop ? current->time : std::min(current->time, tl.end);
+    }
     tl.anchorHost = tl.moving() ? host : startHost(r);
     tl.rate = r;
     timeline.write(tl);
