@@ -10,6 +10,7 @@
 #include "MediaFixtures.hpp"
 #include "Platform/Clock.hpp"
 #include "Platform/MainQueue.hpp"
+#include "Platform/Media/FrameStore.hpp"
 #include "Platform/Media/MediaAsset.hpp"
 #include "Platform/Media/MediaPlayer.hpp"
 #include "support/TestEnv.hpp"
@@ -142,6 +143,44 @@ TEST(MediaPlayer, ASupersededSeekCompletesUnfinished) {
     ASSERT_TRUE(rig.q.waitUntil([&] { return results.size() == 2; }));
     EXPECT_EQ(results, (std::vector<bool>{false, true}));
     EXPECT_EQ(rig.shown(*p), 45);
+}
+
+TEST(MediaPlayer, ATornDownPlayersPictureMemoryGoesToTheNextButAFrameStillHeldKeepsItsOwn) {
+    PlayerRig rig;
+    FrameStore& store = FrameStore::shared();
+    auto first = rig.open(test::countingClip());
+    ASSERT_TRUE(rig.preroll(*first));
+    first->play();
+    rig.q.advance(5 * kFrame);
+    ASSERT_TRUE(rig.frameIs(*first, 5));
+    const auto held = first->latestFrame(appClock().monotonic());
+    const std::vector<uint8_t> pixels = held->storage;
+    const size_t before = store.heldBytes();
+    first.reset();
+    ASSERT_TRUE(MediaPlayer::awaitTeardowns(10));
+    const size_t handed = store.heldBytes();
+    EXPECT_GT(handed, before);
+    // The next player decodes into that memory; the frame a consumer kept is not part of it.
+    auto second = rig.open(test::countingClip());
+    ASSERT_TRUE(rig.preroll(*second));
+    second->play();
+    for (int n = 0; n < 10; ++n) {
+        ASSERT_TRUE(rig.frameIs(*second, n));
+        rig.q.advance(kFrame);
+    }
+    EXPECT_LT(store.heldBytes(), handed);
+    EXPECT_EQ(held->storage, pixels);
+    EXPECT_EQ(test::frameNumber(*held), 5);
+}
+
+TEST(FrameStore, HandsOutTheSmallestBufferThatFitsAndHoldsNoMoreThanItsLimit) {
+    FrameStore store;
+    const size_t mib = size_t(1) << 20;
+    for (size_t n : {20, 8, 12, 30}) store.give(std::vector<uint8_t>(n * mib));
+    EXPECT_EQ(store.heldBytes(), 40 * mib);  // 30 MiB more would pass the limit
+    EXPECT_EQ(store.take(9 * mib).size(), 12 * mib);
+    EXPECT_TRUE(store.take(21 * mib).empty());
+    EXPECT_EQ(store.heldBytes(), 28 * mib);
 }
 
 TEST(MediaPlayer, PlaysEveryFrameInOrderOnTheVirtualClock) {

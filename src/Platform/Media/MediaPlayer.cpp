@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "Platform/Memory.hpp"
+#include "Platform/Media/FrameStore.hpp"
 
 namespace ombry::media {
 
@@ -19,11 +20,15 @@ MediaPlayer::Impl::Impl(std::shared_ptr<MediaAsset> a, PlayerOptions o)
     reqOutH = opt.outputHeight;
     maxW = opt.maxWidth;
     maxH = opt.maxHeight;
-    fifo.resize(size_t(16384) * AudioOutput::kChannels);
     for (auto& p : pool) p = std::make_shared<VideoFrame>();
 }
 
 MediaPlayer::Impl::~Impl() {
+    // The pictures' memory goes to the next player, unless a consumer still holds the frame.
+    ring.clear();
+    current.reset();
+    for (auto& p : pool)
+        if (p.use_count() == 1) FrameStore::shared().give(std::move(p->storage));
     if (swr48) swr_free(&swr48);
     for (auto& b : blocks) swr_free(&b.resampler);
     av_channel_layout_uninit(&outLayout);

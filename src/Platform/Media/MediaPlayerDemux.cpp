@@ -136,6 +136,8 @@ void MediaPlayer::Impl::demuxMain() {
     postProgress(true);
     if (vIdx >= 0) videoThread = std::thread([this] { videoMain(); });
     if (aIdx >= 0) {
+        blocks.resize(kBlocks);
+        fifo.resize(size_t(16384) * AudioOutput::kChannels);
         audioThread = std::thread([this] { audioMain(); });
         audioLive = output->addSource(this);
     }

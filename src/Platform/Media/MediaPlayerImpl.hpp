@@ -222,7 +222,9 @@ struct MediaPlayer::Impl : AudioSource, std::enable_shared_from_this<MediaPlayer
     std::atomic<bool> audioLive{false};
 
     // ---- audio blocks: decoder -> audio thread ----
-    std::array<AudioBuf, kBlocks> blocks;
+    // Made by the demux thread for a file with sound, before the audio threads start: a take of a
+    // clip does not clear megabytes on the frame loop's thread.
+    std::vector<AudioBuf> blocks;
     detail::SpscIndexQueue<kBlocks> readyBlocks, freeBlocks;
     // audio thread only
     SwrContext* swr48 = nullptr;

@@ -1,4 +1,6 @@
 #include "Platform/Media/MediaPlayerImpl.hpp"
+#include "Platform/Gpu/StillImage.hpp"
+#include "Platform/Media/FrameStore.hpp"
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -28,6 +30,18 @@ bool isFullRange(const AVFrame* f) {
     const auto fmt = AVPixelFormat(f->format);
     return f->color_range == AVCOL_RANGE_JPEG || fmt == AV_PIX_FMT_YUVJ420P || fmt == AV_PIX_FMT_YUVJ422P ||
            fmt == AV_PIX_FMT_YUVJ444P;
+}
+
+constexpr int kRowAlignment = 64;
+
+// What VideoFrame::allocate lays out for this picture with rows aligned as the scaler wants them.
+size_t storageBytes(int w, int h, VideoPixelFormat f) {
+    size_t total = 0;
+    for (int i = 0; i < VideoFrame::planeCount(f); ++i) {
+        const int row = VideoFrame::planeWidth(f, i, w) * VideoFrame::bytesPerSample(f, i);
+        total += size_t((row + kRowAlignment - 1) / kRowAlignment * kRowAlignment) * size_t(VideoFrame::planeHeight(f, i, h));
+    }
+    return total + kRowAlignment - 1 + kPixelTailPadding;
 }
 
 }  // namespace
@@ -87,7 +101,8 @@ bool MediaPlayer::Impl::convert(const AVFrame* src, VideoFrame& dst, Scaler& sc)
     // The slot's storage grows only when a larger picture comes; steady playback allocates nothing.
     // Aligned, with padded rows and a tail: swscale's vector code reads and writes past packed ones (an
     // nv12 source of odd width crashes it).
-    dst.allocate(w, h, format, 64);
+    if (dst.storage.empty()) dst.storage = FrameStore::shared().take(storageBytes(w, h, format));
+    dst.allocate(w, h, format, kRowAlignment);
     if (!dst.valid()) return false;
     uint8_t* planes[4] = {dst.plane(0), dst.plane(1), dst.plane(2), dst.plane(3)};
     sws_scale(sc.ctx, src->data, src->linesize, 0, src->height, planes, dst.stride.data());
