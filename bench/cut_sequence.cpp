@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -70,10 +71,56 @@ struct Cut {
     std::string id;
 };
 
+// One tick as the frame loop saw it: when it began, how long since the one before (nothing for the
+// first after a cut), the intervals the loop missed before it, and how long the tick itself took.
+struct Tick {
+    double at = 0;
+    std::optional<double> gap;
+    int missed = 0;
+    double spent = 0;
+    double cpu = 0;      // of `spent`, time the main thread ran (the rest it waited or was descheduled)
+    double uploads = 0;  // of `spent`, turning frames and stills into textures
+};
+
+double threadCpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
+// Ticks the renderer in real time at 60 Hz for `hold` seconds, as a display link would: a tick that
+// overran skips the intervals it ate. `each` sees every tick.
+void runPaced(bench::BenchStage& s, double hold, const std::function<void(const Tick&)>& each) {
+    const double start = appClock().monotonic();
+    double due = start;
+    std::optional<double> last;
+    std::function<void()> pace = [&] {
+        Tick t;
+        t.at = appClock().monotonic();
+        if (last) t.gap = t.at - *last;
+        last = t.at;
+        t.missed = std::max(0, int((t.at - due) / kFrame));
+        due += kFrame * (t.missed + 1);
+        const double uploadsBefore = s.r->compositor().uploadSeconds();
+        const auto t0 = std::chrono::steady_clock::now();
+        const double cpu0 = threadCpuSeconds();
+        s.r->tick(t.at);
+        t.cpu = threadCpuSeconds() - cpu0;
+        t.spent = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        t.uploads = s.r->compositor().uploadSeconds() - uploadsBefore;
+        each(t);
+        if (t.at - start >= hold)
+            s.q.quit();
+        else
+            s.q.postAfter(std::max(0.0, due - appClock().monotonic()), pace);
+    };
+    s.q.post(pace);
+    s.q.run();
+}
+
 void BM_CutSequence(benchmark::State& state) {
     const int w = int(state.range(0)), h = int(state.range(1));
     bench::BenchStage s(false, w, h);  // the benchmark ticks the renderer itself
-    auto& q = s.q;
     auto& r = s.r;
     auto& store = s.store;
     auto& items = s.items;
@@ -105,36 +152,19 @@ void BM_CutSequence(benchmark::State& state) {
                 store.trigger(items[cut.id], {.layer = LayerId::media, .loop = true,
                                               .transitionType = TransitionType::cut});
             Figures& f = byCut[cut.kind];
-            const double start = appClock().monotonic();
-            double due = start;
-            std::function<void()> pace = [&] {
-                const double now = appClock().monotonic();
-                // A tick that overran skips the intervals it ate, as a display link would.
-                const int missed = int((now - due) / kFrame);
-                f.lost += missed, all.lost += missed;
-                due += kFrame * (missed + 1);
-                const double uploadsBefore = r->compositor().uploadSeconds();
-                const auto t0 = std::chrono::steady_clock::now();
-                r->tick(now);
-                const double spent = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-                const double uploads = r->compositor().uploadSeconds() - uploadsBefore;
-                worstUpload = std::max(worstUpload, uploads);
+            runPaced(s, kHold, [&](const Tick& t) {
+                worstUpload = std::max(worstUpload, t.uploads);
                 for (Figures* x : {&f, &all}) {
+                    x->lost += t.missed;
                     ++x->ticks;
-                    x->worst = std::max(x->worst, spent);
-                    if (spent > kFrame) {
+                    x->worst = std::max(x->worst, t.spent);
+                    if (t.spent > kFrame) {
                         ++x->overBudget;
-                        if (uploads > spent / 2) ++x->uploadBound;
+                        if (t.uploads > t.spent / 2) ++x->uploadBound;
                     }
-                    if (spent > 2 * kFrame) ++x->overTwice;
+                    if (t.spent > 2 * kFrame) ++x->overTwice;
                 }
-                if (now - start >= kHold)
-                    q.quit();
-                else
-                    q.postAfter(std::max(0.0, due - appClock().monotonic()), pace);
-            };
-            q.post(pace);
-            q.run();
+            });
         }
     }
     for (const auto& [kind, f] : byCut) {
@@ -163,7 +193,6 @@ void BM_RepeatedCuts(benchmark::State& state) {
     const int w = int(state.range(0)), h = int(state.range(1));
     const int counted = int(state.range(2));
     bench::BenchStage s(false, w, h);
-    auto& q = s.q;
     auto& r = s.r;
     s.add("v1", MediaKind::video, video(w, h, "red"));
     s.add("v2", MediaKind::video, video(w, h, "blue"));
@@ -172,10 +201,11 @@ void BM_RepeatedCuts(benchmark::State& state) {
     auto view = std::make_shared<HeadlessView>(w, h);
     r->addView(view);
 
-    std::vector<double> intervals, ticks;
+    std::vector<double> intervals, ticks, cpus;
     std::map<std::string, double> worstAfter;  // worst interval by the kind of the last cut
     double worstGap = 0, worstAt = 0;           // the worst interval, seconds after its cut
-    std::string worstKind;
+    double worstTick = 0, worstTickAt = 0, worstTickCpu = 0;  // the worst tick, seconds after its cut
+    std::string worstKind, worstTickKind;
     for (auto _ : state) {
         // still>video, video>video, video>still, … : two counted cuts in every three.
         const char* order[] = {"v1", "v2", "s1", "v2", "v1", "s2"};
@@ -189,34 +219,25 @@ void BM_RepeatedCuts(benchmark::State& state) {
             if (!toStill) ++done;
             previous = id;
             s.store.trigger(s.items[id], {.layer = LayerId::media, .loop = true, .transitionType = TransitionType::cut});
-            const double hold = kind == "still>video" ? 2.0 : 0.5;
-            const double start = appClock().monotonic();
-            std::optional<double> last;
-            double due = start;
-            std::function<void()> pace = [&] {
-                const double now = appClock().monotonic();
-                if (last) {
-                    const double gap = now - *last;
-                    intervals.push_back(gap);
-                    if (gap > worstAfter[kind]) worstAfter[kind] = gap;
-                    if (gap > worstGap) {
-                        worstGap = gap;
-                        worstAt = now - start;
-                        worstKind = kind;
-                    }
+            const double cutAt = appClock().monotonic();
+            runPaced(s, kind == "still>video" ? 2.0 : 0.5, [&](const Tick& t) {
+                ticks.push_back(t.spent);
+                cpus.push_back(t.cpu);
+                if (t.spent > worstTick) {
+                    worstTick = t.spent;
+                    worstTickCpu = t.cpu;
+                    worstTickAt = t.at - cutAt;
+                    worstTickKind = kind;
                 }
-                last = now;
-                due += kFrame * (1 + int((now - due) / kFrame));
-                const auto t0 = std::chrono::steady_clock::now();
-                r->tick(now);
-                ticks.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-                if (now - start >= hold)
-                    q.quit();
-                else
-                    q.postAfter(std::max(0.0, due - appClock().monotonic()), pace);
-            };
-            q.post(pace);
-            q.run();
+                if (!t.gap) return;
+                intervals.push_back(*t.gap);
+                worstAfter[kind] = std::max(worstAfter[kind], *t.gap);
+                if (*t.gap > worstGap) {
+                    worstGap = *t.gap;
+                    worstAt = t.at - cutAt;
+                    worstKind = kind;
+                }
+            });
         }
     }
     auto at = [](std::vector<double> v, double p) {
@@ -228,11 +249,15 @@ void BM_RepeatedCuts(benchmark::State& state) {
     state.counters["p99_interval_ms"] = at(intervals, 0.99);
     state.counters["worst_tick_ms"] = at(ticks, 1.0);
     state.counters["p99_tick_ms"] = at(ticks, 0.99);
+    state.counters["worst_tick_cpu_ms"] = worstTickCpu * 1000;  // what the worst tick ran itself
+    state.counters["p99_tick_cpu_ms"] = at(cpus, 0.99);
+    state.counters["max_tick_cpu_ms"] = at(cpus, 1.0);
     state.counters["worst_s_after_cut"] = worstAt;
     for (const auto& [kind, worst] : worstAfter) state.counters[kind + "_worst_interval_ms"] = worst * 1000;
     state.counters["over_2_intervals"] =
         double(std::count_if(intervals.begin(), intervals.end(), [](double g) { return g > 2 * kFrame; }));
-    std::printf("worst interval after a %s cut\n", worstKind.c_str());
+    std::printf("worst interval %.3f s after a %s cut; worst tick %.3f s after a %s cut\n", worstAt,
+                worstKind.c_str(), worstTickAt, worstTickKind.c_str());
     r->removeView(view.get());
     r.reset();
 }
