@@ -15,12 +15,28 @@
 namespace ombry {
 namespace {
 std::atomic<MainQueue*> installed{nullptr};
-}
+
+// Stands in once the process queue is gone: a worker that finishes during exit (a still decode, a loader,
+// a reaped player) has its late post dropped instead of ending the process.
+class ClosedQueue final : public MainQueue {
+public:
+    void post(Task) override {}
+    TaskHandle postAfter(double, Task) override { return closed(); }
+    TaskHandle postAfterBoot(double, Task) override { return closed(); }
+    double now() const override { return appClock().monotonic(); }
+    bool isMainThread() const override { return false; }
+
+private:
+    static TaskHandle closed() { return TaskHandle(std::make_shared<std::atomic<bool>>(true)); }
+};
+}  // namespace
 
 MainQueue& mainQueue() {
     MainQueue* q = installed.load();
-    if (!q) throw std::logic_error("no main queue installed");
-    return *q;
+    if (q) return *q;
+    // Never destroyed: threads may post while statics are torn down.
+    static ClosedQueue* const closed = new ClosedQueue;
+    return *closed;
 }
 void setMainQueue(MainQueue* q) { installed.store(q); }
 bool hasMainQueue() { return installed.load() != nullptr; }

@@ -46,7 +46,8 @@ public:
     virtual bool isMainThread() const = 0;
 };
 
-// The process queue. Must be installed (setMainQueue) before use.
+// The process queue, installed with setMainQueue. With none installed (before start-up or after exit) posts are
+// dropped and their delayed handles come back cancelled.
 MainQueue& mainQueue();
 void setMainQueue(MainQueue* q);
 bool hasMainQueue();

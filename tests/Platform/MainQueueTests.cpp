@@ -159,3 +159,19 @@ TEST(LoopQueue, RunsPostsAndTimersUntilQuit) {
     q.run();
     EXPECT_EQ(seen, (std::vector<int>{1, 2}));
 }
+
+TEST(MainQueue, AfterTheQueueIsGoneLatePostsFromWorkersAreDroppedNotFatal) {
+    ManualQueue q;
+    ScopedMainQueue scope(q);
+    setMainQueue(nullptr);  // as at exit; the scope puts the queue back
+    auto held = std::make_shared<int>(1);
+    TaskHandle later;
+    std::thread worker([&] {
+        mainQueue().post([held] {});
+        later = mainQueue().postAfter(0.1, [held] {});
+    });
+    worker.join();
+    EXPECT_EQ(held.use_count(), 1);
+    EXPECT_TRUE(later.cancelled());
+    EXPECT_FALSE(mainQueue().isMainThread());
+}
