@@ -546,7 +546,8 @@ TEST_F(OperatorShow, PreparesAndPlaysAShowThroughTheWindowAndTheServers) {
     EXPECT_TRUE(card(0, 255, 0)) << "no green card for the uploaded still";
     save(shot0(), "14-uploaded");
 
-    // A keyboard take: 5 takes the fifth clip on the board, the deck's first page.
+    // A keyboard take: 5 takes the fifth clip on the board, the deck's first page. Not the video again: a
+    // video taken again after it ended starts at its end and the playlist advances at once (left open).
     keys("5");
     EXPECT_TRUE(previewShows(255, 255, 0)) << "pressing 5 did not take the first slide";
     EXPECT_TRUE(displayShows(255, 255, 0));
