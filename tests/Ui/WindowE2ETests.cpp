@@ -23,6 +23,7 @@
 
 #include "Engine/Library/ProjectDoc.hpp"
 #include "Engine/Library/Store.hpp"
+#include "InstalledApp.hpp"
 #include "XvfbServer.hpp"
 #include "support/Processes.hpp"
 #include "support/TestEnv.hpp"
@@ -31,16 +32,10 @@ namespace ombry {
 namespace {
 
 namespace fs = std::filesystem;
+using test::near;
+using test::waitFor;
+using test::XClient;
 using Clock = std::chrono::steady_clock;
-
-bool waitFor(const std::function<bool()>& done, double seconds) {
-    const auto until = Clock::now() + std::chrono::milliseconds(int(seconds * 1000));
-    while (Clock::now() < until) {
-        if (done()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return done();
-}
 
 int freePort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -53,94 +48,6 @@ int freePort() {
     ::close(fd);
     return ntohs(a.sin_port);
 }
-
-std::string run(const std::string& command) {
-    std::string out;
-    if (FILE* p = ::popen(command.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-        ::pclose(p);
-    }
-    return out;
-}
-
-// The X server as a client sees it: top-level windows, screenshots, close requests.
-class XClient {
-public:
-    explicit XClient(const std::string& display) {
-        c_ = xcb_connect(display.c_str(), nullptr);
-        screen_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
-    }
-    ~XClient() { xcb_disconnect(c_); }
-
-    struct Window {
-        xcb_window_t id;
-        QRect geometry;
-    };
-    // Mapped top-level windows titled `title`, largest first.
-    std::vector<Window> windows(const std::string& title) {
-        std::vector<Window> out;
-        auto* tree = xcb_query_tree_reply(c_, xcb_query_tree(c_, screen_->root), nullptr);
-        if (!tree) return out;
-        const xcb_window_t* kids = xcb_query_tree_children(tree);
-        for (int i = 0; i < xcb_query_tree_children_length(tree); ++i) {
-            auto* attrs = xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, kids[i]), nullptr);
-            const bool viewable = attrs && attrs->map_state == XCB_MAP_STATE_VIEWABLE;
-            std::free(attrs);
-            if (!viewable || name(kids[i]) != title) continue;
-            auto* g = xcb_get_geometry_reply(c_, xcb_get_geometry(c_, kids[i]), nullptr);
-            if (!g) continue;
-            out.push_back({kids[i], QRect(g->x, g->y, g->width, g->height)});
-            std::free(g);
-        }
-        std::free(tree);
-        std::sort(out.begin(), out.end(), [](auto& a, auto& b) {
-            return a.geometry.width() * a.geometry.height() > b.geometry.width() * b.geometry.height();
-        });
-        return out;
-    }
-    QImage screenshot() {
-        const int w = screen_->width_in_pixels, h = screen_->height_in_pixels;
-        auto* r = xcb_get_image_reply(
-            c_, xcb_get_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, screen_->root, 0, 0, w, h, ~0u), nullptr);
-        if (!r) return {};
-        QImage img(xcb_get_image_data(r), w, h, QImage::Format_RGB32);
-        QImage copy = img.copy();
-        std::free(r);
-        return copy;
-    }
-    // What a window manager sends when the close button is pressed.
-    void requestClose(xcb_window_t window) {
-        xcb_client_message_event_t e{};
-        e.response_type = XCB_CLIENT_MESSAGE;
-        e.format = 32;
-        e.window = window;
-        e.type = atom("WM_PROTOCOLS");
-        e.data.data32[0] = atom("WM_DELETE_WINDOW");
-        e.data.data32[1] = XCB_CURRENT_TIME;
-        xcb_send_event(c_, false, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&e));
-        xcb_flush(c_);
-    }
-
-private:
-    xcb_atom_t atom(const char* name) {
-        auto* r = xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, uint16_t(std::strlen(name)), name), nullptr);
-        const xcb_atom_t a = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
-        std::free(r);
-        return a;
-    }
-    std::string name(xcb_window_t w) {
-        auto* r = xcb_get_property_reply(c_, xcb_get_property(c_, 0, w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, 256),
-                                         nullptr);
-        std::string s;
-        if (r) s.assign(static_cast<const char*>(xcb_get_property_value(r)), std::size_t(xcb_get_property_value_length(r)));
-        std::free(r);
-        return s;
-    }
-    xcb_connection_t* c_;
-    xcb_screen_t* screen_;
-};
 
 // A still of one colour, made with ffmpeg.
 fs::path still(const fs::path& dir, const std::string& colour) {
@@ -250,7 +157,7 @@ protected:
         return code;
     }
     std::string http(const std::string& method, const std::string& path) {
-        return run("curl -s -m 5 -X " + method + " http://127.0.0.1:" + std::to_string(port) + path);
+        return test::shell("curl -s -m 5 -X " + method + " http://127.0.0.1:" + std::to_string(port) + path);
     }
     std::vector<std::string> clipNames() {
         const auto state = nlohmann::json::parse(http("GET", "/api/state"), nullptr, false);
@@ -289,7 +196,7 @@ protected:
         shot.save(QString::fromStdString(out.string()));
     }
     void key(xcb_window_t window, const std::string& keys) {
-        run("xdotool windowfocus --sync " + std::to_string(window) + " key --clearmodifiers " + keys);
+        test::shell("xdotool windowfocus --sync " + std::to_string(window) + " key --clearmodifiers " + keys);
     }
 
     static inline fs::path* prefix = nullptr;
@@ -299,10 +206,6 @@ protected:
     int port = 0;
     std::vector<pid_t> running;
 };
-
-bool near(QRgb px, int r, int g, int b) {
-    return std::abs(qRed(px) - r) < 40 && std::abs(qGreen(px) - g) < 40 && std::abs(qBlue(px) - b) < 40;
-}
 
 TEST_F(InstalledWindow, OpensFullSizeAndRunsTheShowFromCurlAndKeys) {
     const fs::path a = project(home, "a", {"red", "blue"});
