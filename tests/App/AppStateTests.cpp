@@ -579,7 +579,10 @@ TEST_F(AppStateTest, AnErrorForADeletedFileMarksTheClipOfflineAndAManualTakeDoes
     fs::copy_file(video(), copy);
     const MediaItem a = add(copy.string());
     const MediaItem b = add(video());
-    playlist({a.id, b.id}, [](Group& g) { g.advanceOnEnd = true; });
+    playlist({a.id, b.id}, [](Group& g) {
+        g.advanceOnEnd = true;
+        g.loopPlaylist = true;
+    });
     ASSERT_TRUE(app->trigger(a, false));
     ASSERT_TRUE(q.waitUntil([&] { return settled(); }, 20.0));
     fs::remove(copy);
@@ -990,7 +993,10 @@ TEST_F(AppStateTest, APlaylistThatAdvancesOnEndGoesToTheNextClipWithoutABlankFra
     });
     const MediaItem a = add(stage_test::colourClip("red", 1.0).string());
     const MediaItem b = add(stage_test::colourClip("blue", 1.0).string());
-    playlist({a.id, b.id}, [](Group& g) { g.advanceOnEnd = true; });
+    playlist({a.id, b.id}, [](Group& g) {
+        g.advanceOnEnd = true;
+        g.loopPlaylist = true;
+    });
     ASSERT_TRUE(app->trigger(a, false));
     // The next clip is opening while the first one plays.
     ASSERT_TRUE(AssetWarmer::warmed());
@@ -1092,6 +1098,40 @@ TEST_F(AppStateLoopTest, AClipWhoseEndActionIsLoopLoopsWithoutItsLoopFlag) {
     const std::string cue = onAir()->cueId;
     play(2.6);
     expectLooping(cue, "end action loop");
+}
+
+TEST_F(AppStateLoopTest, AClipTakenAgainAfterItEndedPlaysFromItsStart) {
+    make();
+    const MediaItem a = add(stage_test::colourClip("red", 1.0).string());
+    const MediaItem b = add(stage_test::colourClip("blue", 1.0).string());
+    playlist({a.id, b.id}, [](Group& g) {
+        g.advanceOnEnd = true;
+        g.loopPlaylist = true;
+    });
+    ASSERT_TRUE(app->trigger(a, false));
+    // The operator paused it and scrubbed towards its end before letting it play out.
+    const auto send = [this](const std::string& action, std::optional<double> time) {
+        if (action == "play" || action == "pause") app->program.setLayerPlaying(LayerId::media, action == "play");
+        app->program.onTransport(TransportCommandMessage{LayerId::media, action, time});
+    };
+    play(0.2);
+    send("pause", std::nullopt);
+    play(0.1);
+    send("seek", 0.7);
+    play(0.1);
+    send("play", std::nullopt);
+    play(0.8);
+    ASSERT_TRUE(onAir());
+    ASSERT_EQ(onAir()->mediaId, b.id) << "the playlist did not move on";
+    ASSERT_TRUE(app->trigger(a, false));
+    const std::string cue = onAir()->cueId;
+    play(0.4);
+    ASSERT_TRUE(onAir());
+    EXPECT_EQ(onAir()->mediaId, a.id) << "the clip taken again did not stay on air";
+    EXPECT_EQ(onAir()->cueId, cue);
+    const auto [current, duration, playing] = app->transportProgress(LayerId::media);
+    EXPECT_TRUE(playing);
+    EXPECT_LT(current, 0.9) << "started at its end";
 }
 
 // A slideshow of stills that advances on a timer, with one picture that cannot be read.
