@@ -8,9 +8,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
@@ -35,7 +33,6 @@ namespace fs = std::filesystem;
 using test::near;
 using test::waitFor;
 using test::XClient;
-using Clock = std::chrono::steady_clock;
 
 int freePort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -83,79 +80,20 @@ fs::path project(const fs::path& dir, const std::string& name, const std::vector
 
 class InstalledWindow : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        prefix = new fs::path(test::tempDir("prefix"));
-        const int rc = test::runProcess({OMBRY_CMAKE, "--install", OMBRY_BUILD_DIR, "--prefix", prefix->string()});
-        ASSERT_EQ(rc, 0) << "cmake --install failed";
-    }
-    static void TearDownTestSuite() { delete prefix; }
-
     void SetUp() override {
         ASSERT_TRUE(xvfb.running()) << xvfb.error();
-        home = test::tempDir("home");
-        for (const char* sub : {"data/Ombry", "config/Ombry", "runtime"}) fs::create_directories(home / sub);
+        installed = std::make_unique<test::InstalledApp>(xvfb.display());
+        home = installed->home();
         // Past the first-run sheet, which would take the keys these tests send to the main window.
         test::writeFile(home / "config/Ombry/defaults.json", "{\"hasSeenOnboarding\": true}");
-        fs::permissions(home / "runtime", fs::perms::owner_all, fs::perm_options::replace);
         port = freePort();
         test::writeFile(home / "data/Ombry/settings.json",
                         "{\"remoteControlEnabled\": true, \"remoteControlPort\": " + std::to_string(port) + "}");
     }
-    void TearDown() override {
-        for (pid_t p : running) {
-            ::kill(p, SIGKILL);
-            int status;
-            ::waitpid(p, &status, 0);
-        }
-    }
-
-    std::vector<std::string> environment() const {
-        std::vector<std::string> env;
-        for (char** e = environ; *e; ++e) {
-            const std::string v = *e;
-            if (v.rfind("XDG_", 0) == 0 || v.rfind("QT_QPA_PLATFORM=", 0) == 0 || v.rfind("DISPLAY=", 0) == 0) continue;
-            env.push_back(v);
-        }
-        env.push_back("DISPLAY=" + xvfb.display());
-        env.push_back("XDG_DATA_HOME=" + (home / "data").string());
-        env.push_back("XDG_CONFIG_HOME=" + (home / "config").string());
-        env.push_back("XDG_RUNTIME_DIR=" + (home / "runtime").string());
-        env.push_back("XDG_STATE_HOME=" + (home / "state").string());
-        env.push_back("QT_QPA_PLATFORM=xcb");
-        return env;
-    }
     pid_t start(std::vector<std::string> args, std::vector<std::string> extraEnv = {}) {
-        args.insert(args.begin(), (*prefix / "bin/ombry").string());
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        auto env = environment();
-        env.insert(env.end(), extraEnv.begin(), extraEnv.end());
-        std::vector<char*> envp;
-        for (auto& e : env) envp.push_back(e.data());
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t files;
-        posix_spawn_file_actions_init(&files);
-        const std::string log = (home / ("ombry-" + std::to_string(running.size()) + ".log")).string();
-        posix_spawn_file_actions_addopen(&files, 2, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        pid_t pid = -1;
-        if (posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), envp.data()) != 0) pid = -1;
-        posix_spawn_file_actions_destroy(&files);
-        if (pid > 0) running.push_back(pid);
-        return pid;
+        return installed->start(std::move(args), std::move(extraEnv));
     }
-    // Its exit status once it ends within the time, else nothing.
-    std::optional<int> exitOf(pid_t pid, double seconds) {
-        int status = 0;
-        std::optional<int> code;
-        waitFor([&] {
-            if (::waitpid(pid, &status, WNOHANG) != pid) return false;
-            code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            std::erase(running, pid);
-            return true;
-        }, seconds);
-        return code;
-    }
+    std::optional<int> exitOf(pid_t pid, double seconds) { return installed->exitOf(pid, seconds); }
     std::string http(const std::string& method, const std::string& path) {
         return test::shell("curl -s -m 5 -X " + method + " http://127.0.0.1:" + std::to_string(port) + path);
     }
@@ -199,12 +137,12 @@ protected:
         test::shell("xdotool windowfocus --sync " + std::to_string(window) + " key --clearmodifiers " + keys);
     }
 
-    static inline fs::path* prefix = nullptr;
     test::XvfbServer xvfb;
     std::unique_ptr<XClient> x = std::make_unique<XClient>(xvfb.display());
+    // After the X server, so its processes end first.
+    std::unique_ptr<test::InstalledApp> installed;
     fs::path home;
     int port = 0;
-    std::vector<pid_t> running;
 };
 
 TEST_F(InstalledWindow, OpensFullSizeAndRunsTheShowFromCurlAndKeys) {
