@@ -546,8 +546,20 @@ TEST_F(OperatorShow, PreparesAndPlaysAShowThroughTheWindowAndTheServers) {
     EXPECT_TRUE(card(0, 255, 0)) << "no green card for the uploaded still";
     save(shot0(), "14-uploaded");
 
-    // A keyboard take: 5 takes the fifth clip on the board, the deck's first page. Not the video again: a
-    // video taken again after it ended starts at its end and the playlist advances at once (left open).
+    // Keyboard takes. 1 takes the first clip on the board: the video that played out, taken again, plays
+    // from its start on both screens and stays on air rather than ending at once.
+    keys("1");
+    EXPECT_TRUE(displayShows(255, 0, 0)) << "pressing 1 did not take the video again";
+    EXPECT_TRUE(previewShows(255, 0, 0));
+    double retaken = -1;
+    EXPECT_TRUE(waitFor([&] {
+        retaken = mediaLayer("currentTime", -1);
+        return liveOn("media") == "opener.mp4" && mediaLayer("playing", 0) == 1 && retaken >= 1 && retaken < 6;
+    }, 15)) << "the video taken again is not playing from its start: " << liveOn("media") << " at " << retaken
+            << " s";
+    EXPECT_TRUE(near(shot1().pixel(640, 360), 255, 0, 0)) << "the second screen left the video taken again";
+    save(shot1(), "14-taken-again");
+    // 5 takes the fifth, the deck's first page.
     keys("5");
     EXPECT_TRUE(previewShows(255, 255, 0)) << "pressing 5 did not take the first slide";
     EXPECT_TRUE(displayShows(255, 255, 0));
@@ -583,6 +595,13 @@ TEST_F(OperatorShow, PreparesAndPlaysAShowThroughTheWindowAndTheServers) {
     ASSERT_TRUE(red);
     click(*red);
     EXPECT_TRUE(previewShows(255, 0, 0));
+    // From its start, as in the first run: nothing of the earlier run's playhead is kept.
+    double restarted = -1;
+    EXPECT_TRUE(waitFor([&] {
+        restarted = mediaLayer("currentTime", -1);
+        return liveOn("media") == "opener.mp4" && restarted >= 0.5 && restarted < 6;
+    }, 15)) << "after the restart the video is not playing from its start: " << liveOn("media") << " at "
+            << restarted << " s";
     EXPECT_TRUE(waitFor([&] { return liveOn("media") == "logo.png"; }, 30)) << "no advance after the restart";
     save(shot0(), "16-restarted");
 }
