@@ -30,7 +30,7 @@ add_library(ombry_asio INTERFACE)
 target_link_libraries(ombry_asio INTERFACE Boost::headers Threads::Threads)
 target_compile_definitions(ombry_asio INTERFACE BOOST_ASIO_NO_DEPRECATED)
 
-find_package(Qt6 COMPONENTS Core Gui Widgets OpenGL Svg Test QUIET)
+find_package(Qt6 COMPONENTS Core Gui Widgets Svg Test QUIET)
 
 if(OMBRY_BUILD_TESTS)
   find_package(GTest REQUIRED)
