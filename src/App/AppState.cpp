@@ -58,6 +58,12 @@ AppState::AppState(AppEnvironment env)
     projects_->openInitialProject();
 }
 
+void AppState::awaitRenderer() {
+    if (previewRenderer_->awaitPrograms()) return;
+    env_.fatal(IssueCode::rendererFailed);
+    throw std::runtime_error("renderer unavailable");  // a fatal seam that returns still shows nothing
+}
+
 AppState::~AppState() {
     *alive_ = false;
     IssueLog::shared().onChange = nullptr;

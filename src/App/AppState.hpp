@@ -92,6 +92,9 @@ public:
     // initial project. Binds no port and starts nothing.
     explicit AppState(AppEnvironment env);
     ~AppState() override;
+    // Before the first window shows: waits for the renderer's programs when they are built on another
+    // thread; when they cannot be built the operator is told (fatal rendererFailed) and the process ends.
+    void awaitRenderer();
     AppState(const AppState&) = delete;
     AppState& operator=(const AppState&) = delete;
 

@@ -18,8 +18,9 @@ constexpr int kBlackFadeMs = 250;
 }  // namespace
 
 std::unique_ptr<NativeStageRenderer> NativeStageRenderer::create(GpuContext& context, MeterEngine* meterEngine,
-                                                                 RendererOptions options) {
-    auto compositor = StageCompositor::create(context);
+                                                                 RendererOptions options,
+                                                                 std::unique_ptr<StageProgramBuild> programs) {
+    auto compositor = StageCompositor::create(context, std::move(programs));
     if (!compositor.ok()) {
         Issue::log(IssueCode::rendererFailed, std::nullopt, compositor.error().message);
         return nullptr;
@@ -63,6 +64,15 @@ NativeStageRenderer::~NativeStageRenderer() {
     if (frameClock_) frameClock_->stop();
     alive_.reset();
     hosts_.clear();
+}
+
+bool NativeStageRenderer::awaitPrograms() {
+    const auto error = compositor_->awaitPrograms();
+    if (error && !programsFailureLogged_) {
+        programsFailureLogged_ = true;
+        Issue::log(IssueCode::rendererFailed, std::nullopt, error->message);
+    }
+    return !error;
 }
 
 NativeLayerHost* NativeStageRenderer::host(LayerId layer) const {

@@ -9,6 +9,7 @@
 //   r->prepare(layer, mediaId, kind, trimStart, trimEnd) preload the next clip
 //   r->setMonitorDevice(uid)
 //   r->setMonitorAudible(on)
+//   r->awaitPrograms()                                   before the first show, when built on a worker
 // What the outputs call:
 //   r->setCompositeConsumer("ndi" | "syphon", body | nullopt)
 //   r->addView(weakView) / r->removeView(view)
@@ -57,9 +58,14 @@ public:
     // Null when the compositor cannot be made (the failure is logged as rendererFailed); stopping the
     // application with the fatal issue is the caller's decision. `context` must outlive the renderer and
     // be current on the main thread. The meter engine (may be null) must outlive it too.
+    // `programs`: the compositor's programs being built on another thread; none builds them here.
     static std::unique_ptr<NativeStageRenderer> create(GpuContext& context, MeterEngine* meterEngine,
-                                                       RendererOptions options = {});
+                                                       RendererOptions options = {},
+                                                       std::unique_ptr<StageProgramBuild> programs = {});
     ~NativeStageRenderer();
+    // Waits for the programs given to create() (the first frame would); false, with the failure logged
+    // as rendererFailed, when they could not be built: the renderer then draws nothing.
+    bool awaitPrograms();
     NativeStageRenderer(const NativeStageRenderer&) = delete;
     NativeStageRenderer& operator=(const NativeStageRenderer&) = delete;
 
@@ -131,6 +137,7 @@ private:
     std::array<float, 4> background_{0, 0, 0, 0};
     int64_t lastRev_ = -1;
     bool monitorAudible_ = false;
+    bool programsFailureLogged_ = false;
     std::shared_ptr<ProgramAudioBus> audioBus_;
     std::shared_ptr<media::AudioOutput> audioOutput_;
     std::unique_ptr<FrameClock> frameClock_;

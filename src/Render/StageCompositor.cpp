@@ -11,35 +11,6 @@ namespace ombry {
 namespace {
 const char* const vertexFile = "stageQuadVertex.glsl";
 
-const char* samplingDefine(GpuSampling s) {
-    switch (s) {
-    case GpuSampling::rgbaPremultiplied: return "#define SAMPLING_RGBA_PREMULTIPLIED 1";
-    case GpuSampling::rgbaStraight: return "#define SAMPLING_RGBA_STRAIGHT 1";
-    case GpuSampling::yuv: return "#define SAMPLING_YUV 1";
-    case GpuSampling::yuva: return "#define SAMPLING_YUVA 1";
-    case GpuSampling::nv12: return "#define SAMPLING_NV12 1";
-    }
-    return "";
-}
-
-bool isYuv(GpuSampling s) {
-    return s == GpuSampling::yuv || s == GpuSampling::yuva || s == GpuSampling::nv12;
-}
-
-std::string texturedDefines(GpuSampling s, VideoColorMatrix m, VideoColorRange r, bool buffered) {
-    std::string d = samplingDefine(s);
-    if (buffered) d += "\n#define PLANES_IN_BUFFER 1";
-    if (!isYuv(s)) return d;
-    const YuvToRgb t = yuvToRgb(m, r);
-    return d + fmt::format("\n#define YUV_MATRIX mat3({:.9g}, {:.9g}, {:.9g}, {:.9g}, {:.9g}, {:.9g}, {:.9g}, {:.9g}, {:.9g})"
-                           "\n#define YUV_OFFSET vec3({:.9g}, {:.9g}, {:.9g})",
-                           t.matrix[0], t.matrix[1], t.matrix[2], t.matrix[3], t.matrix[4], t.matrix[5], t.matrix[6],
-                           t.matrix[7], t.matrix[8], t.offset[0], t.offset[1], t.offset[2]);
-}
-
-constexpr std::array<GpuSampling, 5> allSamplings = {GpuSampling::rgbaPremultiplied, GpuSampling::rgbaStraight,
-                                                     GpuSampling::yuv, GpuSampling::yuva, GpuSampling::nv12};
-
 // Video planes nobody has drawn for this many frames are given back to the driver, and never more than
 // this many idle sets are kept (a stream that keeps changing size must not pile them up).
 constexpr uint64_t idleFramesBeforeRelease = 120;
@@ -104,55 +75,53 @@ StageRect placedRect(StageSize picture, StageSize stage, bool fill) {
 
 StageCompositor::StageCompositor(GpuContext& context) : context_(context) {}
 
-StageCompositor::~StageCompositor() { context_.makeCurrent(); }
-
-RenderResult<StageCompositor::Program> StageCompositor::buildProgram(const std::string& fragment,
-                                                                     const std::string& defines) {
-    auto built = loadGlProgram(vertexFile, fragment, defines);
-    if (!built.program) {
-        if (built.error.rfind("shader file missing", 0) == 0) return failed("stage shaders missing from bundle");
-        return failed(built.error);
-    }
-    Program p;
-    p.program = std::move(built.program);
-    const GLuint id = p.program.get();
-    p.corners = glGetUniformLocation(id, "u_corners");
-    p.opacity = glGetUniformLocation(id, "u_opacity");
-    p.color = glGetUniformLocation(id, "u_color");
-    p.drawableSize = glGetUniformLocation(id, "u_drawableSize");
-    p.radius = glGetUniformLocation(id, "u_radius");
-    p.layout = glGetUniformLocation(id, "u_layout");
-    glUseProgram(id);
-    if (const GLint planes = glGetUniformLocation(id, "u_planes"); planes >= 0) glUniform1i(planes, 0);
-    for (int i = 0; i < 4; ++i) {
-        const GLint unit = glGetUniformLocation(id, fmt::format("u_plane{}", i).c_str());
-        if (unit >= 0) glUniform1i(unit, i);
-    }
-    glUseProgram(0);
-    return p;
+StageCompositor::~StageCompositor() {
+    // A build still under way ends first (what it made goes with its own context), then this context is
+    // current for the rest.
+    pendingPrograms_.reset();
+    context_.makeCurrent();
 }
 
-RenderResult<std::unique_ptr<StageCompositor>> StageCompositor::create(GpuContext& context) {
+void StageCompositor::install(StagePrograms programs) {
+    textured_ = std::move(programs.textured);
+    solid_ = std::move(programs.solid);
+    present_ = std::move(programs.present);
+}
+
+bool StageCompositor::programsReady() {
+    if (!pendingPrograms_) return !programsError_;
+    if (!context_.makeCurrent()) return false;
+    auto built = pendingPrograms_->take();
+    programStats_ = pendingPrograms_->stats();
+    pendingPrograms_.reset();
+    if (built)
+        install(std::move(built.value()));
+    else
+        programsError_ = built.error();
+    return !programsError_;
+}
+
+std::optional<RenderError> StageCompositor::awaitPrograms() {
+    programsReady();
+    return programsError_;
+}
+
+RenderResult<std::unique_ptr<StageCompositor>> StageCompositor::create(GpuContext& context,
+                                                                      std::unique_ptr<StageProgramBuild> programs) {
     if (!context.makeCurrent()) return failed("OpenGL unavailable");
     std::unique_ptr<StageCompositor> c(new StageCompositor(context));
-    for (bool buffered : {false, true})
-        for (GpuSampling s : allSamplings)
-            for (VideoColorMatrix m : {VideoColorMatrix::bt601, VideoColorMatrix::bt709, VideoColorMatrix::bt2020})
-                for (VideoColorRange r : {VideoColorRange::limited, VideoColorRange::full}) {
-                    if (!isYuv(s) && (m != VideoColorMatrix::bt601 || r != VideoColorRange::limited)) continue;
-                    // Video is never premultiplied; stills never come as YUV.
-                    if (buffered ? s == GpuSampling::rgbaPremultiplied : isYuv(s)) continue;
-                    auto p = buildProgram("stageTexturedFragment.glsl", texturedDefines(s, m, r, buffered));
-                    if (!p) return p.error();
-                    c->textured_[texturedIndex(s, m, r, buffered)] = std::move(p.value());
-                }
-    auto solid = buildProgram("stageSolidFragment.glsl", {});
-    if (!solid) return solid.error();
-    c->solid_ = std::move(solid.value());
-    auto present = buildProgram("stagePresentFragment.glsl", {});
-    if (!present) return present.error();
-    c->present_ = std::move(present.value());
+    if (programs) {
+        c->pendingPrograms_ = std::move(programs);
+    } else {
+        const auto t0 = std::chrono::steady_clock::now();
+        auto built = StagePrograms::build();
+        if (!built) return built.error();
+        c->install(std::move(built.value()));
+        c->programStats_.builtOn = std::this_thread::get_id();
+        c->programStats_.buildSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    }
 
+    // Containers, not shared between contexts: made in the compositor's own.
     GLuint vao = 0;
     glGenVertexArrays(1, &vao);
     c->vertexArray_.reset(vao);
@@ -188,7 +157,7 @@ void StageCompositor::drawQuad(const StagePipeline& pipeline, const QuadVertices
 }
 
 const StageCompositor::Program& StageCompositor::texturedProgram(const GpuFrameTextures& gpu) const {
-    return textured_[texturedIndex(gpu.sampling(), gpu.matrix(), gpu.range(), gpu.buffered())];
+    return textured_[StagePrograms::texturedIndex(gpu.sampling(), gpu.matrix(), gpu.range(), gpu.buffered())];
 }
 
 void StageCompositor::use(const Program& p) {
@@ -238,7 +207,7 @@ void StageCompositor::drawTextured(const StageTexture& texture, const QuadVertic
 }
 
 bool StageCompositor::render(const std::vector<StageDraw>& draws, const std::array<float, 4>& bg) {
-    if (!target_ || !context_.makeCurrent()) return false;
+    if (!target_ || !context_.makeCurrent() || !programsReady()) return false;
     const uint64_t frame = fences_.upcoming();
     if (frame > maxFramesInFlight && !fences_.passed(frame - maxFramesInFlight)) {
         ++framesDropped_;
@@ -275,7 +244,7 @@ bool StageCompositor::render(const std::vector<StageDraw>& draws, const std::arr
 
 void StageCompositor::present(const PresentSurface& surface, double cornerRadius) {
     const int dw = surface.width, dh = surface.height;
-    if (dw < 1 || dh < 1 || !target_ || !context_.makeCurrent()) return;
+    if (dw < 1 || dh < 1 || !target_ || !context_.makeCurrent() || !programsReady()) return;
     const float tw = float(target_.width()), th = float(target_.height());
     glBindFramebuffer(GL_FRAMEBUFFER, surface.framebuffer);
     glViewport(0, 0, dw, dh);
@@ -292,7 +261,7 @@ void StageCompositor::present(const PresentSurface& surface, double cornerRadius
     const float hx = s * tw / float(dw), hy = s * th / float(dh);
     const QuadVertices v = {{{{-hx, hy}, {0, 0}}, {{hx, hy}, {1, 0}}, {{-hx, -hy}, {0, 1}}, {{hx, -hy}, {1, 1}}}};
     const Program& p =
-        cornerRadius > 0 ? present_ : textured_[texturedIndex(GpuSampling::rgbaPremultiplied, {}, {}, false)];
+        cornerRadius > 0 ? present_ : textured_[StagePrograms::texturedIndex(GpuSampling::rgbaPremultiplied, {}, {}, false)];
     glBindVertexArray(vertexArray_.get());
     current_ = 0;
     use(p);

@@ -2,6 +2,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "Platform/Gpu/StillImage.hpp"
 #include "Platform/Gpu/VideoFrame.hpp"
 #include "Render/RenderError.hpp"
+#include "Render/StagePrograms.hpp"
 
 namespace ombry {
 
@@ -130,7 +132,14 @@ public:
     // The stage texture never exceeds this per side, and neither does a rasterised image.
     static constexpr int maxRasterSide = 8192;
 
-    static RenderResult<std::unique_ptr<StageCompositor>> create(GpuContext& context);
+    // Builds the programs here with `context` current, or takes them from `programs`, a build under way on
+    // another thread, when the first frame or present needs them (or awaitPrograms() asks).
+    static RenderResult<std::unique_ptr<StageCompositor>> create(GpuContext& context,
+                                                                 std::unique_ptr<StageProgramBuild> programs = {});
+    // Waits for programs built elsewhere; the error that stopped them (then nothing is drawn), or nothing.
+    std::optional<RenderError> awaitPrograms();
+    // Where and how long the programs were built (once they are in).
+    const StageProgramStats& programStats() const { return programStats_; }
     ~StageCompositor();
     StageCompositor(const StageCompositor&) = delete;
     StageCompositor& operator=(const StageCompositor&) = delete;
@@ -184,24 +193,16 @@ public:
     GpuContext& context() { return context_; }
 
 private:
-    struct Program {
-        GlProgram program;
-        GLint corners = -1, opacity = -1, color = -1, drawableSize = -1, radius = -1, layout = -1;
-    };
+    using Program = StageProgram;
     struct CachedVideo {
         std::shared_ptr<StageTexture> texture;
         uint64_t lastUsed = 0;
     };
 
     explicit StageCompositor(GpuContext& context);
-    static RenderResult<Program> buildProgram(const std::string& fragment, const std::string& defines);
-    // One textured program per sampling, per colour matrix and range for the YUV samplings, and per kind of
-    // plane storage (textures for stills, one buffer for video).
-    static size_t texturedIndex(GpuSampling s, VideoColorMatrix m, VideoColorRange r, bool buffered) {
-        const bool yuv = s == GpuSampling::yuv || s == GpuSampling::yuva || s == GpuSampling::nv12;
-        return (buffered ? 5 * 6 : 0) + static_cast<size_t>(s) * 6 +
-               (yuv ? static_cast<size_t>(m) * 2 + static_cast<size_t>(r) : 0);
-    }
+    void install(StagePrograms programs);
+    // True once the programs are in (taking them from a pending build first).
+    bool programsReady();
     const Program& texturedProgram(const GpuFrameTextures& gpu) const;
     void use(const Program& p);
     void setCorners(const Program& p, const QuadVertices& v);
@@ -212,6 +213,9 @@ private:
     std::array<Program, 2 * 5 * 6> textured_;
     Program solid_;
     Program present_;
+    std::unique_ptr<StageProgramBuild> pendingPrograms_;
+    std::optional<RenderError> programsError_;
+    StageProgramStats programStats_;
     GlVertexArray vertexArray_;
     GpuRenderTarget target_;
     StageSize stageSize_{1920, 1080};

@@ -55,6 +55,36 @@ TEST_F(AppStateTest, WithoutARendererTheFatalIssueEndsConstructionBeforeTheProje
     EXPECT_TRUE(fs::is_empty(Store::projectsDir()));
 }
 
+TEST_F(AppStateTest, ProgramsBuiltOnAWorkerAreAwaitedBeforeTheWindowAndTheirFailureIsFatal) {
+    for (const bool fails : {false, true}) {
+        SCOPED_TRACE(fails ? "failing" : "built");
+        auto e = env();
+        e.makeRenderer = [this, fails](MeterEngine* meters) {
+            StageProgramBuild::Builder builder = &StagePrograms::build;
+            if (fails)
+                builder = []() -> RenderResult<StagePrograms> {
+                    return RenderError{IssueCode::rendererFailed, "stagePresentFragment.glsl: 0:1(1): error"};
+                };
+            auto build = StageProgramBuild::start(context()->createShared(), builder);
+            EXPECT_TRUE(build);
+            return NativeStageRenderer::create(*context(), meters, {.frameClock = nullptr, .audioOutput = out},
+                                               std::move(build));
+        };
+        // Construction goes on while they build: the project opens.
+        app = std::make_unique<AppState>(std::move(e));
+        EXPECT_FALSE(app->library.projectId().empty());
+        try {
+            app->awaitRenderer();
+            EXPECT_FALSE(fails) << "the failed build went unreported";
+            EXPECT_NE(app->previewRenderer().compositor().programStats().builtOn, std::this_thread::get_id());
+        } catch (const FatalCalled& f) {
+            EXPECT_TRUE(fails);
+            EXPECT_EQ(f.code, IssueCode::rendererFailed);
+        }
+        app.reset();
+    }
+}
+
 TEST(AppStateProbeLimit, FollowsTheCoresBetweenOneAndSix) {
     const std::pair<unsigned, int> cases[] = {{0, 1}, {1, 1}, {2, 2}, {6, 6}, {12, 6}};
     for (auto [cores, limit] : cases) EXPECT_EQ(AppState::probeLimitFor(cores), limit) << cores;

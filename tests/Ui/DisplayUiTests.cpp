@@ -606,5 +606,48 @@ TEST_F(DisplayUiTest, DestroyingThePreviewWhosePresenterIsStuckInASwapDoesNotWai
     EXPECT_TRUE(target.expired());
 }
 
+TEST_F(DisplayUiTest, AtExitAnAbandonedPreviewIsFreedOnceItsSwapReturnsAndOneStillStuckIsLeftUnwaited) {
+    setStage(1920, 1080);
+    std::mutex m;
+    std::condition_variable changed;
+    bool hold = false, stuck = false, released = false;
+    auto w = std::make_unique<PreviewWindow>(*renderer);
+    w->view()->setBeforeSwap([&] {
+        std::unique_lock lock(m);
+        if (!hold || released) return;
+        stuck = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return released; });
+    });
+    w->top.show();
+    ASSERT_TRUE(spin([&] { return w->shows({400, 225}); }, true, 30));
+    {
+        std::lock_guard lock(m);
+        hold = true;
+    }
+    ASSERT_TRUE(spin([&] {
+        std::lock_guard lock(m);
+        return stuck;
+    }));
+    QPointer<NativeStageView> view(w->view());
+    w.reset();
+    ASSERT_TRUE(view) << "not abandoned";
+
+    // The event loop has ended: nothing below runs it. Still stuck, the view is left, after the bound.
+    EXPECT_EQ(NativeStageView::freeAbandoned(std::chrono::milliseconds(50)), 1);
+    EXPECT_TRUE(view) << "freed while its presenter was still in the swap";
+    {
+        std::lock_guard lock(m);
+        released = true;
+    }
+    changed.notify_all();
+    // Its swap returns: freed.
+    EXPECT_EQ(NativeStageView::freeAbandoned(std::chrono::seconds(20)), 0);
+    EXPECT_TRUE(view.isNull());
+    // The deleteLater it had queued went with it.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+}
+
 }  // namespace
 }  // namespace ombry::ui

@@ -218,6 +218,21 @@ const fs::path& InstalledApp::prefix() {
     return dir;
 }
 
+fs::path InstalledApp::treeWith(const std::string& relative, const std::string& contents) {
+    const fs::path tree = tempDir("tree");
+    std::error_code ec;
+    fs::copy(prefix(), tree, fs::copy_options::recursive | fs::copy_options::create_hard_links, ec);
+    if (ec) {
+        fs::remove_all(tree);
+        fs::create_directories(tree);
+        fs::copy(prefix(), tree, fs::copy_options::recursive);
+    }
+    // A new file, not a write through the link into the installed tree.
+    fs::remove(tree / relative);
+    writeFile(tree / relative, contents);
+    return tree;
+}
+
 InstalledApp::InstalledApp(std::string display, std::vector<std::string> extraEnv)
     : display_(std::move(display)), extraEnv_(std::move(extraEnv)), home_(tempDir("home")) {
     for (const char* sub : {"data/Ombry", "config/Ombry", "runtime", "state"}) fs::create_directories(home_ / sub);
@@ -250,7 +265,7 @@ std::vector<std::string> InstalledApp::environment() const {
 }
 
 pid_t InstalledApp::start(std::vector<std::string> args, std::vector<std::string> extraEnv) {
-    args.insert(args.begin(), (prefix() / "bin/ombry").string());
+    args.insert(args.begin(), ((tree_.empty() ? prefix() : tree_) / "bin/ombry").string());
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

@@ -63,6 +63,11 @@ class InstalledApp {
 public:
     // Installs this build once per test process; the prefix.
     static const std::filesystem::path& prefix();
+    // A copy of the installed tree (its files hard-linked where the file system allows) in which the file
+    // at `relative` holds `contents` instead; its prefix.
+    static std::filesystem::path treeWith(const std::string& relative, const std::string& contents);
+    // Later starts run bin/ombry of this tree instead of the installed one.
+    void useTree(std::filesystem::path tree) { tree_ = std::move(tree); }
 
     InstalledApp(std::string display, std::vector<std::string> extraEnv = {});
     ~InstalledApp();
@@ -80,6 +85,7 @@ public:
 private:
     std::string display_;
     std::vector<std::string> extraEnv_;
+    std::filesystem::path tree_;
     std::filesystem::path home_;
     std::vector<pid_t> running_;
 };

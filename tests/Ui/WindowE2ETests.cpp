@@ -239,5 +239,29 @@ TEST_F(InstalledWindow, WithoutGlTheRendererErrorIsShownAndTheProcessEndsWithSta
     EXPECT_EQ(exitOf(app, 10), 1);
 }
 
+TEST_F(InstalledWindow, AStageShaderThatDoesNotCompileShowsTheRendererErrorBeforeAnyWindow) {
+    // The programs compile on a thread of their own while the window is made; their failure still comes
+    // before the window.
+    installed->useTree(test::InstalledApp::treeWith("share/ombry/shaders/stageSolidFragment.glsl",
+                                                    "#version 330 core\nthis is not a shader\n"));
+    const pid_t app = start({});
+    bool windowShown = false;
+    ASSERT_TRUE(waitFor([&] {
+        for (const auto& w : x->windows("")) windowShown = windowShown || w.geometry.width() >= 900;
+        return !x->windows("Ombry").empty();
+    }, 20)) << "no alert";
+    const auto alert = x->windows("Ombry").front();
+    EXPECT_LT(alert.geometry.width(), 900) << "the alert, not the main window";
+    EXPECT_FALSE(windowShown) << "the main window showed before the alert";
+    EXPECT_FALSE(exitOf(app, 0.5)) << "the alert waits for the operator";
+    key(alert.id, "Return");  // "Quit"
+    EXPECT_EQ(exitOf(app, 10), 1);
+    std::string logs;
+    for (const auto& e : fs::recursive_directory_iterator(home / "state"))
+        if (e.is_regular_file()) logs += test::readFile(e.path());
+    EXPECT_NE(logs.find("REN-01"), std::string::npos) << logs;
+    EXPECT_NE(logs.find("stageSolidFragment.glsl"), std::string::npos) << logs;
+}
+
 }  // namespace
 }  // namespace ombry

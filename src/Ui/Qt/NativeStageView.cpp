@@ -16,6 +16,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
 #include "Engine/Model/Issues.hpp"
 #include "Platform/Gpu/GlObjects.hpp"
@@ -126,6 +127,31 @@ bool NativeStageView::stop() {
     return !presenter_;
 }
 
+namespace {
+// Main thread: the views abandoned and not yet freed.
+std::vector<QPointer<NativeStageView>>& abandonedViews() {
+    static std::vector<QPointer<NativeStageView>> views;
+    return views;
+}
+}  // namespace
+
+int NativeStageView::freeAbandoned(std::chrono::milliseconds timeout) {
+    auto& views = abandonedViews();
+    std::erase_if(views, [](const auto& v) { return v.isNull(); });
+    const QDeadlineTimer deadline(timeout);
+    int left = 0;
+    for (auto& v : views) {
+        if (v->presenter_ && !v->presenter_->wait(deadline)) {
+            ++left;
+            continue;
+        }
+        // Its presenter has returned: the destructor waits for nothing (the queued deleteLater goes with it).
+        delete v.data();
+    }
+    std::erase_if(views, [](const auto& v) { return v.isNull(); });
+    return left;
+}
+
 void NativeStageView::abandon(NativeStageView* view) {
     if (!view) return;
     if (view->stop()) {
@@ -136,6 +162,7 @@ void NativeStageView::abandon(NativeStageView* view) {
     // Its container forgets it, so the window and its surface stay while the presenter draws into them.
     view->setParent(nullptr);
     QObject::connect(view->presenter_.get(), &QThread::finished, view, &QObject::deleteLater, Qt::QueuedConnection);
+    abandonedViews().emplace_back(view);
     // It may have returned before the connection was made; a second deleteLater is harmless.
     if (view->presenter_->isFinished()) view->deleteLater();
 }

@@ -50,6 +50,10 @@ public:
     // For a view whose stop() gave up: takes it out of its container and parent, hidden, and frees it on
     // the main thread once the presenter has returned, so nothing it draws into goes before it.
     static void abandon(NativeStageView* view);
+    // At exit, before the application goes, when no event loop will free them any more: frees every
+    // abandoned view whose presenter returns within `timeout` (in all, not each). One still stuck then is
+    // left to the end of the process rather than waited for. How many were left.
+    static int freeAbandoned(std::chrono::milliseconds timeout);
 
     double cornerRadius() const { return cornerRadius_; }
     // What the renderer presents into.

@@ -90,6 +90,10 @@ bool QtGpuContext::makeCurrent() {
 
 void QtGpuContext::doneCurrent() {
     if (QOpenGLContext::currentContext() == context_.get()) context_->doneCurrent();
+    // A worker gives the context back to no thread, so that the next thread to make it current, or the GUI
+    // thread freeing it, can take it.
+    QThread* here = QThread::currentThread();
+    if (context_->thread() == here && here != QCoreApplication::instance()->thread()) context_->moveToThread(nullptr);
 }
 
 }  // namespace ombry::ui

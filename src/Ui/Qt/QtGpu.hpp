@@ -32,7 +32,8 @@ public:
     bool makeCurrent() override;
     void doneCurrent() override;
     std::string renderer() const override { return renderer_; }
-    // Made on the GUI thread; the first thread to make it current takes it.
+    // Made on the GUI thread; the first thread to make it current takes it, and gives it back to no thread
+    // when it is done with it.
     std::unique_ptr<GpuContext> createShared() const override;
     QOpenGLContext* context() const { return context_.get(); }
 

@@ -7,6 +7,10 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <thread>
+
+#include <fmt/format.h>
+
 #include "App/ServerLinks.hpp"
 #include "Engine/Library/Store.hpp"
 #include "Platform/Bluetooth/BluezPeripheral.hpp"
@@ -34,17 +38,22 @@ Application::Application() : panels_([this]() -> QWidget* { return window_.get()
         Issue::fatal(IssueCode::rendererFailed);
     }
     gpu_.reset(static_cast<QtGpuContext*>(made.context.release()));
+    // The stage's programs compile on a thread of their own while the state and the window are made here;
+    // launch() waits for them before the first show.
+    std::unique_ptr<StageProgramBuild> programs;
+    if (QOpenGLContext::supportsThreadedOpenGL()) programs = StageProgramBuild::start(gpu_->createShared());
 
     AppEnvironment env;
     env.screens = &screens_;
     env.panels = &panels_;
     env.clipboard = &clipboard_;
-    env.makeRenderer = [this](MeterEngine* meters) {
+    env.makeRenderer = [this, pending = std::make_shared<std::unique_ptr<StageProgramBuild>>(std::move(programs))](
+                           MeterEngine* meters) {
         RendererOptions options;
         const QScreen* screen = QGuiApplication::primaryScreen();
         const double rate = screen && screen->refreshRate() > 1 ? screen->refreshRate() : 60.0;
         options.frameClock = std::make_unique<VsyncFrameClock>(rate, vsync_);
-        return NativeStageRenderer::create(*gpu_, meters, std::move(options));
+        return NativeStageRenderer::create(*gpu_, meters, std::move(options), std::move(*pending));
     };
     env.beep = [] { QApplication::beep(); };
     ServerLinkOptions links;
@@ -79,6 +88,10 @@ Application::Application() : panels_([this]() -> QWidget* { return window_.get()
 
 Application::~Application() {
     window_.reset();
+    // The event loop that frees a preview abandoned in a stuck swap has ended: one whose presenter returns
+    // soon is freed here, while the renderer and its context still exist; one still stuck is left.
+    if (const int left = NativeStageView::freeAbandoned(NativeStageView::stopTimeout))
+        Diag::note("DSP", fmt::format("{} preview(s) still stuck in a swap at exit", left));
     // After the window and its settings pane, which follow it.
     updater_.reset();
     signals_.reset();
@@ -94,6 +107,15 @@ void Application::openDocument(const std::filesystem::path& file) {
 }
 
 void Application::launch() {
+    // Before any window shows, as when the renderer cannot be made at all.
+    state_->awaitRenderer();
+    const StageProgramStats& built = state_->previewRenderer().compositor().programStats();
+    logLine(LogLevel::info, "app",
+            fmt::format("stage programs built in {:.0f} ms on {}; the window waited {:.0f} ms for them",
+                        built.buildSeconds * 1000,
+                        built.builtOn == std::this_thread::get_id() ? "the main thread" : "a worker thread",
+                        built.waitedSeconds * 1000),
+            false);
     bringForward();
     // The first-run sheet, once, over the main window.
     presentOnboardingIfNeeded(window_.get(), Preferences::shared());
