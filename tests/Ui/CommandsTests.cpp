@@ -6,6 +6,7 @@
 #include <QMenuBar>
 
 #include <filesystem>
+#include <memory>
 
 #include "UiTestSupport.hpp"
 #include "Engine/Library/Store.hpp"
@@ -208,18 +209,19 @@ TEST_F(CommandsTest, ItemsOfOtherPartsStayDisabledUntilTheirHooksAreConnected) {
     make();
     EXPECT_FALSE(action(Command::checkForUpdates)->isEnabled()) << "a window without an updater";
     EXPECT_TRUE(action(Command::importSlides)->isEnabled()) << "the window connects its slides link sheet";
-    bool canCheck = false;
-    int checks = 0, sheets = 0;
-    commands().setHooks({[&] { ++checks; }, [&] { return canCheck; }, [&] { ++sheets; }});
+    // Shared with the hooks: the window refreshes its commands again while the fixture tears it down.
+    auto canCheck = std::make_shared<bool>(false);
+    auto checks = std::make_shared<int>(0), sheets = std::make_shared<int>(0);
+    commands().setHooks({[checks] { ++*checks; }, [canCheck] { return *canCheck; }, [sheets] { ++*sheets; }});
     EXPECT_FALSE(action(Command::checkForUpdates)->isEnabled()) << "the updater cannot check yet";
     EXPECT_TRUE(action(Command::importSlides)->isEnabled());
-    canCheck = true;
+    *canCheck = true;
     commands().refresh();
     EXPECT_TRUE(action(Command::checkForUpdates)->isEnabled());
     action(Command::checkForUpdates)->trigger();
     action(Command::importSlides)->trigger();
-    EXPECT_EQ(checks, 1);
-    EXPECT_EQ(sheets, 1);
+    EXPECT_EQ(*checks, 1);
+    EXPECT_EQ(*sheets, 1);
 }
 
 }  // namespace
