@@ -101,6 +101,12 @@ TEST(ChromeRules, DeckAndSequenceQuestions) {
     EXPECT_EQ(u.message, "Unsupported file type");
     EXPECT_EQ(u.informative, "\u201Ca.txt\u201D couldn't be added.");
     EXPECT_EQ(u.buttons, QStringList{"OK"});
+    EXPECT_EQ(u.cancel, 0);
+    const DialogRequest full = capacityAlert("No room for \u201Cb.mov\u201D.");
+    EXPECT_EQ(full.message, "The project is full");
+    EXPECT_EQ(full.informative, "No room for \u201Cb.mov\u201D.");
+    EXPECT_EQ(full.buttons, QStringList{"OK"});
+    EXPECT_EQ(full.style, DialogRequest::Style::warning);
 }
 
 TEST(ChromeRules, OnAirReadyOrWaiting) {

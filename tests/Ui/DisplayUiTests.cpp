@@ -116,6 +116,10 @@ protected:
         return false;
     }
 
+    // The second screen (1280 by 720), where the program windows open.
+    QScreen* secondScreen() { return screens.screen(DisplayOutputManager(screens).displays().at(1).id); }
+
+    QtScreenProvider screens;
     static inline test::XvfbServer* xvfb = nullptr;
     static inline QApplication* app = nullptr;
     static inline QtMainQueue* queue = nullptr;
@@ -125,7 +129,6 @@ protected:
 };
 
 TEST_F(DisplayUiTest, ProgramWindowOnTheSecondScreenShowsTheComposedStage) {
-    QtScreenProvider screens;
     DisplayOutputManager manager(screens);
     auto listed = manager.displays();
     ASSERT_EQ(listed.size(), 2u);
@@ -178,7 +181,6 @@ struct OpenWindow {
 };
 
 TEST_F(DisplayUiTest, DisplayWindowPacesTheFrameLoopFromItsSwaps) {
-    QtScreenProvider screens;
     DisplayOutputManager manager(screens);
     auto clock = std::make_unique<VsyncFrameClock>(60);
     VsyncFrameClock* pacing = clock.get();
@@ -198,8 +200,7 @@ TEST_F(DisplayUiTest, DisplayWindowPacesTheFrameLoopFromItsSwaps) {
 }
 
 TEST_F(DisplayUiTest, FrameLoopTimerStaysQuietWhileAWindowPaces) {
-    QtScreenProvider screens;
-    QScreen* screen = screens.screen(DisplayOutputManager(screens).displays().at(1).id);
+    QScreen* screen = secondScreen();
     ASSERT_TRUE(screen);
     std::mutex m;
     std::vector<double> swapStarts;  // on the media clock, in order
@@ -248,8 +249,7 @@ TEST_F(DisplayUiTest, PresenterRunsAtARaisedPriorityWhereTheSystemAllows) {
     }).join();
     if (allowed == platform::PriorityResult::unchanged) GTEST_SKIP() << "no raised priority allowed here";
 
-    QtScreenProvider screens;
-    QScreen* screen = screens.screen(DisplayOutputManager(screens).displays().at(1).id);
+    QScreen* screen = secondScreen();
     ASSERT_TRUE(screen);
     std::mutex m;
     std::optional<Scheduling> presenter;
@@ -272,8 +272,7 @@ TEST_F(DisplayUiTest, PresenterRunsAtARaisedPriorityWhereTheSystemAllows) {
 }
 
 TEST_F(DisplayUiTest, SwappingTheRenderersClockWhileAWindowPresentsMovesThePacingToTheNewClock) {
-    QtScreenProvider screens;
-    QScreen* screen = screens.screen(DisplayOutputManager(screens).displays().at(1).id);
+    QScreen* screen = secondScreen();
     ASSERT_TRUE(screen);
     auto signal = VsyncSignal::create();
     auto first = std::make_unique<VsyncFrameClock>(60, signal);
@@ -299,49 +298,73 @@ TEST_F(DisplayUiTest, SwappingTheRenderersClockWhileAWindowPresentsMovesThePacin
     renderer->setFrameClock(nullptr);
 }
 
+// A swap that, once armed, blocks until released, as one on a screen that went away does. Its watchdog frees
+// it should the code under test wait for it, so that the fault fails rather than hangs.
+class StuckSwap {
+public:
+    ~StuckSwap() { release(); }
+    std::function<void()> beforeSwap() {
+        return [this] {
+            std::unique_lock lock(m_);
+            if (!hold_ || released_) return;
+            stuck_ = true;
+            changed_.notify_all();
+            changed_.wait(lock, [&] { return released_; });
+        };
+    }
+    void arm() {
+        std::lock_guard lock(m_);
+        hold_ = true;
+    }
+    bool stuck() {
+        std::lock_guard lock(m_);
+        return stuck_;
+    }
+    void startWatchdog() {
+        watchdog_ = std::thread([this] {
+            std::unique_lock lock(m_);
+            if (changed_.wait_for(lock, std::chrono::seconds(20), [&] { return released_; })) return;
+            watchdogFired_ = true;
+            released_ = true;
+            changed_.notify_all();
+        });
+    }
+    // Lets the swap return; whether the watchdog had to free it.
+    bool release() {
+        bool fired = false;
+        {
+            std::lock_guard lock(m_);
+            fired = watchdogFired_;
+            released_ = true;
+        }
+        changed_.notify_all();
+        if (watchdog_.joinable()) watchdog_.join();
+        return fired;
+    }
+
+private:
+    std::mutex m_;
+    std::condition_variable changed_;
+    bool hold_ = false, stuck_ = false, released_ = false, watchdogFired_ = false;
+    std::thread watchdog_;
+};
+
 TEST_F(DisplayUiTest, ClosingAWindowWhosePresenterIsStuckInASwapDoesNotWaitForIt) {
-    QtScreenProvider screens;
-    QScreen* screen = screens.screen(DisplayOutputManager(screens).displays().at(1).id);
+    QScreen* screen = secondScreen();
     ASSERT_TRUE(screen);
-    std::mutex m;
-    std::condition_variable changed;
-    bool hold = false, stuck = false, released = false, watchdogFired = false;
-    // Once armed, the next swap blocks until released, as one on a screen that went away does.
-    auto swap = [&] {
-        std::unique_lock lock(m);
-        if (!hold || released) return;
-        stuck = true;
-        changed.notify_all();
-        changed.wait(lock, [&] { return released; });
-    };
+    StuckSwap swap;
     auto signal = VsyncSignal::create();
-    OpenWindow open = OpenWindow::on(screen, *context, *renderer, signal, swap);
+    OpenWindow open = OpenWindow::on(screen, *context, *renderer, signal, swap.beforeSwap());
     ASSERT_TRUE(open.window);
     ASSERT_TRUE(spin([&] { return open.window->framesShown() >= 1; }));
-    {
-        std::unique_lock lock(m);
-        hold = true;
-        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return stuck; }));
-    }
-    // Frees the presenter should closing wait for it, so that the fault fails rather than hangs.
-    std::thread watchdog([&] {
-        std::unique_lock lock(m);
-        if (changed.wait_for(lock, std::chrono::seconds(20), [&] { return released; })) return;
-        watchdogFired = true;
-        released = true;
-        changed.notify_all();
-    });
+    swap.arm();
+    ASSERT_TRUE(spin([&] { return swap.stuck(); }, true, 10));
+    swap.startWatchdog();
 
     QPointer<DisplayOutputWindow> window(open.window.get());
     open.close(*renderer);
-    {
-        std::lock_guard lock(m);
-        EXPECT_FALSE(watchdogFired) << "closing waited for the stuck swap";
-        EXPECT_TRUE(window) << "the window went while its presenter was still in it";
-        released = true;
-    }
-    changed.notify_all();
-    watchdog.join();
+    EXPECT_TRUE(window) << "the window went while its presenter was still in it";
+    EXPECT_FALSE(swap.release()) << "closing waited for the stuck swap";
     // The presenter returns from its swap, ends, and the window is freed on the main thread.
     EXPECT_TRUE(spin([&] {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -553,51 +576,23 @@ TEST_F(DisplayUiTest, PreviewSwapHeldOnItsPresenterNeverHoldsTheFrameLoopOrTheOv
 
 TEST_F(DisplayUiTest, DestroyingThePreviewWhosePresenterIsStuckInASwapDoesNotWaitForIt) {
     setStage(1920, 1080);
-    std::mutex m;
-    std::condition_variable changed;
-    bool hold = false, stuck = false, released = false, watchdogFired = false;
+    StuckSwap swap;
     auto w = std::make_unique<PreviewWindow>(*renderer);
-    // Once armed, the next swap blocks until released, as one on a screen that went away does.
-    w->view()->setBeforeSwap([&] {
-        std::unique_lock lock(m);
-        if (!hold || released) return;
-        stuck = true;
-        changed.notify_all();
-        changed.wait(lock, [&] { return released; });
-    });
+    w->view()->setBeforeSwap(swap.beforeSwap());
     w->top.show();
     ASSERT_TRUE(spin([&] { return w->shows({400, 225}); }, true, 30));
-    {
-        std::lock_guard lock(m);
-        hold = true;
-    }
-    ASSERT_TRUE(spin([&] {
-        std::lock_guard lock(m);
-        return stuck;
-    }));
-    // Frees the presenter should destroying wait for it, so that the fault fails rather than hangs.
-    std::thread watchdog([&] {
-        std::unique_lock lock(m);
-        if (changed.wait_for(lock, std::chrono::seconds(20), [&] { return released; })) return;
-        watchdogFired = true;
-        released = true;
-        changed.notify_all();
-    });
+    swap.arm();
+    ASSERT_TRUE(spin([&] { return swap.stuck(); }));
+    swap.startWatchdog();
 
     QPointer<NativeStageView> view(w->view());
     const std::weak_ptr<StageViewTarget> target = view->target();
     w.reset();
-    {
-        std::lock_guard lock(m);
-        EXPECT_FALSE(watchdogFired) << "destroying the preview waited for the stuck swap";
-        EXPECT_TRUE(view) << "the view went while its presenter was still in it";
-        if (view) {
-            EXPECT_FALSE(view->isVisible());
-        }
-        released = true;
+    EXPECT_TRUE(view) << "the view went while its presenter was still in it";
+    if (view) {
+        EXPECT_FALSE(view->isVisible());
     }
-    changed.notify_all();
-    watchdog.join();
+    EXPECT_FALSE(swap.release()) << "destroying the preview waited for the stuck swap";
     // The presenter returns from its swap, ends, and the view is freed on the main thread.
     EXPECT_TRUE(spin([&] {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -47,21 +47,7 @@ bool near(QRgb px, int r, int g, int b, int tolerance) {
            std::abs(qBlue(px) - b) < tolerance;
 }
 
-int runProcessTo(std::vector<std::string> args, const std::string& out) {
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, argv[0], &files, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&files);
-    if (rc != 0) return -1;
-    int status = 0;
-    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
-}
+int runProcessTo(std::vector<std::string> args, const std::string& out) { return runProcess(std::move(args), out); }
 
 XClient::XClient(const std::string& display) {
     int screen = 0;

@@ -2,8 +2,6 @@
 // server on loopback, the renderer on the headless GL context, an output page in headless Chromium, a
 // WebSocket remote and curl sending commands. The main queue runs on the virtual clock and is pumped while
 // the other processes and threads work.
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <atomic>
@@ -26,20 +24,6 @@ struct HttpAnswer {
 };
 
 using test::RemoteReader;
-
-// Starts a program from PATH with its standard output in a file; -1 when it cannot be started.
-pid_t spawnTo(std::vector<std::string> args, const fs::path& out) {
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], &files, nullptr, argv.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&files);
-    return pid;
-}
 
 bool isState(const Json& m) { return m.is_object() && m.value("type", "") == "state"; }
 bool isTransport(const Json& m) { return m.is_object() && m.value("type", "") == "transport"; }
@@ -68,7 +52,7 @@ protected:
     // Runs a program with its standard output in a file, the main queue pumped until it ends.
     int run(std::vector<std::string> args, const fs::path& out, double limit) {
         const std::string program = args.at(0);
-        const pid_t pid = spawnTo(std::move(args), out);
+        const pid_t pid = test::spawnProcess(std::move(args), out.string());
         EXPECT_GT(pid, 0) << program << " did not start";
         if (pid <= 0) return -1;
         int status = 0;
@@ -136,7 +120,7 @@ TEST_F(ShowTest, ARemoteTakeReachesTheStageTheOutputPageAndTheRemotesAndOnlyWith
     std::atomic<int> pageExit{running};
     std::thread page([&, url = "http://127.0.0.1:" + std::to_string(outputPort) + "/"] {
         // Its own process; reaped on this thread, read on the test's once it has ended.
-        const pid_t pid = spawnTo({OMBRY_NODE, OMBRY_WATCH_OUTPUT, url, red.id, "90000"}, pageOut);
+        const pid_t pid = test::spawnProcess({OMBRY_NODE, OMBRY_WATCH_OUTPUT, url, red.id, "90000"}, pageOut.string());
         int status = -1;
         if (pid > 0) waitpid(pid, &status, 0);
         pageExit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

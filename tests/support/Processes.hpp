@@ -18,19 +18,24 @@ extern char** environ;
 
 namespace ombry::test {
 
-// Starts args[0] from PATH with the test's environment; -1 when it cannot be started.
-inline pid_t spawnProcess(std::vector<std::string> args) {
+// Starts args[0] from PATH with the test's environment, its standard output into the file `out` when one is
+// given; -1 when it cannot be started.
+inline pid_t spawnProcess(std::vector<std::string> args, const std::string& out = {}) {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    if (!out.empty()) posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+    if (posix_spawnp(&pid, argv[0], &files, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&files);
     return pid;
 }
 
 // Runs it to its end: its exit status, or -1 when it could not be started or did not exit normally.
-inline int runProcess(std::vector<std::string> args) {
-    const pid_t pid = spawnProcess(std::move(args));
+inline int runProcess(std::vector<std::string> args, const std::string& out = {}) {
+    const pid_t pid = spawnProcess(std::move(args), out);
     if (pid <= 0) return -1;
     int status = 0;
     if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;

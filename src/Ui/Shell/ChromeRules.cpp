@@ -93,25 +93,24 @@ SequenceAnswer sequenceAnswer(int button) {
     return button == 0 ? SequenceAnswer::oneClip : button == 1 ? SequenceAnswer::images : SequenceAnswer::cancel;
 }
 
-DialogRequest unsupportedFileAlert(const std::string& message) {
+namespace {
+// A warning with one "OK" button, which also dismisses it.
+DialogRequest warningAlert(const QString& title, const std::string& message) {
     DialogRequest r;
     r.style = DialogRequest::Style::warning;
-    r.message = QStringLiteral("Unsupported file type");
+    r.message = title;
     r.informative = q(message);
     r.buttons = {QStringLiteral("OK")};
     r.cancel = 0;
     return r;
+}
+}  // namespace
+
+DialogRequest unsupportedFileAlert(const std::string& message) {
+    return warningAlert(QStringLiteral("Unsupported file type"), message);
 }
 
-DialogRequest capacityAlert(const std::string& message) {
-    DialogRequest r;
-    r.style = DialogRequest::Style::warning;
-    r.message = QStringLiteral("The project is full");
-    r.informative = q(message);
-    r.buttons = {QStringLiteral("OK")};
-    r.cancel = 0;
-    return r;
-}
+DialogRequest capacityAlert(const std::string& message) { return warningAlert(QStringLiteral("The project is full"), message); }
 
 OnAirState onAirState(bool live, bool outputReady) {
     return live ? OnAirState::onAir : outputReady ? OnAirState::ready : OnAirState::waiting;

@@ -220,21 +220,19 @@ void RootChromeView::askNext() {
         return;
     }
     // An alert replaced while it was shown is shown again with the new text.
-    if (const auto text = s.unsupportedFilePrompt()) {
+    using Current = const std::optional<std::string>& (AppState::*)() const;
+    auto alert = [&](Current current, DialogRequest (*request)(const std::string&), void (AppState::*clear)()) {
+        const std::optional<std::string> text = (s.*current)();
+        if (!text) return false;
         asking_ = true;
-        context_.dialogs.ask(parent, chrome::unsupportedFileAlert(*text), [&s, text, answered](int) {
-            if (s.unsupportedFilePrompt() == text) s.clearUnsupportedFilePrompt();
+        context_.dialogs.ask(parent, request(*text), [&s, text, current, clear, answered](int) {
+            if ((s.*current)() == text) (s.*clear)();
             answered();
         });
-        return;
-    }
-    if (const auto text = s.capacityAlert()) {
-        asking_ = true;
-        context_.dialogs.ask(parent, chrome::capacityAlert(*text), [&s, text, answered](int) {
-            if (s.capacityAlert() == text) s.clearCapacityAlert();
-            answered();
-        });
-    }
+        return true;
+    };
+    if (alert(&AppState::unsupportedFilePrompt, chrome::unsupportedFileAlert, &AppState::clearUnsupportedFilePrompt)) return;
+    alert(&AppState::capacityAlert, chrome::capacityAlert, &AppState::clearCapacityAlert);
 }
 
 }  // namespace ombry::ui
