@@ -33,7 +33,8 @@ TEST_F(UiTest, OpensWithThreeNamedColumnsAndThePreviewAtTheTopOfTheProgramColumn
     EXPECT_EQ(sizes[0], 245);
     EXPECT_EQ(sizes[2], std::max(370, int(0.28 * split->width())));
     // Saved at once.
-    EXPECT_TRUE(preferences->windowGeometry());
+    ASSERT_TRUE(preferences->windowFrameText());
+    EXPECT_EQ(ui::mainwindow::savedFrame(*preferences->windowFrameText()), (ui::mainwindow::SavedFrame{w.frameGeometry(), {}}));
 }
 
 TEST_F(UiTest, ColumnsKeepTheirLimitsAndTheBoardTakesUpResizes) {

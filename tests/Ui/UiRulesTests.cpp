@@ -84,6 +84,50 @@ TEST(MainWindowRules, LegacyFrameIsTakenOnlyWhenWideEnoughAndOnAScreen) {
     EXPECT_FALSE(legacyFrame("{{10, 20}, {1200, 800}}", {}));
 }
 
+TEST(MainWindowRules, SavedFrameTextReadsBackOnlyWhatItWrote) {
+    const SavedFrame saved{QRect(-40, 25, 1300, 830), QMargins(2, 28, 2, 2)};
+    EXPECT_EQ(frameText(saved), "-40 25 1300 830 2 28 2 2");
+    EXPECT_EQ(savedFrame(frameText(saved)), saved);
+    EXPECT_EQ(saved.client(), QRect(-38, 53, 1296, 800));
+    EXPECT_EQ(savedFrame(" 0 0 1920 1080 0 0 0 0 "), (SavedFrame{QRect(0, 0, 1920, 1080), {}}));
+    for (const char* bad : {"", "AdnQywADAAAAAAAAAAAAAAAAB38AAAQ3", "0 0 1920 1080", "0 0 1920 1080 0 0 0 0 5",
+                            "0 0 1400 900 0 0 1920 1080",  // margins as large as the frame
+                            "0 0 1400 900 -1 0 0 0", "0 0 0 900 0 0 0 0", "0 0 1e3 900 0 0 0 0",
+                            "0 0 99999999 900 0 0 0 0"})
+        EXPECT_FALSE(savedFrame(bad)) << bad;
+}
+
+TEST(MainWindowRules, ASavedFrameIsBroughtInsideTheAvailableAreaOfItsScreen) {
+    // A primary screen with a panel along its top, and a second screen to its right.
+    const std::vector<QRect> screens{QRect(0, 32, 1920, 1048), QRect(1920, 0, 1280, 720)};
+    const QMargins none, decorated(1, 30, 1, 1);
+    struct Case {
+        const char* what;
+        QRect saved;
+        QMargins margins;
+        QRect want;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"inside: kept", QRect(200, 150, 1300, 800), none, QRect(200, 150, 1300, 800)},
+             {"the whole area: kept", QRect(0, 32, 1920, 1048), none, QRect(0, 32, 1920, 1048)},
+             {"under the panel: moved down", QRect(0, 0, 1920, 1048), none, QRect(0, 32, 1920, 1048)},
+             {"past the bottom right: moved back", QRect(1000, 600, 1300, 800), none, QRect(620, 280, 1300, 800)},
+             {"past the top left", QRect(-400, -100, 1300, 800), none, QRect(0, 32, 1300, 800)},
+             {"taller than the area: shrunk to it", QRect(0, 32, 1920, 1100), none, QRect(0, 32, 1920, 1048)},
+             {"mostly on the second screen, lower than the minimum height", QRect(2400, 100, 1200, 800), none,
+              QRect(2000, 0, 1200, 750)},
+             {"on no screen: onto the primary", QRect(5000, 5000, 1300, 800), none, QRect(620, 280, 1300, 800)},
+             {"decorated: the minimum is the client's", QRect(1920, 0, 1280, 720), decorated,
+              QRect(1920, 0, 1280, 781)},
+             {"decorated and inside: kept", QRect(100, 100, 1402, 931), decorated, QRect(100, 100, 1402, 931)},
+         }) {
+        const SavedFrame fitted = fittedFrame({c.saved, c.margins}, screens);
+        EXPECT_EQ(fitted.frame, c.want) << c.what;
+        EXPECT_EQ(fitted.margins, c.margins) << c.what;
+    }
+    EXPECT_EQ(fittedFrame({QRect(5000, 0, 1300, 800), none}, {}).frame, QRect(5000, 0, 1300, 800)) << "no screens";
+}
+
 TEST(TileSize, RawValuesAreCaseSensitiveAndMetricsFixed) {
     EXPECT_EQ(allTileSizes, (std::array{TileSize::small, TileSize::medium, TileSize::large}));
     EXPECT_EQ(tileSizeFromRaw("small"), TileSize::small);

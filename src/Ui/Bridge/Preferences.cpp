@@ -59,10 +59,6 @@ std::optional<QByteArray> Preferences::windowGeometry() const {
     return QByteArray::fromBase64(QByteArray::fromStdString(*text));
 }
 
-void Preferences::setWindowGeometry(const QByteArray& geometry) {
-    setString(windowFrameKey, geometry.toBase64().toStdString());
-}
-
 void Preferences::setWindowFrameText(const std::string& text) { setString(windowFrameKey, text); }
 
 std::optional<QByteArray> Preferences::splitState() const {

@@ -44,10 +44,10 @@ public:
     bool hasSeenOnboarding() const;
     void setHasSeenOnboarding(bool seen);
 
-    // The main window's saved geometry (QWidget::saveGeometry, kept as base64 text); none when absent.
+    // The main window's saved frame as text (mainwindow::frameText); none when absent.
     std::optional<std::string> windowFrameText() const;
+    // The toolkit's own geometry, as earlier builds stored it.
     std::optional<QByteArray> windowGeometry() const;
-    void setWindowGeometry(const QByteArray& geometry);
     void setWindowFrameText(const std::string& text);
     std::optional<QByteArray> splitState() const;
     void setSplitState(const QByteArray& state);

@@ -72,10 +72,9 @@ MainWindowController::MainWindowController(ViewContext context, ColumnFactories 
     // Saved geometry first; else the earlier version's frame; else the screen's available area.
     if (auto saved = prefs.windowFrameText())
         if (auto stripped = strippedTilingState(*saved)) prefs.setWindowFrameText(*stripped);
-    const auto geometry = prefs.windowGeometry();
-    if (!geometry || geometry->isEmpty() || !restoreGeometry(*geometry)) {
+    if (!restoreFrame()) {
         placeFirstFrame();
-        prefs.setWindowGeometry(saveGeometry());
+        saveFrame();
     }
     prefs.removeLegacyKeys();
     if (hadSavedSplit_) split_->restoreState(*prefs.splitState());
@@ -124,9 +123,42 @@ MainWindowController::~MainWindowController() {
     context_.state.mainWindowIsKey = nullptr;
 }
 
+namespace {
+// The screens' available areas, the primary screen's first.
+std::vector<QRect> availableAreas() {
+    std::vector<QRect> areas;
+    QScreen* primary = QGuiApplication::primaryScreen();
+    if (primary) areas.push_back(primary->availableGeometry());
+    for (QScreen* s : QGuiApplication::screens())
+        if (s != primary) areas.push_back(s->availableGeometry());
+    return areas;
+}
+}  // namespace
+
+bool MainWindowController::restoreFrame() {
+    const auto text = context_.preferences.windowFrameText();
+    if (!text) return false;
+    std::optional<SavedFrame> saved = savedFrame(*text);
+    if (!saved) {
+        // As earlier builds stored it: the toolkit's own geometry, taken as a frame without margins.
+        const auto bytes = context_.preferences.windowGeometry();
+        if (!bytes || bytes->isEmpty() || !restoreGeometry(*bytes)) return false;
+        saved = SavedFrame{geometry(), {}};
+    }
+    // The client area, so that a window manager's title bar and borders land on the saved frame again.
+    setGeometry(fittedFrame(*saved, availableAreas()).client());
+    return true;
+}
+
+void MainWindowController::saveFrame() {
+    const QRect frame = frameGeometry(), client = geometry();
+    const QMargins margins(client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
+                           frame.bottom() - client.bottom());
+    context_.preferences.setWindowFrameText(frameText({frame, margins}));
+}
+
 void MainWindowController::placeFirstFrame() {
-    std::vector<QRect> screens;
-    for (QScreen* s : QGuiApplication::screens()) screens.push_back(s->availableGeometry());
+    const std::vector<QRect> screens = availableAreas();
     if (auto text = context_.preferences.legacyFrameText())
         if (auto frame = legacyFrame(*text, screens)) {
             setGeometry(*frame);
@@ -142,7 +174,7 @@ void MainWindowController::placeFirstFrame() {
 
 void MainWindowController::saveState() {
     saveTimer_.stop();
-    context_.preferences.setWindowGeometry(saveGeometry());
+    saveFrame();
     if (split_->sizes().value(0) > 0) context_.preferences.setSplitState(split_->saveState());
 }
 

@@ -62,6 +62,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    bool restoreFrame();
+    void saveFrame();
     void placeFirstFrame();
     void connectCommandHooks();
     void updateVisibility();

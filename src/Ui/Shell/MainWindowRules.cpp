@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <regex>
+#include <sstream>
 
 namespace ombry::ui::mainwindow {
 
@@ -58,6 +59,47 @@ std::optional<QRect> legacyFrame(const std::string& text, const std::vector<QRec
     for (const QRect& s : screens)
         if (s.intersects(r)) return r;
     return std::nullopt;
+}
+
+std::string frameText(const SavedFrame& saved) {
+    const QRect& f = saved.frame;
+    const QMargins& m = saved.margins;
+    std::ostringstream out;
+    out << f.x() << ' ' << f.y() << ' ' << f.width() << ' ' << f.height() << ' ' << m.left() << ' ' << m.top() << ' '
+        << m.right() << ' ' << m.bottom();
+    return out.str();
+}
+
+std::optional<SavedFrame> savedFrame(const std::string& text) {
+    static const std::regex shape(R"(\s*(-?\d{1,6})(\s+-?\d{1,6}){7}\s*)");
+    if (!std::regex_match(text, shape)) return std::nullopt;
+    std::istringstream in(text);
+    int x, y, w, h, l, t, r, b;
+    in >> x >> y >> w >> h >> l >> t >> r >> b;
+    if (std::min({l, t, r, b}) < 0 || w <= l + r || h <= t + b) return std::nullopt;
+    return SavedFrame{QRect(x, y, w, h), QMargins(l, t, r, b)};
+}
+
+SavedFrame fittedFrame(const SavedFrame& saved, const std::vector<QRect>& available) {
+    if (available.empty()) return saved;
+    const QRect& f = saved.frame;
+    QRect area = available.front();
+    long long most = 0;
+    for (const QRect& a : available) {
+        const QRect common = a.intersected(f);
+        const long long overlap = common.isEmpty() ? 0 : (long long)common.width() * common.height();
+        if (overlap > most) {
+            most = overlap;
+            area = a;
+        }
+    }
+    const QMargins& m = saved.margins;
+    const int w = std::max(std::min(f.width(), area.width()), minWidth + m.left() + m.right());
+    const int h = std::max(std::min(f.height(), area.height()), minHeight + m.top() + m.bottom());
+    // Past the far edge first, so that a frame larger than the area keeps its near edge on it.
+    const int x = std::max(std::min(f.x(), area.x() + area.width() - w), area.x());
+    const int y = std::max(std::min(f.y(), area.y() + area.height() - h), area.y());
+    return SavedFrame{QRect(x, y, w, h), m};
 }
 
 }  // namespace ombry::ui::mainwindow

@@ -1,6 +1,7 @@
 #pragma once
 // The main window's rules without a widget: column widths, the project-name width, the quit question and
 // the saved-frame texts.
+#include <QMargins>
 #include <QRect>
 #include <QString>
 
@@ -37,5 +38,22 @@ std::optional<std::string> strippedTilingState(const std::string& saved);
 // "{{x, y}, {w, h}}" (or four numbers) of the earlier frame, accepted when at least 1120 wide, taller than 0
 // and on one of the screens.
 std::optional<QRect> legacyFrame(const std::string& text, const std::vector<QRect>& screens);
+
+// The window's place as saved: its frame (title bar and borders included, where a window manager draws them)
+// in screen coordinates, and the frame's margins around the client area.
+struct SavedFrame {
+    QRect frame;
+    QMargins margins;
+    QRect client() const { return frame.marginsRemoved(margins); }
+    bool operator==(const SavedFrame&) const = default;
+};
+// "x y w h left top right bottom"; read back only when it is that: eight integers, a frame larger than its
+// margins.
+std::string frameText(const SavedFrame& saved);
+std::optional<SavedFrame> savedFrame(const std::string& text);
+// The frame brought inside the available area of the screen it overlaps most (the first area, the primary
+// screen's, when it overlaps none): moved as little as it takes, shrunk only where it is larger than that
+// area, and never below the window's minimum client size.
+SavedFrame fittedFrame(const SavedFrame& saved, const std::vector<QRect>& available);
 
 }  // namespace ombry::ui::mainwindow
