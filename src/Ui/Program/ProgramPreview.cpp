@@ -35,18 +35,19 @@ void drawOverlay(QPainter& p, const ProgramPreview& owner, QSize size) {
         const QColor c = it->live ? ProgramPreview::layerColor(it->id) : QColor(255, 255, 255, 51);
         p.setBrush(c);
         p.drawEllipse(QRectF(r.left() + 4, r.center().y() - 2, 4, 4));
-        p.setPen(it->live ? ProgramPreview::layerColor(it->id) : QColor(255, 255, 255, 140));
-        p.drawText(QRectF(r.left() + 11, r.top(), w - 11, bh), Qt::AlignVCenter | Qt::AlignLeft, tag);
+        drawOverVideo(p, QRectF(r.left() + 11, r.top(), w - 11, bh), Qt::AlignVCenter | Qt::AlignLeft, tag,
+                      it->live ? ProgramPreview::layerColor(it->id) : QColor(255, 255, 255, 140));
         x -= 4;
     }
 
-    // Source and output lines, bottom-leading.
+    // Source and output lines, bottom-leading, shadowed as all text over the picture; y is the baseline.
     auto drawRun = [&](int y, const std::vector<std::pair<QString, QColor>>& parts) {
         int px = 7;
         for (const auto& [text, colour] : parts) {
-            p.setPen(colour);
-            p.drawText(px, y, text);
-            px += fm.horizontalAdvance(text) + 4;
+            const int w = fm.horizontalAdvance(text);
+            drawOverVideo(p, QRectF(px, y - fm.ascent(), w + 1, fm.height()), Qt::AlignLeft | Qt::AlignTop, text,
+                          colour);
+            px += w + 4;
         }
     };
     int y = size.height() - 7 - fm.descent();
