@@ -17,7 +17,14 @@
 
 namespace ombry::test {
 
-// Polls until done() holds or the time is up; the last answer.
+// How much longer than in a plain build events take under a sanitizer, for the caps of the waits.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+inline constexpr double sanitizerSlowdown = 6;
+#else
+inline constexpr double sanitizerSlowdown = 1;
+#endif
+
+// Polls until done() holds or the time (times sanitizerSlowdown) is up; the last answer.
 bool waitFor(const std::function<bool()>& done, double seconds);
 // A shell command's standard output.
 std::string shell(const std::string& command);
@@ -61,7 +68,7 @@ private:
 // started from the installed tree with that home, ended when it goes.
 class InstalledApp {
 public:
-    // Installs this build once per test process; the prefix.
+    // Installs this build once per test process; the prefix, empty when the install failed.
     static const std::filesystem::path& prefix();
     // A copy of the installed tree (its files hard-linked where the file system allows) in which the file
     // at `relative` holds `contents` instead; its prefix.
@@ -69,13 +76,16 @@ public:
     // Later starts run bin/ombry of this tree instead of the installed one.
     void useTree(std::filesystem::path tree) { tree_ = std::move(tree); }
 
-    InstalledApp(std::string display, std::vector<std::string> extraEnv = {});
+    // With `keepLogsIn`, the processes' standard error (where a sanitizer reports) goes to files there and
+    // the application's own log is copied there at the end, so they outlive the temporary home.
+    InstalledApp(std::string display, std::vector<std::string> extraEnv = {}, std::filesystem::path keepLogsIn = {});
     ~InstalledApp();
 
     const std::filesystem::path& home() const { return home_; }
     // The support folder, $XDG_DATA_HOME/Ombry.
     std::filesystem::path supportDir() const { return home_ / "data/Ombry"; }
-    // Starts bin/ombry with these arguments; its standard error goes to a log in the home.
+    // Starts bin/ombry with these arguments; its standard error goes to "ombry-<n>.log" in the log folder
+    // (the home without one); -1 when it cannot be started.
     pid_t start(std::vector<std::string> args, std::vector<std::string> extraEnv = {});
     // Its exit status once it ends within the time, else nothing.
     std::optional<int> exitOf(pid_t pid, double seconds);
@@ -87,7 +97,9 @@ private:
     std::vector<std::string> extraEnv_;
     std::filesystem::path tree_;
     std::filesystem::path home_;
+    std::filesystem::path logDir_;
     std::vector<pid_t> running_;
+    int started_ = 0;
 };
 
 }  // namespace ombry::test

@@ -119,8 +119,11 @@ protected:
         OMBRY_REQUIRE_PULSE(pulse);
         screen0 = std::make_unique<XClient>(xvfb.display() + ".0");
         screen1 = std::make_unique<XClient>(xvfb.display() + ".1");
-        app = std::make_unique<test::InstalledApp>(xvfb.display(),
-                                                   std::vector<std::string>{"PULSE_SERVER=" + pulse.address()});
+        shots = fs::path(OMBRY_SHOT_DIR);
+        fs::create_directories(shots);
+        // The application's logs beside the screenshots, where a sanitizer's report is kept too.
+        app = std::make_unique<test::InstalledApp>(
+            xvfb.display(), std::vector<std::string>{"PULSE_SERVER=" + pulse.address()}, shots);
         port = test::freePort();
         // Past the first-run sheet, which would take the keys sent to the main window.
         test::writeFile(app->home() / "config/Ombry/defaults.json", "{\"hasSeenOnboarding\": true}");
@@ -132,8 +135,6 @@ protected:
                              {"mediaUploadToken", kToken}}
                             .dump());
         media = makeMedia(test::tempDir("media"));
-        shots = fs::path(OMBRY_SHOT_DIR);
-        fs::create_directories(shots);
     }
 
     // --- the application from outside ---
@@ -541,7 +542,8 @@ TEST_F(OperatorShow, PreparesAndPlaysAShowThroughTheWindowAndTheServers) {
     uploader.join();
     const Json sent = Json::parse(test::readFile(uploadOut), nullptr, false);
     EXPECT_EQ(sent.value("notice", ""), "Every file was added.") << test::readFile(uploadOut);
-    EXPECT_TRUE(waitFor([&] { return clipNames("Walk-in").size() == 4; }, 20)) << state().dump();
+    EXPECT_TRUE(waitFor([&] { return clipNames("Walk-in").size() == 4; }, 20))
+        << "the uploaded file is not in the playlist: " << state().dump();
     EXPECT_EQ(clipNames("Walk-in").back(), "sponsor.png");
     EXPECT_TRUE(card(0, 255, 0)) << "no green card for the uploaded still";
     save(shot0(), "14-uploaded");
@@ -584,8 +586,10 @@ TEST_F(OperatorShow, PreparesAndPlaysAShowThroughTheWindowAndTheServers) {
     const auto after = state();
     EXPECT_EQ(after["clips"].size(), before["clips"].size());
     for (std::size_t i = 0; i < after["clips"].size() && i < before["clips"].size(); ++i) {
-        EXPECT_EQ(after["clips"][i].value("name", ""), before["clips"][i].value("name", ""));
-        EXPECT_EQ(after["clips"][i].value("playlist", ""), before["clips"][i].value("playlist", ""));
+        EXPECT_EQ(after["clips"][i].value("name", ""), before["clips"][i].value("name", ""))
+            << "clip " << i << " after the restart";
+        EXPECT_EQ(after["clips"][i].value("playlist", ""), before["clips"][i].value("playlist", ""))
+            << "clip " << i << "'s playlist after the restart";
     }
     EXPECT_EQ(after["groups"], before["groups"]);
     EXPECT_TRUE(card(255, 0, 0) && card(0, 0, 255) && card(255, 0, 255) && card(255, 255, 0) && card(0, 255, 0))
