@@ -8,6 +8,8 @@
 #include <epoxy/gl.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "Platform/Clock.hpp"
@@ -19,6 +21,20 @@
 #include "Ui/Qt/QtScreens.hpp"
 
 namespace ombry::ui {
+
+namespace {
+
+// Off unless OMBRY_FRAME_LOG names a file: then one line per swap, "<monotonic seconds> <frame serial>"
+// (a serial seen on the swap before is a repeated frame), for the benchmark of what reaches a display.
+FILE* openFrameLog() {
+    const char* path = std::getenv("OMBRY_FRAME_LOG");
+    if (!path || !*path) return nullptr;
+    FILE* f = std::fopen(path, "a");
+    if (f) std::setvbuf(f, nullptr, _IOLBF, 0);
+    return f;
+}
+
+}  // namespace
 
 class DisplayOutputWindow::Target final : public StageViewTarget {
 public:
@@ -155,6 +171,7 @@ void DisplayOutputWindow::presentLoop() {
     const auto period = std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(refreshPeriod_));
     auto lastSwap = clock::now();
     uint64_t lastSerial = 0;
+    FILE* frameLog = openFrameLog();
     for (;;) {
         {
             std::unique_lock lock(mutex_);
@@ -185,6 +202,9 @@ void DisplayOutputWindow::presentLoop() {
         if (beforeSwap_) beforeSwap_();
         context_->swapBuffers(this);
         ++swaps_;
+        if (frameLog)
+            std::fprintf(frameLog, "%.6f %llu\n", std::chrono::duration<double>(clock::now().time_since_epoch()).count(),
+                         static_cast<unsigned long long>(frame.serial));
         // Where the swap does not wait for the vertical blank (no vsync, a virtual screen), keep the
         // screen's cadence by hand so the frame loop is not driven faster than the screen.
         auto now = clock::now();
@@ -199,6 +219,7 @@ void DisplayOutputWindow::presentLoop() {
             vsync_->vblank(this);
         }
     }
+    if (frameLog) std::fclose(frameLog);
     glDeleteFramebuffers(1, &readFramebuffer);
     context_->doneCurrent();
     context_->moveToThread(qGuiApp->thread());
