@@ -16,7 +16,9 @@ protected:
         mainWindow->close();
         EXPECT_TRUE(dialogs.asked.empty());
         mainWindow.reset();
-        return window();
+        auto& w = window();
+        turn();
+        return w;
     }
     // Moves and resizes the shown window as the operator would, and waits for the X server to have done it.
     static void place(ui::MainWindowController& w, const QRect& frame) {
@@ -34,6 +36,7 @@ TEST_F(MainWindowFrameTest, ARestartedWindowComesBackWhereAndAsLargeAsItWas) {
     QTRY_COMPARE(first.frameGeometry(), available());
     const QRect filled = first.frameGeometry();
     auto& second = restart();
+    EXPECT_EQ(second.frameGeometry(), filled) << "as shown";
     QTRY_COMPARE(second.frameGeometry(), filled);
     EXPECT_TRUE(available().contains(second.frameGeometry()));
     QStatusBar* status = second.statusBar();
@@ -43,6 +46,7 @@ TEST_F(MainWindowFrameTest, ARestartedWindowComesBackWhereAndAsLargeAsItWas) {
     const QRect moved(200, 150, 1300, 800);
     place(second, moved);
     auto& third = restart();
+    EXPECT_EQ(third.frameGeometry(), moved) << "as shown";
     QTRY_COMPARE(third.frameGeometry(), moved);
 }
 
