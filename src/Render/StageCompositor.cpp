@@ -76,8 +76,8 @@ StageRect placedRect(StageSize picture, StageSize stage, bool fill) {
 StageCompositor::StageCompositor(GpuContext& context) : context_(context) {}
 
 StageCompositor::~StageCompositor() {
-    // A build still under way ends first (what it made goes with its own context), then this context is
-    // current for the rest.
+    // The build ends first (a build under way is waited for, and what it made and nobody took goes with its
+    // own context), then this context is current for the rest.
     pendingPrograms_.reset();
     context_.makeCurrent();
 }
@@ -89,11 +89,10 @@ void StageCompositor::install(StagePrograms programs) {
 }
 
 bool StageCompositor::programsReady() {
-    if (!pendingPrograms_) return !programsError_;
+    if (!pendingPrograms_ || pendingPrograms_->taken()) return !programsError_;
     if (!context_.makeCurrent()) return false;
     auto built = pendingPrograms_->take();
     programStats_ = pendingPrograms_->stats();
-    pendingPrograms_.reset();
     if (built)
         install(std::move(built.value()));
     else

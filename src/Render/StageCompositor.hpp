@@ -213,7 +213,7 @@ private:
     std::array<Program, 2 * 5 * 6> textured_;
     Program solid_;
     Program present_;
-    std::unique_ptr<StageProgramBuild> pendingPrograms_;
+    std::unique_ptr<StageProgramBuild> pendingPrograms_;  // kept once taken: it holds the worker's context
     std::optional<RenderError> programsError_;
     StageProgramStats programStats_;
     GlVertexArray vertexArray_;

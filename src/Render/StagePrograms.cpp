@@ -128,9 +128,9 @@ void StageProgramBuild::run() {
 void StageProgramBuild::join() {
     if (built_ || !future_.valid()) return;
     built_.emplace(future_.get());
-    // The worker is idle now; its context (a Qt one has its surface on this thread) goes here.
     worker_.reset();
-    shared_.reset();
+    // Its context stays until the build goes (a Qt one has its surface on this thread): freeing a software
+    // driver's context takes tens of milliseconds that the first show need not wait for.
 }
 
 RenderResult<StagePrograms> StageProgramBuild::take() {

@@ -55,8 +55,8 @@ public:
     // main thread); null gives null, and the compositor builds its programs itself.
     static std::unique_ptr<StageProgramBuild> start(std::unique_ptr<GpuContext> shared,
                                                     Builder builder = &StagePrograms::build);
-    // Main thread, a context of the share group current (what was built and not taken is deleted here).
-    // Waits for a build under way.
+    // Main thread (what was built and not taken is deleted here, in the worker's context). Waits for a
+    // build under way, and frees the worker's context.
     ~StageProgramBuild();
     StageProgramBuild(const StageProgramBuild&) = delete;
     StageProgramBuild& operator=(const StageProgramBuild&) = delete;
@@ -65,6 +65,7 @@ public:
     // hands the programs over. Where the worker could not make its context current it built nothing, and
     // they are built here instead. Once only.
     RenderResult<StagePrograms> take();
+    bool taken() const { return taken_; }
 
     // After take(): the thread that built them, how long that took, and how long take() waited.
     const StageProgramStats& stats() const { return stats_; }
