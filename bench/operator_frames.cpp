@@ -33,10 +33,6 @@ namespace fs = std::filesystem;
 using Json = nlohmann::json;
 using namespace ombry;
 
-namespace ombry::test {
-fs::path processRoot();
-}
-
 namespace {
 
 constexpr const char* kClipId = "0C1A2B3C-4D5E-4F60-8172-839405A6B7C8";

@@ -46,8 +46,6 @@ bool near(QRgb px, int r, int g, int b, int tolerance) {
            std::abs(qBlue(px) - b) < tolerance;
 }
 
-int runProcessTo(std::vector<std::string> args, const std::string& out) { return runProcess(std::move(args), out); }
-
 XClient::XClient(const std::string& display) {
     int screen = 0;
     c_ = xcb_connect(display.c_str(), &screen);

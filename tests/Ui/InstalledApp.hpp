@@ -29,8 +29,6 @@ bool waitFor(const std::function<bool()>& done, double seconds);
 // A shell command's standard output.
 std::string shell(const std::string& command);
 bool near(QRgb px, int r, int g, int b, int tolerance = 40);
-// Runs a program from PATH to its end with its standard output in a file: its exit status, or -1.
-int runProcessTo(std::vector<std::string> args, const std::string& out);
 
 // The X server as a client sees one of its screens: top-level windows, screenshots, close requests.
 class XClient {

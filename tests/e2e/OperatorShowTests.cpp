@@ -328,7 +328,7 @@ TEST_F(OperatorShow, PreparesAndPlaysAShowThroughTheWindowAndTheServers) {
     const fs::path pageOut = test::tempDir("page") / "shown.json";
     std::atomic<bool> pageDone{false};
     std::thread page([&] {
-        test::runProcessTo({OMBRY_NODE, OMBRY_WATCH_OUTPUT, "http://127.0.0.1:" + std::to_string(outputPort) + "/",
+        test::runProcess({OMBRY_NODE, OMBRY_WATCH_OUTPUT, "http://127.0.0.1:" + std::to_string(outputPort) + "/",
                             opener, "60000"},
                            pageOut.string());
         pageDone = true;
@@ -480,7 +480,7 @@ TEST_F(OperatorShow, PreparesAndPlaysAShowThroughTheWindowAndTheServers) {
     // Meanwhile someone sends a file from the browser upload page into the playlist.
     const fs::path uploadOut = test::tempDir("upload") / "sent.json";
     std::thread uploader([&] {
-        test::runProcessTo({OMBRY_NODE, OMBRY_SEND_UPLOAD,
+        test::runProcess({OMBRY_NODE, OMBRY_SEND_UPLOAD,
                             "http://127.0.0.1:" + std::to_string(port) + "/upload?k=" + kToken, "Walk-in",
                             media.upload.string(), "60000"},
                            uploadOut.string());

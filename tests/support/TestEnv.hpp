@@ -4,6 +4,8 @@
 
 namespace ombry::test {
 
+// The test process's own temporary root (its test homes and folders), removed when the process ends.
+std::filesystem::path processRoot();
 // A fresh folder under the test process's own temporary root, removed when the process ends.
 std::filesystem::path tempDir(const std::string& name = "t");
 

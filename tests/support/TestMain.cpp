@@ -7,10 +7,8 @@
 
 #include "Platform/Defaults.hpp"
 #include "Platform/Log.hpp"
+#include "support/TestEnv.hpp"
 
-namespace ombry::test {
-std::filesystem::path processRoot();
-}
 
 int main(int argc, char** argv) {
     namespace fs = std::filesystem;

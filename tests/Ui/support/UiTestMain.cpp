@@ -15,12 +15,10 @@
 
 #include "Platform/Defaults.hpp"
 #include "Platform/Log.hpp"
+#include "support/TestEnv.hpp"
 #include "UiTestSupport.hpp"
 #include "../XvfbServer.hpp"
 
-namespace ombry::test {
-std::filesystem::path processRoot();
-}
 
 namespace {
 
